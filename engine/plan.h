@@ -1,0 +1,48 @@
+// The plan of a split and the progress percentages of a run: pure arithmetic, no files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace splitter {
+
+// Sizes of the parts of a `length`-byte file cut into `parts` parts (parts >= 1).
+//
+// Every part but the last gets S bytes, the quotient rounded up; the last gets the rest. When
+// the rounded-up size runs past the end (10 bytes in 7 parts), each part takes what is left,
+// at most S, so the trailing parts are empty (2,2,2,2,2,0,0). The sizes always add up to length.
+std::vector<std::uint64_t> PlanPartSizes(std::uint64_t length, int parts);
+
+// The whole-number percentage shown after copying the byte at zero-based offset `offset` of a
+// `length`-byte file: (offset / length) * 100 in double precision, rounded half to even.
+int PercentAt(std::uint64_t offset, std::uint64_t length);
+
+// One status update of a run: after the byte at `offset` is copied, `percent` is shown.
+struct ProgressStep {
+    std::uint64_t offset;
+    int percent;
+};
+
+// Walks the points where the shown percentage changes, in order, without visiting every byte.
+// The percentage never falls as the offset grows, so each next point is found by bisection.
+class ProgressPlan {
+public:
+    explicit ProgressPlan(std::uint64_t length) : length_(length) {}
+
+    // The first step at or after `from` whose percentage differs from `lastShown`;
+    // offset == length when there is none.
+    ProgressStep NextStep(std::uint64_t from, int lastShown) const;
+
+private:
+    std::uint64_t length_;
+};
+
+// "Splitting... [ 42 % Completed. ]"
+std::string ProgressText(int percent);
+
+inline constexpr const char* kSplittingText = "Splitting... ";
+inline constexpr const char* kUnableText = "Unable to split...";
+inline constexpr const char* kDoneText = "Done !";
+
+}  // namespace splitter

@@ -1,0 +1,113 @@
+// The file layer: raw byte access to the source, the parts and the join script.
+//
+// Every operation either succeeds or throws splitter::Failure with one of the codes of
+// failure.h. Paths are UTF-8 strings; a backend converts them to what its OS wants.
+//
+// The classes are interfaces so that tests can wrap the real implementation and inject a failure
+// at any byte of any file (see FileSystemWrapper).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace splitter {
+
+// What identifies a file on its volume, whatever name reaches it (device and inode, or volume
+// serial and file index).
+struct FileId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+// A file opened read-only. Reads are sequential from offset 0.
+class ReadableFile {
+public:
+    virtual ~ReadableFile() = default;
+    ReadableFile() = default;
+    ReadableFile(const ReadableFile&) = delete;
+    ReadableFile& operator=(const ReadableFile&) = delete;
+
+    // Length of the open file in bytes.
+    virtual std::uint64_t Length() = 0;
+
+    // Reads up to n bytes at the current position, advancing it. Returns the number read,
+    // 0 only at the end of the file.
+    virtual std::size_t Read(char* buffer, std::size_t n) = 0;
+
+    // The name used in failure descriptions.
+    virtual const std::string& Name() const = 0;
+
+    virtual FileId Id() const = 0;
+};
+
+// A file opened for writing from its first byte, truncated to what is written.
+class WritableFile {
+public:
+    virtual ~WritableFile() = default;
+    WritableFile() = default;
+    WritableFile(const WritableFile&) = delete;
+    WritableFile& operator=(const WritableFile&) = delete;
+
+    // Writes all n bytes, or throws.
+    virtual void Write(const char* data, std::size_t n) = 0;
+
+    // Copies exactly n bytes from the current position of source to this file, advancing
+    // both. The default reads and writes through a buffer; a backend may do it in the kernel.
+    // Throws kDeviceIoError when the source ends early.
+    virtual void CopyFrom(ReadableFile& source, std::uint64_t n);
+
+    // Flushes and closes, reporting a failure of the close itself. The destructor closes too,
+    // silently, for the paths where a failure is already on its way.
+    virtual void Close() = 0;
+
+    virtual const std::string& Name() const = 0;
+};
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    // Opens an existing file read-only. The source is never opened for writing.
+    virtual std::unique_ptr<ReadableFile> OpenRead(const std::string& path) = 0;
+
+    // Opens path for writing, creating it when absent, and truncates it to zero length.
+    // When `mustNotBe` is given and path resolves to that same file (a link named like a part),
+    // throws kPathFileAccessError before anything is truncated.
+    virtual std::unique_ptr<WritableFile> Create(const std::string& path,
+                                                 const ReadableFile* mustNotBe) = 0;
+
+    // Length in bytes of the file named by path.
+    virtual std::uint64_t FileLength(const std::string& path) = 0;
+
+    // The real file system of this OS.
+    static FileSystem& Default();
+};
+
+// Forwards every call to another file system: a test derives from it and overrides only the
+// call it wants to change.
+class FileSystemWrapper : public FileSystem {
+public:
+    explicit FileSystemWrapper(FileSystem& target) : target_(target) {}
+    std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override {
+        return target_.OpenRead(path);
+    }
+    std::unique_ptr<WritableFile> Create(const std::string& path,
+                                         const ReadableFile* mustNotBe) override {
+        return target_.Create(path, mustNotBe);
+    }
+    std::uint64_t FileLength(const std::string& path) override { return target_.FileLength(path); }
+
+protected:
+    FileSystem& target() { return target_; }
+
+private:
+    FileSystem& target_;
+};
+
+// The last path component of a UTF-8 path, after the last '/' (or '\\' on Windows).
+std::string FileTitleOf(const std::string& path);
+
+}  // namespace splitter

@@ -1,0 +1,219 @@
+// The file layer on POSIX systems.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "platform/failure.h"
+#include "platform/file_system.h"
+
+namespace splitter {
+namespace {
+
+// The one place where errno becomes a failure code.
+Failure PosixFailure(int error, const std::string& name) {
+    switch (error) {
+        case ENOENT: return Failure::Of(kFileNotFound, name);
+        case ENOTDIR: return Failure::Of(kPathNotFound, name);
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG: return Failure::Of(kDiskFull, name);
+        case EMFILE:
+        case ENFILE: return Failure::Of(kTooManyFiles, name);
+        case EACCES:
+        case EPERM:
+        case EROFS: return Failure::Of(kPermissionDenied, name);
+        case ENAMETOOLONG:
+        case EILSEQ: return Failure::Of(kBadFileName, name);
+        case EIO: return Failure::Of(kDeviceIoError, name);
+        case EISDIR:
+        case ELOOP:
+        case ETXTBSY:
+        case EEXIST:
+        case EBUSY: return Failure::Of(kPathFileAccessError, name);
+        default: return Failure::Of(kDeviceIoError, name);
+    }
+}
+
+Failure LastFailure(const std::string& name) { return PosixFailure(errno, name); }
+
+FileId IdOf(const struct stat& st) {
+    return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+// Owns one descriptor; closes it on destruction.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { Release(); }
+    Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return fd_; }
+
+    // Closes, returning the errno of a failed close (0 on success).
+    int Release() {
+        if (fd_ < 0) return 0;
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result == 0 || errno == EINTR ? 0 : errno;
+    }
+
+private:
+    int fd_;
+};
+
+class PosixReadableFile final : public ReadableFile {
+public:
+    PosixReadableFile(Descriptor fd, std::string name, const struct stat& st)
+        : fd_(std::move(fd)), name_(std::move(name)), id_(IdOf(st)), length_(static_cast<std::uint64_t>(st.st_size)) {}
+
+    std::uint64_t Length() override { return length_; }
+
+    std::size_t Read(char* buffer, std::size_t n) override {
+        for (;;) {
+            const ssize_t got = ::read(fd_.get(), buffer, n);
+            if (got >= 0) {
+                position_ += static_cast<std::uint64_t>(got);
+                return static_cast<std::size_t>(got);
+            }
+            if (errno != EINTR) throw LastFailure(name_);
+        }
+    }
+
+    const std::string& Name() const override { return name_; }
+    FileId Id() const override { return id_; }
+
+    int fd() const { return fd_.get(); }
+    std::uint64_t position() const { return position_; }
+    void Advance(std::uint64_t n) { position_ += n; }
+
+private:
+    Descriptor fd_;
+    std::string name_;
+    FileId id_;
+    std::uint64_t length_;
+    std::uint64_t position_ = 0;
+};
+
+class PosixWritableFile final : public WritableFile {
+public:
+    PosixWritableFile(Descriptor fd, std::string name) : fd_(std::move(fd)), name_(std::move(name)) {}
+
+    void Write(const char* data, std::size_t n) override {
+        while (n > 0) {
+            const ssize_t put = ::write(fd_.get(), data, n);
+            if (put < 0) {
+                if (errno == EINTR) continue;
+                throw LastFailure(name_);
+            }
+            data += put;
+            n -= static_cast<std::size_t>(put);
+        }
+    }
+
+    void CopyFrom(ReadableFile& source, std::uint64_t n) override {
+        auto* posixSource = dynamic_cast<PosixReadableFile*>(&source);
+        if (posixSource == nullptr || !kernelCopy_) {
+            WritableFile::CopyFrom(source, n);
+            return;
+        }
+        // The source's descriptor position is kept in step with position(), so that a fallback
+        // to read() in the middle of a copy goes on from the right byte.
+        while (n > 0) {
+            constexpr std::uint64_t kMaxChunk = std::uint64_t{1} << 30;
+            loff_t in = static_cast<loff_t>(posixSource->position());
+            const ssize_t put = ::copy_file_range(posixSource->fd(), &in, fd_.get(), nullptr,
+                                                  static_cast<std::size_t>(std::min(n, kMaxChunk)), 0);
+            if (put > 0) {
+                posixSource->Advance(static_cast<std::uint64_t>(put));
+                n -= static_cast<std::uint64_t>(put);
+                continue;
+            }
+            if (put == 0) throw Failure::Of(kDeviceIoError, source.Name());
+            if (errno == EINTR) continue;
+            if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+                errno == EBADF || errno == ETXTBSY || errno == EPERM) {
+                kernelCopy_ = false;
+                if (::lseek(posixSource->fd(), static_cast<off_t>(posixSource->position()), SEEK_SET) < 0)
+                    throw LastFailure(source.Name());
+                WritableFile::CopyFrom(source, n);
+                return;
+            }
+            throw LastFailure(name_);
+        }
+        if (::lseek(posixSource->fd(), static_cast<off_t>(posixSource->position()), SEEK_SET) < 0)
+            throw LastFailure(source.Name());
+    }
+
+    void Close() override {
+        if (const int error = fd_.Release(); error != 0) throw PosixFailure(error, name_);
+    }
+
+    const std::string& Name() const override { return name_; }
+
+private:
+    Descriptor fd_;
+    std::string name_;
+    bool kernelCopy_ = true;
+};
+
+int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
+    for (;;) {
+        const int fd = ::open(path, flags | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EINTR) return fd;
+    }
+}
+
+class PosixFileSystem final : public FileSystem {
+public:
+    std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override {
+        const std::string name = FileTitleOf(path);
+        if (path.empty()) throw Failure::Of(kBadFileName);
+        const int fd = OpenRetrying(path.c_str(), O_RDONLY);
+        if (fd < 0) throw LastFailure(name);
+        Descriptor owner(fd);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) throw LastFailure(name);
+        if (!S_ISREG(st.st_mode)) throw Failure::Of(kPathFileAccessError, name);
+        return std::make_unique<PosixReadableFile>(std::move(owner), name, st);
+    }
+
+    std::unique_ptr<WritableFile> Create(const std::string& path,
+                                         const ReadableFile* mustNotBe) override {
+        const std::string name = FileTitleOf(path);
+        if (path.empty()) throw Failure::Of(kBadFileName);
+        // Open without truncating, so that a path that turns out to be the source can still
+        // be refused with the source whole.
+        const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT, 0666);
+        if (fd < 0) throw LastFailure(name);
+        auto file = std::make_unique<PosixWritableFile>(Descriptor(fd), name);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) throw LastFailure(name);
+        if (mustNotBe != nullptr && IdOf(st) == mustNotBe->Id())
+            throw Failure::Of(kPathFileAccessError, name);
+        if (!S_ISREG(st.st_mode)) throw Failure::Of(kPathFileAccessError, name);
+        if (::ftruncate(fd, 0) != 0) throw LastFailure(name);
+        return file;
+    }
+
+    std::uint64_t FileLength(const std::string& path) override {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) throw LastFailure(FileTitleOf(path));
+        return static_cast<std::uint64_t>(st.st_size);
+    }
+};
+
+}  // namespace
+
+FileSystem& FileSystem::Default() {
+    static PosixFileSystem fileSystem;
+    return fileSystem;
+}
+
+}  // namespace splitter

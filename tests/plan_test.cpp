@@ -1,0 +1,104 @@
+#include "engine/plan.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+
+namespace splitter {
+namespace {
+
+using Sizes = std::vector<std::uint64_t>;
+
+TEST(PlanTest, PartSizes) {
+    struct Case {
+        std::uint64_t length;
+        int parts;
+        Sizes sizes;
+    };
+    const Case cases[] = {
+        {12, 4, {3, 3, 3, 3}},          {10, 4, {3, 3, 3, 1}},
+        {10, 6, {2, 2, 2, 2, 2, 0}},    {10, 7, {2, 2, 2, 2, 2, 0, 0}},
+        {4, 4, {1, 1, 1, 1}},           {300, 4, {75, 75, 75, 75}},
+        {5, 2, {3, 2}},                 {101, 10, {11, 11, 11, 11, 11, 11, 11, 11, 11, 2}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PlanPartSizes(c.length, c.parts), c.sizes) << c.length << " in " << c.parts;
+    }
+}
+
+TEST(PlanTest, PartSizesAddUpAndNeverExceedTheFirst) {
+    for (std::uint64_t length = 0; length <= 400; ++length) {
+        for (int parts = 2; parts <= 120; ++parts) {
+            const Sizes sizes = PlanPartSizes(length, parts);
+            ASSERT_EQ(sizes.size(), static_cast<std::size_t>(parts));
+            ASSERT_EQ(std::accumulate(sizes.begin(), sizes.end(), std::uint64_t{0}), length);
+            for (std::uint64_t s : sizes) ASSERT_LE(s, sizes[0]) << length << " in " << parts;
+        }
+    }
+    const std::uint64_t big = (std::uint64_t{1} << 32) + 1;
+    const Sizes sizes = PlanPartSizes(big, 8);
+    EXPECT_EQ(sizes[0], big / 8 + 1);
+    EXPECT_EQ(std::accumulate(sizes.begin(), sizes.end(), std::uint64_t{0}), big);
+}
+
+TEST(PlanTest, PercentRoundsHalfToEven) {
+    EXPECT_EQ(PercentAt(0, 200), 0);
+    EXPECT_EQ(PercentAt(1, 200), 0);   // 0.5 goes to 0
+    EXPECT_EQ(PercentAt(3, 200), 2);   // 1.5 goes to 2
+    EXPECT_EQ(PercentAt(5, 200), 2);   // 2.5 goes to 2
+    EXPECT_EQ(PercentAt(199, 200), 100);  // 99.5 goes to 100
+    EXPECT_EQ(PercentAt(2, 3), 67);
+    EXPECT_EQ(PercentAt(74, 300), 25);  // 24.67
+}
+
+// The steps found by bisection are exactly those of looking at every byte.
+TEST(PlanTest, ProgressStepsMatchEveryByte) {
+    for (std::uint64_t length = 1; length <= 3000; length += (length < 400 ? 1 : 37)) {
+        std::vector<ProgressStep> expected;
+        int last = 0;
+        for (std::uint64_t p = 0; p < length; ++p) {
+            const int percent = PercentAt(p, length);
+            if (percent != last) expected.push_back({p, last = percent});
+        }
+        std::vector<ProgressStep> actual;
+        const ProgressPlan plan(length);
+        last = 0;
+        for (ProgressStep step = plan.NextStep(0, 0); step.offset < length;
+             step = plan.NextStep(step.offset + 1, last)) {
+            actual.push_back(step);
+            last = step.percent;
+        }
+        ASSERT_EQ(actual.size(), expected.size()) << length;
+        for (std::size_t i = 0; i < actual.size(); ++i) {
+            ASSERT_EQ(actual[i].offset, expected[i].offset) << length;
+            ASSERT_EQ(actual[i].percent, expected[i].percent) << length;
+        }
+    }
+}
+
+TEST(PlanTest, ProgressStepsOfHugeFilesRiseByOne) {
+    for (std::uint64_t length : {std::uint64_t{1} << 31, (std::uint64_t{1} << 32) + 1,
+                                 std::uint64_t{1} << 40, std::uint64_t{999999999999}}) {
+        const ProgressPlan plan(length);
+        int last = 0;
+        std::uint64_t previous = 0;
+        for (ProgressStep step = plan.NextStep(0, 0); step.offset < length;
+             step = plan.NextStep(step.offset + 1, last)) {
+            ASSERT_EQ(step.percent, last + 1) << length;
+            ASSERT_GT(step.offset, previous);
+            ASSERT_NE(PercentAt(step.offset - 1, length), step.percent);
+            previous = step.offset;
+            last = step.percent;
+        }
+        EXPECT_EQ(last, 100) << length;
+    }
+}
+
+TEST(PlanTest, ProgressText) {
+    EXPECT_EQ(ProgressText(7), "Splitting... [ 7 % Completed. ]");
+    EXPECT_EQ(ProgressText(100), "Splitting... [ 100 % Completed. ]");
+}
+
+}  // namespace
+}  // namespace splitter

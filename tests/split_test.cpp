@@ -1,0 +1,9 @@
+#include "engine/split.h"
+
+#include <gtest/gtest.h>
+
+namespace splitter {
+namespace {
+TEST(SplitTest, Placeholder) {}
+}  // namespace
+}  // namespace splitter
