@@ -11,7 +11,7 @@ std::vector<std::uint64_t> PlanPartSizes(std::uint64_t length, int parts) {
     std::uint64_t size = length / n;
     if (length % n != 0) ++size;
     std::vector<std::uint64_t> sizes;
-    sizes.reserve(n);
+    sizes.reserve(static_cast<std::size_t>(parts));
     std::uint64_t left = length;
     for (std::uint64_t k = 0; k < n; ++k) {
         const std::uint64_t take = k + 1 == n ? left : std::min(size, left);
