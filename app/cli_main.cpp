@@ -5,12 +5,22 @@
 // Prints every status text the window would show, each on its own line (redrawn in place on a
 // terminal). Exit status: 0 after "Done !", 1 after a failure, 2 for a bad part count or when
 // the file has fewer bytes than parts.
+#ifdef _WIN32
+#include "platform/win32/windows_api.h"
+// After windows.h, which it needs.
+#include <io.h>
+#include <shellapi.h>
+
+#include "platform/win32/unicode.h"
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/plan.h"
 #include "engine/split.h"
@@ -37,11 +47,41 @@ constexpr const char* kUsage =
     "Exit status: 0 when done, 1 after a failure, 2 for a bad part count or a file with\n"
     "fewer bytes than PARTS.\n";
 
+// Whether standard output is a terminal that understands the redraw-in-place escapes.
+bool IsTerminal() {
+#ifdef _WIN32
+    if (_isatty(_fileno(stdout)) == 0) return false;
+    const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    return GetConsoleMode(console, &mode) &&
+           SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+#else
+    return ::isatty(STDOUT_FILENO) == 1;
+#endif
+}
+
+// The arguments in UTF-8. On Windows argv holds them in the ANSI code page, which loses the
+// names of other scripts: they are taken from the wide command line instead.
+std::vector<std::string> Arguments(int argc, char** argv) {
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> args;
+    for (int i = 1; wide != nullptr && i < count; ++i) args.push_back(win32::Narrow(wide[i]));
+    LocalFree(wide);
+    return args;
+#else
+    return std::vector<std::string>(argv + 1, argv + argc);
+#endif
+}
+
 // Shows the status texts on standard output: one line each, or one line redrawn in place when
 // standard output is a terminal.
 class ConsoleHost final : public SplitHost {
 public:
-    ConsoleHost() : terminal_(::isatty(STDOUT_FILENO) == 1) {}
+    ConsoleHost() : terminal_(IsTerminal()) {}
     ~ConsoleHost() override { EndLine(); }
 
     void SetStatus(const std::string& text) override {
@@ -94,7 +134,7 @@ int RunSplit(const std::string& file, std::string_view partsText) {
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = Arguments(argc, argv);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
         std::cout << kUsage;
         return kExitDone;

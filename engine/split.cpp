@@ -10,6 +10,7 @@
 #include "engine/join_script.h"
 #include "engine/plan.h"
 #include "platform/failure.h"
+#include "platform/script_encoding.h"
 
 namespace splitter {
 namespace {
@@ -36,7 +37,7 @@ public:
         }
         // Everything the script needs is known now: refuse a name it cannot carry before any
         // file is written.
-        const std::string script = JoinScriptText(title_, parts_);
+        const std::string script = CommandScriptBytes(JoinScriptText(title_, parts_), title_);
 
         const std::vector<std::uint64_t> sizes = PlanPartSizes(length_, parts_);
         progress_ = ProgressPlan(length_);

@@ -1,6 +1,6 @@
 #include "platform/win32/unicode.h"
 
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 #include "platform/failure.h"
 

@@ -1,5 +1,5 @@
 // The file layer on Windows: the wide-character file API, so that any name Windows allows works.
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 #include <algorithm>
 #include <limits>

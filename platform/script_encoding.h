@@ -1,0 +1,14 @@
+// The bytes of the join script, as the command interpreter of the OS reads them.
+#pragma once
+
+#include <string>
+
+namespace splitter {
+
+// `text` is the script in UTF-8. On Windows, cmd reads a batch file in the OEM code page (437,
+// 850, 866, ...), not in the ANSI one, so the text is converted to it; a character that code
+// page lacks would reach cmd as another name, so it throws Failure kBadFileName naming `name`.
+// Elsewhere the script is written as it is.
+std::string CommandScriptBytes(const std::string& text, const std::string& name);
+
+}  // namespace splitter

@@ -1,0 +1,36 @@
+#include "platform/script_encoding.h"
+
+#include "platform/win32/windows_api.h"
+
+#include "platform/failure.h"
+#include "platform/win32/unicode.h"
+
+namespace splitter {
+
+std::string CommandScriptBytes(const std::string& text, const std::string& name) {
+    const UINT codePage = GetOEMCP();
+    if (codePage == CP_UTF8 || text.empty()) return text;
+    std::wstring wide;
+    try {
+        wide = win32::Widen(text);
+    } catch (const Failure&) {
+        throw Failure::Of(kBadFileName, name);
+    }
+    const int wideSize = static_cast<int>(wide.size());
+    // No best fit: "ā" must not quietly become "a", a name that is not on disk.
+    const int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), wideSize,
+                                         nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    BOOL usedDefault = FALSE;
+    WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), wideSize, bytes.data(), size,
+                        nullptr, &usedDefault);
+    // Read back the way cmd will, to be sure every character comes back as itself.
+    std::wstring back(wide.size(), L'\0');
+    const int backSize = MultiByteToWideChar(codePage, 0, bytes.data(), size, back.data(),
+                                             wideSize);
+    if (usedDefault || size == 0 || backSize != wideSize || back != wide)
+        throw Failure::Of(kBadFileName, name);
+    return bytes;
+}
+
+}  // namespace splitter
