@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
         std::cerr << "splitter: no display to show the window on (neither DISPLAY nor "
                      "WAYLAND_DISPLAY is set).\n"
                      "Without a display, split from the command line instead:\n"
-                     "  splitter-cli FILE PARTS\n";
+                     "  splitter-cli FILE PARTS    (beside this program)\n";
         return 1;
     }
     QApplication app(argc, argv);
