@@ -195,8 +195,13 @@ TEST_F(FrmSplitterTest, NameWithSpacesIsSplitAsItself) {
     form.cmdSelectFile_Click();
     PressSplit("3");
     EXPECT_EQ(state(Control::lblStatus).caption, "Done !");
+#ifdef _WIN32
+    const std::string stored = "notes";  // Windows drops a trailing space from a file's name
+#else
+    const std::string stored = "notes ";
+#endif
     EXPECT_EQ(dir.Names(),
-              (std::vector<std::string>{"notes ", "notes .0", "notes .1", "notes .2", "notes .bat"}));
+              (std::vector<std::string>{stored, "notes .0", "notes .1", "notes .2", "notes .bat"}));
 }
 
 TEST_F(FrmSplitterTest, AnswerOfOnlySpacesCountsAsNothingChosen) {

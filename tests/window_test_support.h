@@ -2,14 +2,13 @@
 // and answers its dialogs from queues, and a scratch folder with real files.
 #pragma once
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,10 +21,18 @@ namespace splitter::testing {
 // A folder under the system's temporary folder, removed with everything in it at the end.
 class ScratchDir {
 public:
+    // create_directory fails on a name that exists, so two tests never share a folder.
     ScratchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "splitter-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::filesystem::path candidate = base / ("splitter-" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate)) {
+                path_ = candidate;
+                return;
+            }
+        }
+        throw std::runtime_error("no scratch folder under " + base.string());
     }
     ~ScratchDir() {
         std::error_code ignored;
