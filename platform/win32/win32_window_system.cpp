@@ -1,0 +1,460 @@
+#include "platform/win32/win32_window_system.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cwctype>
+
+#include "platform/win32/resources.h"
+#include "platform/win32/unicode.h"
+
+namespace splitter::win32 {
+namespace {
+
+constexpr const wchar_t* kFormClass = L"SplitterForm";
+constexpr int kTwipsPerInch = 1440;
+constexpr COLORREF kButtonFace = RGB(kButtonFaceRed, kButtonFaceGreen, kButtonFaceBlue);
+
+const ControlLayout& LayoutOf(Control control) {
+    return kFormLayout[static_cast<std::size_t>(control)];
+}
+
+std::wstring Wide(std::string_view text) { return Widen(std::string(text)); }
+
+// The character after '&' in a caption, lower-cased; 0 when there is none.
+wchar_t AccessKeyOf(std::string_view caption) {
+    const std::size_t amp = caption.find('&');
+    if (amp == std::string_view::npos || amp + 1 >= caption.size()) return 0;
+    return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(caption[amp + 1])));
+}
+
+// Programs that say nothing about DPI are drawn at 96 DPI and scaled up as a picture by
+// Windows, blurred. This one converts twips at the real DPI itself, so it says it does.
+void DeclareDpiAware() {
+    using SetProcessDpiAware = BOOL(WINAPI*)();
+    if (const HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
+        // Absent before Windows Vista, where every program is drawn at the real DPI anyway.
+        const auto proc = reinterpret_cast<SetProcessDpiAware>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware")));
+        if (proc != nullptr) proc();
+    }
+}
+
+int ScreenDpi() {
+    const HDC screen = GetDC(nullptr);
+    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen != nullptr) ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+HFONT MakeFont(int dpi, bool bold) {
+    // 8.25 pt: the character height, hence the minus sign.
+    const int height = -MulDiv(825, dpi, 7200);
+    return CreateFontW(height, 0, 0, 0, bold ? kBoldWeight : FW_NORMAL, FALSE, FALSE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, Wide(kFontName).c_str());
+}
+
+void RegisterFormClass(HINSTANCE instance, HICON icon, HICON smallIcon, WNDPROC proc) {
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof existing;
+    if (GetClassInfoExW(instance, kFormClass, &existing)) return;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = instance;
+    wc.hIcon = icon;
+    wc.hIconSm = smallIcon;
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    wc.lpszClassName = kFormClass;
+    RegisterClassExW(&wc);
+}
+
+}  // namespace
+
+std::wstring DialogFilter(const std::string& filter) {
+    std::wstring wide = Widen(filter);
+    std::replace(wide.begin(), wide.end(), L'|', L'\0');
+    wide.push_back(L'\0');
+    wide.push_back(L'\0');
+    return wide;
+}
+
+int TwipsToPixelsAt(int twips, int dpi) { return MulDiv(twips, dpi, kTwipsPerInch); }
+
+Win32WindowSystem::Win32WindowSystem(std::string appTitle)
+    : appTitle_(std::move(appTitle)), instance_(GetModuleHandleW(nullptr)),
+      openDialog_([](OPENFILENAMEW& ofn) { return GetOpenFileNameW(&ofn); }) {
+    DeclareDpiAware();
+    dpi_ = ScreenDpi();
+    regularFont_ = MakeFont(dpi_, false);
+    boldFont_ = MakeFont(dpi_, true);
+    buttonFace_ = CreateSolidBrush(kButtonFace);
+
+    const int width = Pixels(kFormWidthTwips);
+    const int height = Pixels(kFormHeightTwips);
+    // LoadImage scales the picture to the client area; the program without its resources (a
+    // test) gets the plain face colour instead.
+    background_ = static_cast<HBITMAP>(LoadImageW(instance_, MAKEINTRESOURCEW(SPLITTER_IDB_BACKGROUND),
+                                                  IMAGE_BITMAP, width, height, LR_CREATEDIBSECTION));
+    if (background_ != nullptr) backgroundBrush_ = CreatePatternBrush(background_);
+    icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(SPLITTER_IDI_ICON), IMAGE_ICON,
+                                          GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+    smallIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(SPLITTER_IDI_ICON), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), 0));
+    RegisterFormClass(instance_, icon_, smallIcon_, &Win32WindowSystem::FormProc);
+
+    // No border and no title bar: the background picture draws the frame. The system menu
+    // keeps Alt+F4 and the task bar button's Close.
+    const DWORD style = WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX;
+    const DWORD exStyle = WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
+    RECT frame{0, 0, width, height};
+    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    form_ = CreateWindowExW(exStyle, kFormClass, Wide(kFormCaption).c_str(), style, 0, 0,
+                            frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                            instance_, this);
+    if (icon_ != nullptr) SendMessageW(form_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    if (smallIcon_ != nullptr)
+        SendMessageW(form_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+    CreateControls();
+}
+
+Win32WindowSystem::~Win32WindowSystem() {
+    events_ = nullptr;
+    if (form_ != nullptr) {
+        SetWindowLongPtrW(form_, GWLP_USERDATA, 0);
+        DestroyWindow(form_);
+    }
+    for (HGDIOBJ object : {static_cast<HGDIOBJ>(regularFont_), static_cast<HGDIOBJ>(boldFont_),
+                           static_cast<HGDIOBJ>(background_), static_cast<HGDIOBJ>(backgroundBrush_),
+                           static_cast<HGDIOBJ>(buttonFace_)}) {
+        if (object != nullptr) DeleteObject(object);
+    }
+    if (icon_ != nullptr) DestroyIcon(icon_);
+    if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
+}
+
+void Win32WindowSystem::CreateControls() {
+    // Created in tab order, which is the order the dialog manager's Tab follows.
+    for (const ControlLayout& c : kFormLayout) {
+        const wchar_t* windowClass = L"STATIC";
+        DWORD style = WS_CHILD | WS_VISIBLE;
+        DWORD exStyle = 0;
+        switch (c.kind) {
+            case ControlKind::kButton:
+                // Owner-drawn: the light grey face of a graphical button.
+                windowClass = L"BUTTON";
+                style |= WS_TABSTOP | BS_OWNERDRAW;
+                break;
+            case ControlKind::kTextBox:
+                windowClass = L"EDIT";
+                style |= WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
+                exStyle |= WS_EX_CLIENTEDGE;
+                break;
+            case ControlKind::kLabel:
+                style |= SS_LEFT | SS_NOPREFIX;
+                break;
+        }
+        const HWND control = CreateWindowExW(
+            exStyle, windowClass, Wide(c.caption).c_str(), style, Pixels(c.left), Pixels(c.top),
+            Pixels(c.width), Pixels(c.height), form_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c.id))), instance_, nullptr);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(c)), FALSE);
+        controls_[static_cast<std::size_t>(c.id)] = control;
+        if (c.kind == ControlKind::kTextBox) SendMessageW(control, EM_SETLIMITTEXT, 0, 0);  // no limit
+        if (c.kind == ControlKind::kLabel) SetCaption(c.id, std::string(c.caption));
+    }
+}
+
+void Win32WindowSystem::Show(WindowEvents& events) {
+    events_ = &events;
+    events.Load();
+    // There may be no window manager to place the window (wine on Xvfb): place it ourselves.
+    RECT area{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    RECT frame{};
+    GetWindowRect(form_, &frame);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    SetWindowPos(form_, nullptr, area.left + (area.right - area.left - width) / 2,
+                 area.top + (area.bottom - area.top - height) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(form_, SW_SHOW);
+    UpdateWindow(form_);
+    SetForegroundWindow(form_);
+    ::SetFocus(handle(kFormLayout.front().id));
+}
+
+int Win32WindowSystem::Run(WindowEvents& events) {
+    Show(events);
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!PreTranslate(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}
+
+bool Win32WindowSystem::PreTranslate(MSG& message) {
+    if (form_ == nullptr || (message.hwnd != form_ && !IsChild(form_, message.hwnd))) return false;
+    if (message.message == WM_SYSCHAR) {
+        // Alt+B, Alt+S, Alt+X click their buttons; a disabled button's key is inert.
+        const auto key = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(message.wParam)));
+        for (const ControlLayout& c : kFormLayout) {
+            if (c.kind != ControlKind::kButton || AccessKeyOf(c.caption) != key) continue;
+            const HWND button = handle(c.id);
+            if (IsWindowEnabled(button) && IsWindowVisible(button)) {
+                ::SetFocus(button);
+                SendMessageW(button, BM_CLICK, 0, 0);
+            }
+            return true;
+        }
+    }
+    return IsDialogMessageW(form_, &message) != FALSE;
+}
+
+LRESULT CALLBACK Win32WindowSystem::FormProc(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        auto* self = static_cast<Win32WindowSystem*>(create->lpCreateParams);
+        self->form_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<Win32WindowSystem*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT Win32WindowSystem::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_ERASEBKGND:
+            PaintBackground(reinterpret_cast<HDC>(wParam));
+            return 1;
+        case WM_CTLCOLORSTATIC: {
+            // The labels show the background picture through: their brush is the picture,
+            // shifted so that it lines up with the window's.
+            const auto control = reinterpret_cast<HWND>(lParam);
+            const auto dc = reinterpret_cast<HDC>(wParam);
+            if (GetParent(control) != form_ || backgroundBrush_ == nullptr) break;
+            POINT origin{0, 0};
+            MapWindowPoints(control, form_, &origin, 1);
+            SetBrushOrgEx(dc, -origin.x, -origin.y, nullptr);
+            SetBkMode(dc, TRANSPARENT);
+            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+            return reinterpret_cast<LRESULT>(backgroundBrush_);
+        }
+        case WM_DRAWITEM:
+            DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+            return TRUE;
+        case WM_COMMAND: {
+            // Only the buttons' clicks: IDOK and IDCANCEL, which the dialog manager sends for
+            // Enter and Escape, mean nothing here.
+            if (HIWORD(wParam) != BN_CLICKED || lParam == 0 || events_ == nullptr) return 0;
+            const int id = LOWORD(wParam);
+            for (const ControlLayout& c : kFormLayout) {
+                if (c.kind == ControlKind::kButton && ControlId(c.id) == id &&
+                    handle(c.id) == reinterpret_cast<HWND>(lParam)) {
+                    events_->Click(c.id);
+                    break;
+                }
+            }
+            return 0;
+        }
+        case WM_ACTIVATE:
+            // Give the focus back to the control that had it when the window was left.
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                const HWND focus = GetFocus();
+                if (focus != nullptr && IsChild(form_, focus)) lastFocus_ = focus;
+            } else if (lastFocus_ != nullptr && IsWindow(lastFocus_)) {
+                ::SetFocus(lastFocus_);
+            }
+            return 0;
+        case WM_CLOSE:
+            // Any way of closing other than Exit ends the program as Exit does.
+            if (events_ != nullptr) {
+                events_->Closing();
+            } else {
+                DestroyWindow(form_);
+            }
+            return 0;
+        case WM_DESTROY:
+            form_ = nullptr;
+            PostQuitMessage(0);
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcW(form_, message, wParam, lParam);
+}
+
+void Win32WindowSystem::PaintBackground(HDC dc) const {
+    RECT client{};
+    GetClientRect(form_, &client);
+    if (background_ == nullptr) {
+        FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+        return;
+    }
+    const HDC memory = CreateCompatibleDC(dc);
+    const HGDIOBJ old = SelectObject(memory, background_);
+    BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+}
+
+void Win32WindowSystem::DrawButton(const DRAWITEMSTRUCT& item) const {
+    const HDC dc = item.hDC;
+    RECT rect = item.rcItem;
+    const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+    const bool disabled = (item.itemState & ODS_DISABLED) != 0;
+    FillRect(dc, &rect, buttonFace_);
+    DrawEdge(dc, &rect, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+
+    wchar_t caption[64] = {};
+    GetWindowTextW(item.hwndItem, caption, static_cast<int>(std::size(caption)));
+    const HGDIOBJ oldFont = SelectObject(dc, regularFont_);
+    SetBkMode(dc, TRANSPARENT);
+    RECT text = rect;
+    if (pressed) OffsetRect(&text, 1, 1);
+    UINT format = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
+    if ((item.itemState & ODS_NOACCEL) != 0) format |= DT_HIDEPREFIX;
+    if (disabled) {
+        // Etched, as Windows draws a disabled caption.
+        RECT shadow = text;
+        OffsetRect(&shadow, 1, 1);
+        SetTextColor(dc, GetSysColor(COLOR_BTNHIGHLIGHT));
+        DrawTextW(dc, caption, -1, &shadow, format);
+        SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
+    } else {
+        SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+    }
+    DrawTextW(dc, caption, -1, &text, format);
+    SelectObject(dc, oldFont);
+
+    if ((item.itemState & ODS_FOCUS) != 0 && (item.itemState & ODS_NOFOCUSRECT) == 0) {
+        RECT focus = rect;
+        InflateRect(&focus, -4, -4);
+        DrawFocusRect(dc, &focus);
+    }
+}
+
+void Win32WindowSystem::SetCaption(Control label, const std::string& text) {
+    const HWND control = handle(label);
+    const std::wstring wide = Widen(text);
+    SetWindowTextW(control, wide.c_str());
+    // A label grows to fit its caption, from its left and top, and never shrinks below its
+    // designed size.
+    const HDC dc = GetDC(control);
+    const HGDIOBJ oldFont = SelectObject(dc, FontOf(LayoutOf(label)));
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
+    SelectObject(dc, oldFont);
+    ReleaseDC(control, dc);
+    const ControlLayout& layout = LayoutOf(label);
+    SetWindowPos(control, nullptr, 0, 0, std::max(Pixels(layout.width), static_cast<int>(extent.cx)),
+                 std::max(Pixels(layout.height), static_cast<int>(extent.cy)),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32WindowSystem::SetVisible(Control control, bool visible) {
+    ShowWindow(handle(control), visible ? SW_SHOWNA : SW_HIDE);
+}
+
+std::string Win32WindowSystem::Text(Control textBox) {
+    const HWND control = handle(textBox);
+    const int length = GetWindowTextLengthW(control);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const int got = GetWindowTextW(control, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(std::max(got, 0)));
+    return Narrow(text);
+}
+
+void Win32WindowSystem::SetText(Control textBox, const std::string& text) {
+    const HWND control = handle(textBox);
+    SetWindowTextW(control, Widen(text).c_str());
+    SendMessageW(control, EM_SETSEL, 0, 0);  // show a long path from its start
+}
+
+void Win32WindowSystem::SetFocus(Control control) { ::SetFocus(handle(control)); }
+
+void Win32WindowSystem::SetEnabled(Control button, bool enabled) {
+    const HWND control = handle(button);
+    // A disabled window that keeps the focus would swallow every key: pass it on in tab order.
+    if (!enabled && GetFocus() == control) ::SetFocus(GetNextDlgTabItem(form_, control, FALSE));
+    EnableWindow(control, enabled ? TRUE : FALSE);
+}
+
+int Win32WindowSystem::MsgBox(const std::string& prompt, int style, const std::string& title) {
+    // The style goes to MessageBox as it is: 0, 16 and 4 are MB_OK, MB_ICONSTOP and MB_YESNO,
+    // and the answers IDOK, IDYES and IDNO are the values the window's logic tests for.
+    const int answer = MessageBoxW(form_, Widen(prompt).c_str(),
+                                   Widen(title.empty() ? appTitle_ : title).c_str(),
+                                   static_cast<UINT>(style));
+    if (answer != 0) return answer;
+    return (style & 0xF) == kMsgYesNo ? kMsgNo : kMsgOk;
+}
+
+OpenFileResult Win32WindowSystem::ShowOpen(const OpenFileRequest& request) {
+    // Room for the longest path Windows allows.
+    std::wstring file(32768, L'\0');
+    std::wstring title(MAX_PATH + 1, L'\0');
+    const std::wstring filter = DialogFilter(request.filter);
+    const std::wstring folder = Widen(request.initialFolder);
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = form_;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrFileTitle = title.data();
+    ofn.nMaxFileTitle = static_cast<DWORD>(title.size());
+    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    ofn.Flags = static_cast<DWORD>(request.flags);
+    // Cancelled, or failed (a name too long for the buffers): nothing was chosen.
+    if (!openDialog_(ofn)) return {};
+    file.resize(file.find(L'\0'));
+    title.resize(title.find(L'\0'));
+    if (title.empty() && ofn.nFileOffset < file.size()) title = file.substr(ofn.nFileOffset);
+    return {Narrow(file), Narrow(title)};
+}
+
+std::string Win32WindowSystem::AppPath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD got = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (got == 0) return {};
+        if (got < path.size()) {
+            path.resize(got);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return Narrow(slash == std::wstring::npos ? path : path.substr(0, slash));
+}
+
+void Win32WindowSystem::DoEvents() {
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // Leave it for the message loop, which ends on it.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        if (!PreTranslate(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+void Win32WindowSystem::End() {
+    // At once: not a quit message that waits for the run to return to the message loop.
+    std::fflush(nullptr);
+    ExitProcess(0);
+}
+
+}  // namespace splitter::win32
