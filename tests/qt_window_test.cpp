@@ -2,7 +2,7 @@
 // driven through its widgets, with the open-file dialog and the message boxes answered by the
 // test. One scenario runs in a child process: Exit in the middle of a run must end the process.
 #include <QApplication>
-#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -117,6 +117,7 @@ struct SeenDialog {
     QString directory;
     QStringList nameFilters;
     QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
+    QString filterShown;  // what the file-type box says
     bool readmeShown = false;
 };
 void AnswerNextDialog(SeenDialog& seen, const QString& path, const QString& readme = {}) {
@@ -124,6 +125,9 @@ void AnswerNextDialog(SeenDialog& seen, const QString& path, const QString& read
         seen.directory = dialog->directory().absolutePath();
         seen.nameFilters = dialog->nameFilters();
         seen.fileMode = dialog->fileMode();
+        if (auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+            seen.filterShown = types->currentText();
+        }
         if (!readme.isEmpty()) {
             // A name without a dot is listed and can be picked under "All Files (*.*)".
             auto* model = dialog->findChild<QFileSystemModel*>();
@@ -368,6 +372,24 @@ private slots:
         }
     }
 
+    // "*.*" matches every file, names without a dot too; descriptions stay as written.
+    void nameFilters() {
+        struct Case {
+            std::string filter;
+            QStringList expected;
+        };
+        const Case cases[] = {
+            {"All Files (*.*)|*.*", {QStringLiteral("All Files (*.*) (*)")}},
+            {"Text (*.txt)|*.txt;*.log|All Files (*.*)|*.*",
+             {QStringLiteral("Text (*.txt) (*.txt *.log)"), QStringLiteral("All Files (*.*) (*)")}},
+            {"", {}},
+        };
+        for (const Case& c : cases) {
+            QCOMPARE(qt::NameFiltersOf(c.filter), c.expected);
+        }
+        // That the dialog then lists "README" is checked by wholeRunFromBrowseToDone.
+    }
+
     void startStateAndKeyboard() {
         Open();
         QVERIFY(!button(Control::cmdSplit)->isEnabled());
@@ -424,6 +446,7 @@ private slots:
         QCOMPARE(seen.directory, QCoreApplication::applicationDirPath());
         QCOMPARE(seen.nameFilters, QStringList{QStringLiteral("All Files (*.*) (*)")});
         QCOMPARE(seen.fileMode, QFileDialog::ExistingFile);
+        QCOMPARE(seen.filterShown, QStringLiteral("All Files (*.*)"));
         QVERIFY(seen.readmeShown);
 
         QCOMPARE(edit(Control::txtSelectedFile)->text(), QString::fromStdString(path));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string_view>
 
 #include "platform/window_system.h"
@@ -60,5 +61,14 @@ inline constexpr std::array<ControlLayout, 11> kFormLayout = {{
     {Control::lblbytes, "lblbytes", ControlKind::kLabel, "-------------", 3285, 1395, 780, 195,
      false},
 }};
+
+// A backend may index the table by a control's id.
+constexpr bool LayoutIndexedById() {
+    for (std::size_t i = 0; i < kFormLayout.size(); ++i) {
+        if (static_cast<std::size_t>(kFormLayout[i].id) != i) return false;
+    }
+    return true;
+}
+static_assert(LayoutIndexedById());
 
 }  // namespace splitter
