@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
@@ -72,9 +73,9 @@ private:
 QObject* g_testScope = nullptr;
 
 // Calls `answer` with the next modal window of type T once it is open; gives up after about
-// three seconds.
+// ten seconds.
 template <typename T>
-void AnswerNextModal(std::function<void(T*)> answer, int triesLeft = 300) {
+void AnswerNextModal(std::function<void(T*)> answer, int triesLeft = 1000) {
     QTimer::singleShot(10, g_testScope, [answer = std::move(answer), triesLeft]() mutable {
         if (auto* modal = qobject_cast<T*>(QApplication::activeModalWidget())) {
             answer(modal);
@@ -85,17 +86,25 @@ void AnswerNextModal(std::function<void(T*)> answer, int triesLeft = 300) {
 }
 
 // Picks `path` in an open dialog as a user would: the name typed, then Open. The dialog reads
-// folders in the background and may drop a name typed while it is still changing folder; try
-// again until it takes.
-void ChooseInDialog(QFileDialog* dialog, const QString& path, int triesLeft = 100) {
-    dialog->selectFile(path);
-    static_cast<QDialog*>(dialog)->accept();  // as the Open button does
-    if (dialog->isVisible() && triesLeft > 0) {
-        QPointer<QFileDialog> guard(dialog);
-        QTimer::singleShot(20, g_testScope, [guard, path, triesLeft] {
-            if (guard && guard->isVisible()) ChooseInDialog(guard, path, triesLeft - 1);
-        });
+// folders in the background and may drop a name given while it is still changing folder, or
+// resolve it against the old folder and put up its "file not found" box: close that box and
+// try again until the dialog takes the name. The next try is set up before Open is pressed, so
+// it runs inside that box's event loop too. After about ten seconds, cancel: the test then
+// fails instead of hanging.
+void ChooseInDialog(QPointer<QFileDialog> dialog, const QString& path, int triesLeft = 500) {
+    if (!dialog || !dialog->isVisible()) return;
+    if (triesLeft == 0) {
+        dialog->reject();
+        return;
     }
+    QTimer::singleShot(20, g_testScope,
+                       [dialog, path, triesLeft] { ChooseInDialog(dialog, path, triesLeft - 1); });
+    if (auto* warning = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        warning->close();
+        return;
+    }
+    dialog->selectFile(path);
+    static_cast<QDialog*>(dialog.data())->accept();  // as the Open button does
 }
 
 // Answers the next message box by pressing `button`, keeping what it showed.
