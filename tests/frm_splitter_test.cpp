@@ -98,8 +98,7 @@ TEST_F(FrmSplitterTest, CancelThenYesAsksAgainWithTheSameSettings) {
     form.cmdSelectFile_Click();
 
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0],
-              (Box{"You must any file...\r\nDo you want to continue?", 4, "Error!"}));
+    EXPECT_EQ(ui.boxes[0], (Box{"You must any file...\r\nDo you want to continue?", 4, "Error!"}));
     ASSERT_EQ(ui.dialogs.size(), 2u);
     EXPECT_EQ(ui.dialogs[0], ui.dialogs[1]);
     EXPECT_EQ(ui.dialogs[1].initialFolder, "/opt/splitter");
@@ -200,8 +199,8 @@ TEST_F(FrmSplitterTest, NameWithSpacesIsSplitAsItself) {
 #else
     const std::string stored = "notes ";
 #endif
-    EXPECT_EQ(dir.Names(),
-              (std::vector<std::string>{stored, "notes .0", "notes .1", "notes .2", "notes .bat"}));
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{stored, "notes .0", "notes .1", "notes .2",
+                                                     "notes .bat"}));
 }
 
 TEST_F(FrmSplitterTest, AnswerOfOnlySpacesCountsAsNothingChosen) {

@@ -2,7 +2,7 @@
 // driven through its widgets, with the open-file dialog and the message boxes answered by the
 // test. One scenario runs in a child process: Exit in the middle of a run must end the process.
 #include <QApplication>
-#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
@@ -67,17 +68,43 @@ private:
     };
 };
 
+// Lives as long as one test function: answers still waiting when it ends die with it, so none
+// can answer a later test's dialog.
+QObject* g_testScope = nullptr;
+
 // Calls `answer` with the next modal window of type T once it is open; gives up after about
-// three seconds, so that a dialog that never opens leaves nothing waiting for a later one.
+// ten seconds.
 template <typename T>
-void AnswerNextModal(std::function<void(T*)> answer, int triesLeft = 300) {
-    QTimer::singleShot(10, [answer = std::move(answer), triesLeft]() mutable {
+void AnswerNextModal(std::function<void(T*)> answer, int triesLeft = 1000) {
+    QTimer::singleShot(10, g_testScope, [answer = std::move(answer), triesLeft]() mutable {
         if (auto* modal = qobject_cast<T*>(QApplication::activeModalWidget())) {
             answer(modal);
         } else if (triesLeft > 0) {
             AnswerNextModal<T>(std::move(answer), triesLeft - 1);
         }
     });
+}
+
+// Picks `path` in an open dialog as a user would: the name typed, then Open. The dialog reads
+// folders in the background and may drop a name given while it is still changing folder, or
+// resolve it against the old folder and put up its "file not found" box: close that box and
+// try again until the dialog takes the name. The next try is set up before Open is pressed, so
+// it runs inside that box's event loop too. After about ten seconds, cancel: the test then
+// fails instead of hanging.
+void ChooseInDialog(QPointer<QFileDialog> dialog, const QString& path, int triesLeft = 500) {
+    if (!dialog || !dialog->isVisible()) return;
+    if (triesLeft == 0) {
+        dialog->reject();
+        return;
+    }
+    QTimer::singleShot(20, g_testScope,
+                       [dialog, path, triesLeft] { ChooseInDialog(dialog, path, triesLeft - 1); });
+    if (auto* warning = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        warning->close();
+        return;
+    }
+    dialog->selectFile(path);
+    static_cast<QDialog*>(dialog.data())->accept();  // as the Open button does
 }
 
 // Answers the next message box by pressing `button`, keeping what it showed.
@@ -99,6 +126,7 @@ struct SeenDialog {
     QString directory;
     QStringList nameFilters;
     QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
+    QString filterShown;  // what the file-type box says
     bool readmeShown = false;
 };
 void AnswerNextDialog(SeenDialog& seen, const QString& path, const QString& readme = {}) {
@@ -106,6 +134,9 @@ void AnswerNextDialog(SeenDialog& seen, const QString& path, const QString& read
         seen.directory = dialog->directory().absolutePath();
         seen.nameFilters = dialog->nameFilters();
         seen.fileMode = dialog->fileMode();
+        if (auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+            seen.filterShown = types->currentText();
+        }
         if (!readme.isEmpty()) {
             // A name without a dot is listed and can be picked under "All Files (*.*)".
             auto* model = dialog->findChild<QFileSystemModel*>();
@@ -119,8 +150,7 @@ void AnswerNextDialog(SeenDialog& seen, const QString& path, const QString& read
         if (path.isEmpty()) {
             dialog->reject();
         } else {
-            dialog->selectFile(path);
-            static_cast<QDialog*>(dialog)->accept();  // as the Open button does
+            ChooseInDialog(dialog, path);
         }
     });
 }
@@ -136,11 +166,13 @@ class QtWindowTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<QObject> scope_;
     std::unique_ptr<ScratchDir> dir_;
     std::unique_ptr<qt::QtWindowSystem> qtWindow_;
     std::unique_ptr<RecordingWindowSystem> window_;
     std::unique_ptr<SlowFileSystem> slowFiles_;
     std::unique_ptr<frmSplitter> form_;
+    SeenDialog strayDialog_;  // a dialog that must not open
 
     QWidget* w(Control c) { return qtWindow_->widget(c); }
     QLabel* label(Control c) { return qobject_cast<QLabel*>(w(c)); }
@@ -169,6 +201,8 @@ private:
 
 private slots:
     void init() {
+        scope_ = std::make_unique<QObject>();
+        g_testScope = scope_.get();
         dir_ = std::make_unique<ScratchDir>();
         qtWindow_ = std::make_unique<qt::QtWindowSystem>("Splitter");
         window_ = std::make_unique<RecordingWindowSystem>(*qtWindow_);
@@ -180,6 +214,8 @@ private slots:
         qtWindow_.reset();
         slowFiles_.reset();
         dir_.reset();
+        g_testScope = nullptr;
+        scope_.reset();
     }
 
     void windowMakeUp() {
@@ -208,23 +244,76 @@ private slots:
             bool visible;
         };
         const Expected table[] = {
-            {Control::cmdSelectFile, "cmdSelectFile", "QPushButton", "&Browse", {309, 53, 67, 22},
-             false, true},
-            {Control::txtNoOfParts, "txtNoOfParts", "QLineEdit", "", {110, 89, 34, 22}, false, true},
-            {Control::txtSelectedFile, "txtSelectedFile", "QLineEdit", "", {110, 53, 193, 22}, false,
+            {Control::cmdSelectFile,
+             "cmdSelectFile",
+             "QPushButton",
+             "&Browse",
+             {309, 53, 67, 22},
+             false,
              true},
-            {Control::cmdSplit, "cmdSplit", "QPushButton", "&Split", {36, 153, 117, 25}, false, true},
+            {Control::txtNoOfParts,
+             "txtNoOfParts",
+             "QLineEdit",
+             "",
+             {110, 89, 34, 22},
+             false,
+             true},
+            {Control::txtSelectedFile,
+             "txtSelectedFile",
+             "QLineEdit",
+             "",
+             {110, 53, 193, 22},
+             false,
+             true},
+            {Control::cmdSplit,
+             "cmdSplit",
+             "QPushButton",
+             "&Split",
+             {36, 153, 117, 25},
+             false,
+             true},
             {Control::cmdExit, "cmdExit", "QPushButton", "E&xit", {263, 153, 117, 25}, false, true},
-            {Control::lblSelectFileText, "lblSelectFileText", "QLabel", "Select File:",
-             {36, 57, 60, 17}, true, true},
-            {Control::lblStatusText, "lblStatusText", "QLabel", "Status:", {36, 126, 40, 13}, true,
+            {Control::lblSelectFileText,
+             "lblSelectFileText",
+             "QLabel",
+             "Select File:",
+             {36, 57, 60, 17},
+             true,
              true},
-            {Control::lblStatus, "lblStatus", "QLabel", "Ready...", {111, 126, 43, 13}, false, true},
-            {Control::lblNoOfParts, "lblNoOfParts", "QLabel", "No Of Parts:", {36, 93, 65, 13}, true,
+            {Control::lblStatusText,
+             "lblStatusText",
+             "QLabel",
+             "Status:",
+             {36, 126, 40, 13},
+             true,
              true},
-            {Control::lblFileSize, "lblFileSize", "QLabel", "File Size:", {165, 93, 48, 13}, true,
+            {Control::lblStatus,
+             "lblStatus",
+             "QLabel",
+             "Ready...",
+             {111, 126, 43, 13},
+             false,
+             true},
+            {Control::lblNoOfParts,
+             "lblNoOfParts",
+             "QLabel",
+             "No Of Parts:",
+             {36, 93, 65, 13},
+             true,
+             true},
+            {Control::lblFileSize,
+             "lblFileSize",
+             "QLabel",
+             "File Size:",
+             {165, 93, 48, 13},
+             true,
              false},
-            {Control::lblbytes, "lblbytes", "QLabel", "-------------", {219, 93, 52, 13}, false,
+            {Control::lblbytes,
+             "lblbytes",
+             "QLabel",
+             "-------------",
+             {219, 93, 52, 13},
+             false,
              false},
         };
         const bool tahoma = QFile::exists(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"));
@@ -241,9 +330,9 @@ private slots:
                 QCOMPARE(widget->geometry(), e.rect);
                 QVERIFY2(!b->isDefault() && !b->autoDefault(), what);
                 QCOMPARE(b->palette().color(QPalette::Button), QColor(224, 224, 224));
-                QVERIFY2(b->fontMetrics().horizontalAdvance(b->text().remove(u'&')) <
-                             e.rect.width() - 8,
-                         what);
+                QVERIFY2(
+                    b->fontMetrics().horizontalAdvance(b->text().remove(u'&')) < e.rect.width() - 8,
+                    what);
             } else if (auto* l = qobject_cast<QLabel*>(widget)) {
                 QCOMPARE(l->text(), caption);
                 QCOMPARE(l->textFormat(), Qt::PlainText);
@@ -267,6 +356,47 @@ private slots:
             QCOMPARE(widget->font().weight(), e.bold ? QFont::Bold : QFont::Normal);
             QCOMPARE(font.bold(), e.bold);
         }
+    }
+
+    // Every label ends before the control to its right, whatever font the machine gave it.
+    void labelsClearTheirNeighbours() {
+        Open();
+        label(Control::lblFileSize)->show();
+        label(Control::lblbytes)->show();
+        window_->SetCaption(Control::lblbytes, "2147483647 Bytes.");
+        window_->SetCaption(Control::lblStatus, "Splitting... [ 100 % Completed. ]");
+        const std::pair<Control, Control> rows[] = {
+            {Control::lblSelectFileText, Control::txtSelectedFile},
+            {Control::lblNoOfParts, Control::txtNoOfParts},
+            {Control::lblFileSize, Control::lblbytes},
+            {Control::lblStatusText, Control::lblStatus},
+        };
+        for (const auto& [left, right] : rows) {
+            QVERIFY2(w(left)->geometry().right() < w(right)->x(),
+                     qPrintable(w(left)->objectName()));
+        }
+        for (const Control c : {Control::lblbytes, Control::lblStatus}) {
+            QVERIFY(w(c)->width() >= label(c)->sizeHint().width());
+            QVERIFY2(w(c)->geometry().right() < 400, qPrintable(w(c)->objectName()));
+        }
+    }
+
+    // "*.*" matches every file, names without a dot too; descriptions stay as written.
+    void nameFilters() {
+        struct Case {
+            std::string filter;
+            QStringList expected;
+        };
+        const Case cases[] = {
+            {"All Files (*.*)|*.*", {QStringLiteral("All Files (*.*) (*)")}},
+            {"Text (*.txt)|*.txt;*.log|All Files (*.*)|*.*",
+             {QStringLiteral("Text (*.txt) (*.txt *.log)"), QStringLiteral("All Files (*.*) (*)")}},
+            {"", {}},
+        };
+        for (const Case& c : cases) {
+            QCOMPARE(qt::NameFiltersOf(c.filter), c.expected);
+        }
+        // That the dialog then lists "README" is checked by wholeRunFromBrowseToDone.
     }
 
     void startStateAndKeyboard() {
@@ -325,6 +455,7 @@ private slots:
         QCOMPARE(seen.directory, QCoreApplication::applicationDirPath());
         QCOMPARE(seen.nameFilters, QStringList{QStringLiteral("All Files (*.*) (*)")});
         QCOMPARE(seen.fileMode, QFileDialog::ExistingFile);
+        QCOMPARE(seen.filterShown, QStringLiteral("All Files (*.*)"));
         QVERIFY(seen.readmeShown);
 
         QCOMPARE(edit(Control::txtSelectedFile)->text(), QString::fromStdString(path));
@@ -336,7 +467,8 @@ private slots:
         QTest::mouseClick(button(Control::cmdSplit), Qt::LeftButton);
         QCOMPARE(label(Control::lblStatus)->text(), QStringLiteral("Done !"));
         QVERIFY(!button(Control::cmdSplit)->isEnabled());
-        QVERIFY(label(Control::lblStatus)->width() >= label(Control::lblStatus)->sizeHint().width());
+        QVERIFY(label(Control::lblStatus)->width() >=
+                label(Control::lblStatus)->sizeHint().width());
 
         std::string joined;
         for (int k = 0; k < 7; ++k) joined += ReadAll(path + "." + std::to_string(k));
@@ -375,8 +507,8 @@ private slots:
             {QStringLiteral("1e3"), QStringLiteral("Tarvo's Splitter"),
              QStringLiteral("Please Enter valid number of Parts."), QMessageBox::Critical,
              Control::txtNoOfParts},
-            {QStringLiteral("40000"), QStringLiteral("Splitter"), QStringLiteral("Error 6: Overflow"),
-             QMessageBox::NoIcon, Control::cmdSplit},
+            {QStringLiteral("40000"), QStringLiteral("Splitter"),
+             QStringLiteral("Error 6: Overflow"), QMessageBox::NoIcon, Control::cmdSplit},
             {QString(40000, u'7'), QStringLiteral("Splitter"), QStringLiteral("Error 6: Overflow"),
              QMessageBox::NoIcon, Control::cmdSplit},
         };
@@ -425,8 +557,7 @@ private slots:
         QString statusSeen;
         QTimer::singleShot(150, [&] {
             statusSeen = label(Control::lblStatus)->text();
-            SeenDialog seen;
-            AnswerNextDialog(seen, QString::fromStdString(other));
+            AnswerNextDialog(strayDialog_, QString::fromStdString(other));
             QTest::mouseClick(button(Control::cmdSelectFile), Qt::LeftButton);
             QTest::qWait(100);
             browseRefused = edit(Control::txtSelectedFile)->text() == QString::fromStdString(path);
@@ -471,6 +602,8 @@ private slots:
 int ExitDuringRunChild(int argc, char** argv) {
     QApplication app(argc, argv);
     qt::PrepareApplication(app);
+    QObject scope;
+    g_testScope = &scope;
     qt::QtWindowSystem window("Splitter");
     SlowFileSystem slow;
     frmSplitter form(window, slow);
@@ -489,10 +622,8 @@ int ExitDuringRunChild(int argc, char** argv) {
     QTimer::singleShot(0, [&] {
         qobject_cast<QLineEdit*>(window.widget(Control::txtNoOfParts))->setText("2");
         // Choose the file as Browse would, then press Split.
-        AnswerNextModal<QFileDialog>([path](QFileDialog* dialog) {
-            dialog->selectFile(QString::fromStdString(path));
-            static_cast<QDialog*>(dialog)->accept();  // as the Open button does
-        });
+        AnswerNextModal<QFileDialog>(
+            [path](QFileDialog* dialog) { ChooseInDialog(dialog, QString::fromStdString(path)); });
         form.cmdSelectFile_Click();
         form.cmdSplit_Click();
         std::cout << "run returned" << std::endl;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string_view>
 
 #include "platform/window_system.h"
@@ -33,7 +34,7 @@ struct ControlLayout {
     Control id;
     std::string_view name;
     ControlKind kind;
-    std::string_view caption;  // initial caption or text; '&' marks a button's access key
+    std::string_view caption;      // initial caption or text; '&' marks a button's access key
     int left, top, width, height;  // twips, in the client area
     bool bold;
 };
@@ -41,8 +42,8 @@ struct ControlLayout {
 // In tab order. Only the buttons and text boxes take the focus; no button is the default or
 // the cancel button. Labels grow to fit a longer caption, from their left and top.
 inline constexpr std::array<ControlLayout, 11> kFormLayout = {{
-    {Control::cmdSelectFile, "cmdSelectFile", ControlKind::kButton, "&Browse", 4635, 795, 1005,
-     330, false},
+    {Control::cmdSelectFile, "cmdSelectFile", ControlKind::kButton, "&Browse", 4635, 795, 1005, 330,
+     false},
     {Control::txtNoOfParts, "txtNoOfParts", ControlKind::kTextBox, "", 1650, 1340, 510, 330, false},
     {Control::txtSelectedFile, "txtSelectedFile", ControlKind::kTextBox, "", 1650, 795, 2895, 330,
      false},
@@ -60,5 +61,14 @@ inline constexpr std::array<ControlLayout, 11> kFormLayout = {{
     {Control::lblbytes, "lblbytes", ControlKind::kLabel, "-------------", 3285, 1395, 780, 195,
      false},
 }};
+
+// A backend may index the table by a control's id.
+constexpr bool LayoutIndexedById() {
+    for (std::size_t i = 0; i < kFormLayout.size(); ++i) {
+        if (static_cast<std::size_t>(kFormLayout[i].id) != i) return false;
+    }
+    return true;
+}
+static_assert(LayoutIndexedById());
 
 }  // namespace splitter

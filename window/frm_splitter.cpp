@@ -138,8 +138,6 @@ void frmSplitter::FocusPartCount() { window_.SetFocus(Control::txtNoOfParts); }
 
 void frmSplitter::Yield() { window_.DoEvents(); }
 
-void frmSplitter::ShowError(const std::string& message) {
-    window_.MsgBox(message, kMsgOkOnly, "");
-}
+void frmSplitter::ShowError(const std::string& message) { window_.MsgBox(message, kMsgOkOnly, ""); }
 
 }  // namespace splitter

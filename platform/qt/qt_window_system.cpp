@@ -87,7 +87,16 @@ QString PrepareApplication(QApplication& app) {
             found = true;
         }
     }
-    g_fontFamily = found ? tahoma : QFont(QStringLiteral("Sans Serif")).defaultFamily();
+    // Without Tahoma, a condensed sans-serif comes closest to its widths, so the labels still
+    // end before the controls to their right.
+    const QString condensed = QStringLiteral("DejaVu Sans Condensed");
+    if (found) {
+        g_fontFamily = tahoma;
+    } else if (QFontDatabase::hasFamily(condensed)) {
+        g_fontFamily = condensed;
+    } else {
+        g_fontFamily = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+    }
     return g_fontFamily;
 }
 
@@ -185,7 +194,8 @@ void QtWindowSystem::Show(WindowEvents& events) {
     // Without a window manager (Xvfb) nobody activates a new window, and an activation asked
     // for before the window is mapped is lost: ask again once the event loop has mapped it.
     QTimer::singleShot(0, form_.get(), [form = form_.get()] { form->activateWindow(); });
-    controls_[static_cast<std::size_t>(kFormLayout.front().id)]->setFocus(Qt::ActiveWindowFocusReason);
+    controls_[static_cast<std::size_t>(kFormLayout.front().id)]->setFocus(
+        Qt::ActiveWindowFocusReason);
 }
 
 QWidget* QtWindowSystem::window() const { return form_.get(); }
@@ -224,7 +234,9 @@ void QtWindowSystem::SetText(Control textBox, const std::string& text) {
 
 void QtWindowSystem::SetFocus(Control control) { widget(control)->setFocus(Qt::OtherFocusReason); }
 
-void QtWindowSystem::SetEnabled(Control button, bool enabled) { widget(button)->setEnabled(enabled); }
+void QtWindowSystem::SetEnabled(Control button, bool enabled) {
+    widget(button)->setEnabled(enabled);
+}
 
 int QtWindowSystem::MsgBox(const std::string& prompt, int style, const std::string& title) {
     QString text = ToQt(prompt);
@@ -246,7 +258,8 @@ int QtWindowSystem::MsgBox(const std::string& prompt, int style, const std::stri
 }
 
 OpenFileResult QtWindowSystem::ShowOpen(const OpenFileRequest& request) {
-    QFileDialog dialog(form_.get(), QStringLiteral("Open"), QFile::decodeName(request.initialFolder.c_str()));
+    QFileDialog dialog(form_.get(), QStringLiteral("Open"),
+                       QFile::decodeName(request.initialFolder.c_str()));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode((request.flags & kOfnFileMustExist) != 0 ? QFileDialog::ExistingFile
                                                                 : QFileDialog::AnyFile);
