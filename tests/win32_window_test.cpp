@@ -27,10 +27,11 @@ using splitter::testing::ScratchDir;
 // The real window system, with End recorded instead of ending the test, and every status text
 // kept.
 class RecordingWindowSystem final : public WindowSystemWrapper {
-public:
+  public:
     using WindowSystemWrapper::WindowSystemWrapper;
     void SetCaption(Control label, const std::string& text) override {
-        if (label == Control::lblStatus) statuses.push_back(text);
+        if (label == Control::lblStatus)
+            statuses.push_back(text);
         WindowSystemWrapper::SetCaption(label, text);
     }
     void End() override { ++ends; }
@@ -49,7 +50,8 @@ struct DialogSeen {
 
 std::wstring WindowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
@@ -83,7 +85,7 @@ struct SeenBox {
 // OK), after noting what each one shows. Runs from a timer, which each box's own modal loop
 // dispatches.
 class BoxAnswerer {
-public:
+  public:
     explicit BoxAnswerer(std::vector<int> answers) : answers_(std::move(answers)) {
         current_ = this;
         timer_ = SetTimer(nullptr, 0, 20, &BoxAnswerer::Tick);
@@ -97,14 +99,17 @@ public:
 
     std::vector<SeenBox> seen;
 
-private:
+  private:
     static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-        if (current_ != nullptr) EnumThreadWindows(GetCurrentThreadId(), &BoxAnswerer::Look, 0);
+        if (current_ != nullptr)
+            EnumThreadWindows(GetCurrentThreadId(), &BoxAnswerer::Look, 0);
     }
     static BOOL CALLBACK Look(HWND window, LPARAM) {
-        if (ClassOf(window) != L"#32770" || !IsWindowVisible(window)) return TRUE;
+        if (ClassOf(window) != L"#32770" || !IsWindowVisible(window))
+            return TRUE;
         BoxAnswerer& self = *current_;
-        if (window == self.answered_) return FALSE;  // answered, not closed yet
+        if (window == self.answered_)
+            return FALSE;  // answered, not closed yet
         self.answered_ = window;
         SeenBox box;
         box.title = WindowText(window);
@@ -140,7 +145,7 @@ private:
 };
 
 class Win32WindowTest : public ::testing::Test {
-protected:
+  protected:
     Win32WindowTest() {
         native_.SetOpenDialog([this](OPENFILENAMEW& ofn) { return AnswerDialog(ofn); });
     }
@@ -155,13 +160,16 @@ protected:
     bool PumpUntil(const std::function<bool()>& done, double seconds = 20) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (!done()) {
-            if (std::chrono::steady_clock::now() > end) return false;
+            if (std::chrono::steady_clock::now() > end)
+                return false;
             native_.DoEvents();
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         }
         return true;
     }
-    void Pump() { PumpUntil([] { return false; }, 0.2); }
+    void Pump() {
+        PumpUntil([] { return false; }, 0.2);
+    }
 
     // A click as a button gets it from the mouse: BM_CLICK, through the queue.
     void Click(Control button) {
@@ -176,7 +184,8 @@ protected:
     // Types `text` into a text box, one WM_CHAR per character, as the keyboard does.
     void Type(Control textBox, const std::wstring& text) {
         ::SetFocus(h(textBox));
-        for (const wchar_t c : text) PostMessageW(h(textBox), WM_CHAR, c, 1);
+        for (const wchar_t c : text)
+            PostMessageW(h(textBox), WM_CHAR, c, 1);
         Pump();
     }
     void Browse(const std::string& path) {
@@ -189,16 +198,19 @@ protected:
         dialog_.owner = ofn.hwndOwner;
         dialog_.flags = ofn.Flags;
         const wchar_t* end = ofn.lpstrFilter;
-        while (end[0] != L'\0' || end[1] != L'\0') ++end;
+        while (end[0] != L'\0' || end[1] != L'\0')
+            ++end;
         dialog_.filter.assign(ofn.lpstrFilter, end + 2);
         dialog_.initialFolder = ofn.lpstrInitialDir != nullptr ? ofn.lpstrInitialDir : L"";
-        if (answers_.empty()) return FALSE;  // cancelled
+        if (answers_.empty())
+            return FALSE;  // cancelled
         const std::wstring path = Widen(answers_.front());
         answers_.erase(answers_.begin());
         // What GetOpenFileName fills in: the path, the offset of its name, the title.
         const std::size_t slash = path.find_last_of(L"\\/");
         const std::wstring title = slash == std::wstring::npos ? path : path.substr(slash + 1);
-        if (path.size() + 1 > ofn.nMaxFile || title.size() + 1 > ofn.nMaxFileTitle) return FALSE;
+        if (path.size() + 1 > ofn.nMaxFile || title.size() + 1 > ofn.nMaxFileTitle)
+            return FALSE;
         std::copy(path.c_str(), path.c_str() + path.size() + 1, ofn.lpstrFile);
         std::copy(title.c_str(), title.c_str() + title.size() + 1, ofn.lpstrFileTitle);
         ofn.nFileOffset = static_cast<WORD>(slash == std::wstring::npos ? 0 : slash + 1);
@@ -244,9 +256,11 @@ TEST_F(Win32WindowTest, WindowMakeUp) {
     GetObjectW(info.hbmMask, sizeof mask, &mask);
     EXPECT_EQ(mask.bmWidth, GetSystemMetrics(SM_CXICON));
     DeleteObject(info.hbmMask);
-    if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
+    if (info.hbmColor != nullptr)
+        DeleteObject(info.hbmColor);
     // The background picture: its caption band is blue, its face a light grey-blue.
-    RedrawWindow(form, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RedrawWindow(form, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     const HDC dc = GetDC(form);
     const COLORREF band = GetPixel(dc, px(6000) / 2, px(300));
     const COLORREF face = GetPixel(dc, px(300), px(2700));
@@ -273,11 +287,13 @@ TEST_F(Win32WindowTest, ControlsAsLaidOut) {
         switch (c.kind) {
             case ControlKind::kButton:
                 EXPECT_EQ(ClassOf(control), L"Button");
-                EXPECT_EQ(style & BS_TYPEMASK, static_cast<DWORD>(BS_OWNERDRAW)) << "not a default button";
+                EXPECT_EQ(style & BS_TYPEMASK, static_cast<DWORD>(BS_OWNERDRAW))
+                    << "not a default button";
                 break;
             case ControlKind::kTextBox:
                 EXPECT_EQ(ClassOf(control), L"Edit");
-                EXPECT_GE(static_cast<DWORD>(SendMessageW(control, EM_GETLIMITTEXT, 0, 0)), 0x7FFFFFFEu);
+                EXPECT_GE(static_cast<DWORD>(SendMessageW(control, EM_GETLIMITTEXT, 0, 0)),
+                          0x7FFFFFFEu);
                 break;
             case ControlKind::kLabel:
                 EXPECT_EQ(ClassOf(control), L"Static");
@@ -309,12 +325,14 @@ TEST_F(Win32WindowTest, TabOrder) {
     // The dialog manager's Tab follows the order of the child windows: that of the layout.
     std::vector<HWND> expected;
     for (const ControlLayout& c : kFormLayout) {
-        if (c.kind != ControlKind::kLabel) expected.push_back(h(c.id));
+        if (c.kind != ControlKind::kLabel)
+            expected.push_back(h(c.id));
     }
     std::vector<HWND> stops;
     for (HWND child = GetWindow(native_.window(), GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
-        if ((GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) != 0) stops.push_back(child);
+        if ((GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) != 0)
+            stops.push_back(child);
     }
     EXPECT_EQ(stops, expected);
     // With Split enabled, Tab walks all five and comes back round; Split is skipped while
@@ -370,7 +388,8 @@ TEST_F(Win32WindowTest, WholeRunFromBrowseToDone) {
     EXPECT_EQ(window_.statuses.size(), 102u);  // "Splitting... ", 1 % to 100 %, "Done !"
 
     std::string joined;
-    for (int k = 0; k < 7; ++k) joined += ReadAll(path + "." + std::to_string(k));
+    for (int k = 0; k < 7; ++k)
+        joined += ReadAll(path + "." + std::to_string(k));
     EXPECT_TRUE(joined == ReadAll(path));
     EXPECT_EQ(std::filesystem::file_size(path + ".0"), 14286u);
     const std::string script = ReadAll(path + ".bat");
@@ -381,7 +400,8 @@ TEST_F(Win32WindowTest, WholeRunFromBrowseToDone) {
 
 TEST_F(Win32WindowTest, NonAsciiNameEndToEnd) {
     Open();
-    const std::filesystem::path file = dir_.path() / std::filesystem::path(L"r\u00e9sum\u00e9 \u00fc.txt");
+    const std::filesystem::path file =
+        dir_.path() / std::filesystem::path(L"r\u00e9sum\u00e9 \u00fc.txt");
     std::ofstream(file, std::ios::binary) << "0123456789";
     const std::string path = Narrow(file.wstring());
     Browse(path);
@@ -485,8 +505,9 @@ TEST_F(Win32WindowTest, ExitAndClosing) {
 TEST(Win32WindowEndTest, EndEndsTheProcess) {
     std::wstring self(MAX_PATH, L'\0');
     self.resize(GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
-    std::wstring command = L"\"" + self + L"\" --gtest_also_run_disabled_tests "
-                          L"--gtest_filter=Win32WindowEndTest.DISABLED_EndEndsTheProcessChild";
+    std::wstring command = L"\"" + self +
+                           L"\" --gtest_also_run_disabled_tests "
+                           L"--gtest_filter=Win32WindowEndTest.DISABLED_EndEndsTheProcessChild";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -518,7 +539,8 @@ TEST(DialogFilterTest, PairsEndedByNuls) {
         {"All Files (*.*)|*.*", std::wstring(L"All Files (*.*)\0*.*\0\0", 21)},
         {"Text|*.txt|All|*.*", std::wstring(L"Text\0*.txt\0All\0*.*\0\0", 20)},
     };
-    for (const Case& c : cases) EXPECT_EQ(DialogFilter(c.filter), c.expected) << c.filter;
+    for (const Case& c : cases)
+        EXPECT_EQ(DialogFilter(c.filter), c.expected) << c.filter;
 }
 
 TEST(TwipsTest, ToPixelsAtDpi) {
@@ -526,7 +548,7 @@ TEST(TwipsTest, ToPixelsAtDpi) {
         int twips, dpi, pixels;
     };
     const Case cases[] = {
-        {6000, 96, 400}, {3000, 96, 200}, {4635, 96, 309}, {1005, 96, 67}, {195, 96, 13},
+        {6000, 96, 400},  {3000, 96, 200},  {4635, 96, 309},  {1005, 96, 67}, {195, 96, 13},
         {6000, 120, 500}, {4635, 120, 386}, {6000, 144, 600}, {195, 144, 20}, {0, 96, 0},
     };
     for (const Case& c : cases)

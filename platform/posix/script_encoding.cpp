@@ -3,6 +3,8 @@
 namespace splitter {
 
 // Names on POSIX systems are bytes: the script carries them as they are.
-std::string CommandScriptBytes(const std::string& text, const std::string&) { return text; }
+std::string CommandScriptBytes(const std::string& text, const std::string&) {
+    return text;
+}
 
 }  // namespace splitter

@@ -9,7 +9,8 @@ namespace splitter {
 
 std::string CommandScriptBytes(const std::string& text, const std::string& name) {
     const UINT codePage = GetOEMCP();
-    if (codePage == CP_UTF8 || text.empty()) return text;
+    if (codePage == CP_UTF8 || text.empty())
+        return text;
     std::wstring wide;
     try {
         wide = win32::Widen(text);
@@ -26,8 +27,8 @@ std::string CommandScriptBytes(const std::string& text, const std::string& name)
                         nullptr, &usedDefault);
     // Read back the way cmd will, to be sure every character comes back as itself.
     std::wstring back(wide.size(), L'\0');
-    const int backSize = MultiByteToWideChar(codePage, 0, bytes.data(), size, back.data(),
-                                             wideSize);
+    const int backSize =
+        MultiByteToWideChar(codePage, 0, bytes.data(), size, back.data(), wideSize);
     if (usedDefault || size == 0 || backSize != wideSize || back != wide)
         throw Failure::Of(kBadFileName, name);
     return bytes;

@@ -14,42 +14,55 @@ namespace {
 // The one place where a Windows error code becomes a failure code.
 Failure Win32Failure(DWORD error, const std::string& name) {
     switch (error) {
-        case ERROR_FILE_NOT_FOUND: return Failure::Of(kFileNotFound, name);
+        case ERROR_FILE_NOT_FOUND:
+            return Failure::Of(kFileNotFound, name);
         case ERROR_PATH_NOT_FOUND:
         case ERROR_INVALID_DRIVE:
         case ERROR_BAD_NETPATH:
         case ERROR_BAD_NET_NAME:
-        case ERROR_DIRECTORY: return Failure::Of(kPathNotFound, name);
+        case ERROR_DIRECTORY:
+            return Failure::Of(kPathNotFound, name);
         case ERROR_HANDLE_DISK_FULL:
         case ERROR_DISK_FULL:
-        case ERROR_FILE_TOO_LARGE: return Failure::Of(kDiskFull, name);
-        case ERROR_TOO_MANY_OPEN_FILES: return Failure::Of(kTooManyFiles, name);
+        case ERROR_FILE_TOO_LARGE:
+            return Failure::Of(kDiskFull, name);
+        case ERROR_TOO_MANY_OPEN_FILES:
+            return Failure::Of(kTooManyFiles, name);
         case ERROR_ACCESS_DENIED:
         case ERROR_WRITE_PROTECT:
-        case ERROR_PRIVILEGE_NOT_HELD: return Failure::Of(kPermissionDenied, name);
+        case ERROR_PRIVILEGE_NOT_HELD:
+            return Failure::Of(kPermissionDenied, name);
         case ERROR_INVALID_NAME:
         case ERROR_BAD_PATHNAME:
         case ERROR_FILENAME_EXCED_RANGE:
-        case ERROR_NO_UNICODE_TRANSLATION: return Failure::Of(kBadFileName, name);
+        case ERROR_NO_UNICODE_TRANSLATION:
+            return Failure::Of(kBadFileName, name);
         case ERROR_NOT_ENOUGH_MEMORY:
-        case ERROR_OUTOFMEMORY: return Failure::Of(kOutOfMemory, name);
+        case ERROR_OUTOFMEMORY:
+            return Failure::Of(kOutOfMemory, name);
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
         case ERROR_FILE_EXISTS:
         case ERROR_ALREADY_EXISTS:
-        case ERROR_CANT_ACCESS_FILE: return Failure::Of(kPathFileAccessError, name);
-        default: return Failure::Of(kDeviceIoError, name);
+        case ERROR_CANT_ACCESS_FILE:
+            return Failure::Of(kPathFileAccessError, name);
+        default:
+            return Failure::Of(kDeviceIoError, name);
     }
 }
 
-Failure LastFailure(const std::string& name) { return Win32Failure(GetLastError(), name); }
+Failure LastFailure(const std::string& name) {
+    return Win32Failure(GetLastError(), name);
+}
 
 // Owns one file handle; closes it on destruction.
 class Handle {
-public:
+  public:
     explicit Handle(HANDLE handle) : handle_(handle) {}
     ~Handle() { Release(); }
-    Handle(Handle&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
+    Handle(Handle&& other) noexcept : handle_(other.handle_) {
+        other.handle_ = INVALID_HANDLE_VALUE;
+    }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
 
@@ -57,13 +70,14 @@ public:
 
     // Closes, returning the error of a failed close (0 on success).
     DWORD Release() {
-        if (handle_ == INVALID_HANDLE_VALUE) return 0;
+        if (handle_ == INVALID_HANDLE_VALUE)
+            return 0;
         const BOOL closed = CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
         return closed ? 0 : GetLastError();
     }
 
-private:
+  private:
     HANDLE handle_;
 };
 
@@ -74,7 +88,8 @@ struct Information {
 
 Information InformationOf(HANDLE handle, const std::string& name) {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle, &info)) throw LastFailure(name);
+    if (!GetFileInformationByHandle(handle, &info))
+        throw LastFailure(name);
     return {FileId{info.dwVolumeSerialNumber,
                    (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow},
             (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
@@ -84,7 +99,7 @@ Information InformationOf(HANDLE handle, const std::string& name) {
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
 class Win32ReadableFile final : public ReadableFile {
-public:
+  public:
     Win32ReadableFile(Handle handle, std::string name, FileId id, std::uint64_t length)
         : handle_(std::move(handle)), name_(std::move(name)), id_(id), length_(length) {}
 
@@ -92,7 +107,8 @@ public:
 
     std::size_t Read(char* buffer, std::size_t n) override {
         DWORD got = 0;
-        if (!ReadFile(handle_.get(), buffer, static_cast<DWORD>(std::min(n, kMaxTransfer)), &got, nullptr))
+        if (!ReadFile(handle_.get(), buffer, static_cast<DWORD>(std::min(n, kMaxTransfer)), &got,
+                      nullptr))
             throw LastFailure(name_);
         return got;
     }
@@ -100,7 +116,7 @@ public:
     const std::string& Name() const override { return name_; }
     FileId Id() const override { return id_; }
 
-private:
+  private:
     Handle handle_;
     std::string name_;
     FileId id_;
@@ -108,63 +124,75 @@ private:
 };
 
 class Win32WritableFile final : public WritableFile {
-public:
-    Win32WritableFile(Handle handle, std::string name) : handle_(std::move(handle)), name_(std::move(name)) {}
+  public:
+    Win32WritableFile(Handle handle, std::string name)
+        : handle_(std::move(handle)), name_(std::move(name)) {}
 
     void Write(const char* data, std::size_t n) override {
         while (n > 0) {
             DWORD put = 0;
-            if (!WriteFile(handle_.get(), data, static_cast<DWORD>(std::min(n, kMaxTransfer)), &put, nullptr))
+            if (!WriteFile(handle_.get(), data, static_cast<DWORD>(std::min(n, kMaxTransfer)), &put,
+                           nullptr))
                 throw LastFailure(name_);
-            if (put == 0) throw Failure::Of(kDeviceIoError, name_);
+            if (put == 0)
+                throw Failure::Of(kDeviceIoError, name_);
             data += put;
             n -= put;
         }
     }
 
     void Close() override {
-        if (const DWORD error = handle_.Release(); error != 0) throw Win32Failure(error, name_);
+        if (const DWORD error = handle_.Release(); error != 0)
+            throw Win32Failure(error, name_);
     }
 
     const std::string& Name() const override { return name_; }
 
-private:
+  private:
     Handle handle_;
     std::string name_;
 };
 
 class Win32FileSystem final : public FileSystem {
-public:
+  public:
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override {
-        if (path.empty()) throw Failure::Of(kBadFileName);
+        if (path.empty())
+            throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
         // Others may go on reading and writing the file; nobody may delete or rename it meanwhile.
         Handle handle(CreateFileW(win32::WidePath(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (handle.get() == INVALID_HANDLE_VALUE) throw LastFailure(name);
+        if (handle.get() == INVALID_HANDLE_VALUE)
+            throw LastFailure(name);
         const Information info = InformationOf(handle.get(), name);
-        if (info.directory) throw Failure::Of(kPathFileAccessError, name);
+        if (info.directory)
+            throw Failure::Of(kPathFileAccessError, name);
         LARGE_INTEGER size{};
-        if (!GetFileSizeEx(handle.get(), &size)) throw LastFailure(name);
+        if (!GetFileSizeEx(handle.get(), &size))
+            throw LastFailure(name);
         return std::make_unique<Win32ReadableFile>(std::move(handle), name, info.id,
                                                    static_cast<std::uint64_t>(size.QuadPart));
     }
 
     std::unique_ptr<WritableFile> Create(const std::string& path,
                                          const ReadableFile* mustNotBe) override {
-        if (path.empty()) throw Failure::Of(kBadFileName);
+        if (path.empty())
+            throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
         // OPEN_ALWAYS does not truncate, so that a path that turns out to be the source can
         // still be refused with the source whole.
         Handle handle(CreateFileW(win32::WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (handle.get() == INVALID_HANDLE_VALUE) throw LastFailure(name);
+        if (handle.get() == INVALID_HANDLE_VALUE)
+            throw LastFailure(name);
         const Information info = InformationOf(handle.get(), name);
         if (mustNotBe != nullptr && info.id == mustNotBe->Id())
             throw Failure::Of(kPathFileAccessError, name);
-        if (info.directory) throw Failure::Of(kPathFileAccessError, name);
-        if (!SetEndOfFile(handle.get())) throw LastFailure(name);
+        if (info.directory)
+            throw Failure::Of(kPathFileAccessError, name);
+        if (!SetEndOfFile(handle.get()))
+            throw LastFailure(name);
         return std::make_unique<Win32WritableFile>(std::move(handle), name);
     }
 

@@ -18,7 +18,9 @@ namespace splitter::win32 {
 // The control ids, as GetDlgItem finds the controls: kFirstControlId + the Control's value.
 // They stay clear of IDOK and IDCANCEL, which the dialog manager sends for Enter and Escape.
 inline constexpr int kFirstControlId = 100;
-inline constexpr int ControlId(Control control) { return kFirstControlId + static_cast<int>(control); }
+inline constexpr int ControlId(Control control) {
+    return kFirstControlId + static_cast<int>(control);
+}
 
 // "description|pattern|..." as GetOpenFileName wants it: fields ended by NULs, and one more NUL.
 std::wstring DialogFilter(const std::string& filter);
@@ -27,7 +29,7 @@ std::wstring DialogFilter(const std::string& filter);
 int TwipsToPixelsAt(int twips, int dpi);
 
 class Win32WindowSystem final : public WindowSystem {
-public:
+  public:
     // GetOpenFileNameW, or a stand-in that tests put in its place.
     using OpenDialog = std::function<BOOL(OPENFILENAMEW&)>;
 
@@ -67,13 +69,15 @@ public:
     // Ends the process on the spot with status 0; Windows releases its files and windows.
     void End() override;
 
-private:
+  private:
     static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
     void PaintBackground(HDC dc) const;
     void DrawButton(const DRAWITEMSTRUCT& item) const;
-    HFONT FontOf(const ControlLayout& layout) const { return layout.bold ? boldFont_ : regularFont_; }
+    HFONT FontOf(const ControlLayout& layout) const {
+        return layout.bold ? boldFont_ : regularFont_;
+    }
     int Pixels(int twips) const { return TwipsToPixelsAt(twips, dpi_); }
 
     std::string appTitle_;
@@ -83,7 +87,7 @@ private:
     std::array<HWND, kFormLayout.size()> controls_{};
     HFONT regularFont_ = nullptr;
     HFONT boldFont_ = nullptr;
-    HBITMAP background_ = nullptr;  // scaled to the client area
+    HBITMAP background_ = nullptr;      // scaled to the client area
     HBRUSH backgroundBrush_ = nullptr;  // the same picture, for the labels' backgrounds
     HBRUSH buttonFace_ = nullptr;
     HICON icon_ = nullptr;
