@@ -7,12 +7,12 @@
 #include "platform/failure.h"
 #include "platform/file_system.h"
 #include "platform/win32/unicode.h"
+#include "platform/win32/win32_failure.h"
 
 namespace splitter {
-namespace {
 
 // The one place where a Windows error code becomes a failure code.
-Failure Win32Failure(DWORD error, const std::string& name) {
+Failure Win32Failure(unsigned long error, const std::string& name) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
             return Failure::Of(kFileNotFound, name);
@@ -50,6 +50,8 @@ Failure Win32Failure(DWORD error, const std::string& name) {
             return Failure::Of(kDeviceIoError, name);
     }
 }
+
+namespace {
 
 Failure LastFailure(const std::string& name) {
     return Win32Failure(GetLastError(), name);
