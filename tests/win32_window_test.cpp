@@ -491,6 +491,115 @@ TEST_F(Win32WindowTest, MessageBoxesWithTheirStyles) {
     }
 }
 
+// Drives the real open-file dialog of this thread from a timer: asks first for a file that
+// does not exist (the dialog must refuse it with a box of its own), then for `path`.
+class OpenDialogDriver {
+  public:
+    explicit OpenDialogDriver(std::wstring path) : path_(std::move(path)) {
+        current_ = this;
+        timer_ = SetTimer(nullptr, 0, 50, &OpenDialogDriver::Tick);
+    }
+    ~OpenDialogDriver() {
+        KillTimer(nullptr, timer_);
+        current_ = nullptr;
+    }
+    OpenDialogDriver(const OpenDialogDriver&) = delete;
+    OpenDialogDriver& operator=(const OpenDialogDriver&) = delete;
+
+    bool seen = false;
+    std::wstring title;
+    std::vector<std::wstring> filters;  // the file-type list
+    std::wstring folder;                // the "look in" box
+    bool readOnlyBoxShown = true;
+    bool refusedMissingFile = false;
+
+  private:
+    // Control ids of the common dialog's template (dlgs.h).
+    static constexpr int kReadOnlyBox = 0x410;    // chx1
+    static constexpr int kFileTypes = 0x470;      // cmb1
+    static constexpr int kLookIn = 0x471;         // cmb2
+    static constexpr int kFileNameCombo = 0x47c;  // cmb13
+    static constexpr int kFileNameEdit = 0x480;   // edt1
+
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+        if (current_ != nullptr)
+            EnumThreadWindows(GetCurrentThreadId(), &OpenDialogDriver::Look, 0);
+    }
+    static BOOL CALLBACK Look(HWND window, LPARAM) {
+        if (ClassOf(window) != L"#32770" || !IsWindowVisible(window))
+            return TRUE;
+        OpenDialogDriver& self = *current_;
+        if (GetDlgItem(window, kFileTypes) == nullptr) {
+            // A box of the dialog's own: the refusal of the missing file.
+            if (self.step_ == 1) {
+                self.refusedMissingFile = true;
+                self.step_ = 2;
+                PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            }
+            return FALSE;
+        }
+        if (self.step_ == 0) {
+            self.seen = true;
+            self.title = WindowText(window);
+            const HWND readOnly = GetDlgItem(window, kReadOnlyBox);
+            self.readOnlyBoxShown = readOnly != nullptr && IsWindowVisible(readOnly);
+            const HWND types = GetDlgItem(window, kFileTypes);
+            const auto count = SendMessageW(types, CB_GETCOUNT, 0, 0);
+            for (LRESULT i = 0; i < count; ++i) {
+                std::wstring item(static_cast<std::size_t>(SendMessageW(types, CB_GETLBTEXTLEN,
+                                                                        static_cast<WPARAM>(i), 0)),
+                                  L'\0');
+                item.push_back(L'\0');
+                SendMessageW(types, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                             reinterpret_cast<LPARAM>(item.data()));
+                item.pop_back();
+                self.filters.push_back(item);
+            }
+            self.folder = WindowText(GetDlgItem(window, kLookIn));
+            self.Enter(window, self.path_ + L".missing");
+            self.step_ = 1;
+        } else if (self.step_ == 2) {
+            self.Enter(window, self.path_);
+            self.step_ = 3;
+        }
+        return FALSE;
+    }
+    void Enter(HWND dialog, const std::wstring& name) {
+        HWND box = GetDlgItem(dialog, kFileNameCombo);
+        if (box == nullptr)
+            box = GetDlgItem(dialog, kFileNameEdit);
+        SetWindowTextW(box, name.c_str());
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+
+    static inline OpenDialogDriver* current_ = nullptr;
+    std::wstring path_;
+    int step_ = 0;
+    UINT_PTR timer_ = 0;
+};
+
+TEST_F(Win32WindowTest, RealOpenDialog) {
+    native_.SetOpenDialog([](OPENFILENAMEW& ofn) { return GetOpenFileNameW(&ofn); });
+    Open();
+    const std::string path = dir_.MakeFile("holiday.mp4", 4321);
+    {
+        OpenDialogDriver driver(Widen(path));
+        Click(Control::cmdSelectFile);
+        ASSERT_TRUE(driver.seen);
+        EXPECT_EQ(driver.title, L"Open");
+        // Flag 0x4: no read-only box. Flag 0x1000: a missing file is refused by the dialog.
+        EXPECT_FALSE(driver.readOnlyBoxShown);
+        EXPECT_TRUE(driver.refusedMissingFile);
+        EXPECT_EQ(driver.filters, std::vector<std::wstring>{L"All Files (*.*)"});
+        // It opened in the program's folder.
+        const std::string app = native_.AppPath();
+        EXPECT_EQ(Narrow(driver.folder), app.substr(app.find_last_of('\\') + 1));
+    }
+    EXPECT_EQ(Caption(Control::txtSelectedFile), path);
+    EXPECT_EQ(Caption(Control::lblbytes), "4321 Bytes.");
+    EXPECT_TRUE(IsWindowEnabled(h(Control::cmdSplit)));
+}
+
 TEST_F(Win32WindowTest, ExitAndClosing) {
     Open();
     Click(Control::cmdExit);
