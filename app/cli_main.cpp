@@ -77,6 +77,27 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 #endif
 }
 
+// Writes `message` and a line break to standard error. A Windows console gets it as wide
+// characters, so that a file name in any script shows as itself; a file or pipe gets UTF-8.
+void PrintError(const std::string& message) {
+#ifdef _WIN32
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(console, &mode)) {
+        try {
+            const std::wstring wide = win32::Widen(message + "\n");
+            DWORD written = 0;
+            std::cerr.flush();
+            WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+            return;
+        } catch (const Failure&) {
+            // Not UTF-8: the bytes as they are, below.
+        }
+    }
+#endif
+    std::cerr << message << std::endl;
+}
+
 // Shows the status texts on standard output: one line each, or one line redrawn in place when
 // standard output is a terminal.
 class ConsoleHost final : public SplitHost {
@@ -96,7 +117,7 @@ public:
     void Yield() override {}
     void ShowError(const std::string& message) override {
         EndLine();
-        std::cerr << message << std::endl;
+        PrintError(message);
     }
 
     void EndLine() {
