@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -611,34 +613,152 @@ TEST_F(Win32WindowTest, ExitAndClosing) {
     EXPECT_TRUE(IsWindow(native_.window()));
 }
 
-// End ends the process at once, status 0: this test runs DISABLED_EndEndsTheProcessChild in a child
-// process of this program.
-TEST(Win32WindowEndTest, EndEndsTheProcess) {
+// Makes every block copy slow, so that a run lasts long enough to act in its middle.
+class SlowFileSystem final : public FileSystemWrapper {
+  public:
+    SlowFileSystem() : FileSystemWrapper(FileSystem::Default()) {}
+    std::unique_ptr<WritableFile> Create(const std::string& path,
+                                         const ReadableFile* mustNotBe) override {
+        return std::make_unique<SlowFile>(target().Create(path, mustNotBe));
+    }
+
+  private:
+    class SlowFile final : public WritableFile {
+      public:
+        explicit SlowFile(std::unique_ptr<WritableFile> file) : file_(std::move(file)) {}
+        void Write(const char* data, std::size_t n) override { file_->Write(data, n); }
+        void CopyFrom(ReadableFile& source, std::uint64_t n) override {
+            Sleep(10);
+            file_->CopyFrom(source, n);
+        }
+        void Close() override { file_->Close(); }
+        const std::string& Name() const override { return file_->Name(); }
+
+      private:
+        std::unique_ptr<WritableFile> file_;
+    };
+};
+
+// Clicks the given buttons once, from a timer, as soon as a run shows a percentage: the
+// clicks reach the window through the run's own yields.
+class ClickDuringRun {
+  public:
+    ClickDuringRun(Win32WindowSystem& window, std::vector<Control> buttons)
+        : window_(window), buttons_(std::move(buttons)) {
+        current_ = this;
+        timer_ = SetTimer(nullptr, 0, 20, &ClickDuringRun::Tick);
+    }
+    ~ClickDuringRun() {
+        KillTimer(nullptr, timer_);
+        current_ = nullptr;
+    }
+    ClickDuringRun(const ClickDuringRun&) = delete;
+    ClickDuringRun& operator=(const ClickDuringRun&) = delete;
+
+    std::string statusAtClick;  // empty until the clicks are made
+
+  private:
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+        ClickDuringRun* self = current_;
+        if (self == nullptr || !self->statusAtClick.empty())
+            return;
+        const std::string status = Narrow(WindowText(self->window_.handle(Control::lblStatus)));
+        if (status.rfind("Splitting... [", 0) != 0)
+            return;
+        self->statusAtClick = status;
+        for (const Control button : self->buttons_)
+            PostMessageW(self->window_.handle(button), BM_CLICK, 0, 0);
+    }
+
+    static inline ClickDuringRun* current_ = nullptr;
+    Win32WindowSystem& window_;
+    std::vector<Control> buttons_;
+    UINT_PTR timer_ = 0;
+};
+
+TEST_F(Win32WindowTest, WindowAnswersDuringALongRun) {
+    SlowFileSystem slow;
+    frmSplitter form(window_, slow);
+    native_.Show(form);
+    const std::string path = dir_.MakeFile("big.bin", 1 << 20);
+    Browse(path);
+    Type(Control::txtNoOfParts, L"50");
+    ClickDuringRun clicks(native_, {Control::cmdSelectFile, Control::cmdExit});
+    Click(Control::cmdSplit);
+    ASSERT_TRUE(PumpUntil([&] { return Caption(Control::lblStatus) == "Done !"; }, 60));
+    // Exit was answered in the middle of the run (the recorded End), Browse was refused.
+    EXPECT_NE(clicks.statusAtClick.find("% Completed. ]"), std::string::npos)
+        << clicks.statusAtClick;
+    EXPECT_EQ(window_.ends, 1);
+    EXPECT_EQ(dialog_.calls, 1);
+}
+
+// Runs this test program again with only the named disabled test, and returns its exit status.
+DWORD RunChild(const std::wstring& test) {
     std::wstring self(MAX_PATH, L'\0');
     self.resize(GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
-    std::wstring command = L"\"" + self +
-                           L"\" --gtest_also_run_disabled_tests "
-                           L"--gtest_filter=Win32WindowEndTest.DISABLED_EndEndsTheProcessChild";
+    std::wstring command =
+        L"\"" + self + L"\" --gtest_also_run_disabled_tests --gtest_filter=" + test;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessW(self.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &process));
-    ASSERT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    if (!CreateProcessW(self.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return 98;
     DWORD status = 99;
-    GetExitCodeProcess(process.hProcess, &status);
+    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &status);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    EXPECT_EQ(status, 0u);
+    return status;
+}
+
+// End ends the process at once, with status 0.
+TEST(Win32WindowEndTest, EndEndsTheProcess) {
+    EXPECT_EQ(RunChild(L"Win32WindowEndTest.DISABLED_ExitChild"), 0u);
+}
+
+// Exit in the middle of a run ends the process there, without a message: the parts written so
+// far stay, the join script is never written.
+TEST(Win32WindowEndTest, ExitDuringARunEndsTheProcess) {
+    ScratchDir dir;
+    const std::string path = dir.MakeFile("big.bin", 1 << 20);
+    SetEnvironmentVariableW(L"SPLITTER_CHILD_FILE", Widen(path).c_str());
+    EXPECT_EQ(RunChild(L"Win32WindowEndTest.DISABLED_ExitDuringARunChild"), 0u);
+    SetEnvironmentVariableW(L"SPLITTER_CHILD_FILE", nullptr);
+    EXPECT_TRUE(std::filesystem::exists(path + ".0"));
+    EXPECT_FALSE(std::filesystem::exists(path + ".49"));
+    EXPECT_FALSE(std::filesystem::exists(path + ".bat"));
 }
 
 // Run only by EndEndsTheProcess, in its child process.
-TEST(Win32WindowEndTest, DISABLED_EndEndsTheProcessChild) {
+TEST(Win32WindowEndTest, DISABLED_ExitChild) {
     Win32WindowSystem window("Splitter");
     frmSplitter form(window);
     window.Show(form);
     form.cmdExit_Click();
     std::_Exit(3);  // not reached when End ended the process
+}
+
+// Run only by ExitDuringARunEndsTheProcess, in its child process.
+TEST(Win32WindowEndTest, DISABLED_ExitDuringARunChild) {
+    wchar_t file[MAX_PATH] = {};
+    ASSERT_GT(GetEnvironmentVariableW(L"SPLITTER_CHILD_FILE", file, MAX_PATH), 0u);
+    Win32WindowSystem window("Splitter");
+    window.SetOpenDialog([&file](OPENFILENAMEW& ofn) {
+        wcscpy(ofn.lpstrFile, file);
+        const wchar_t* slash = wcsrchr(file, L'\\');
+        wcscpy(ofn.lpstrFileTitle, slash + 1);
+        return TRUE;
+    });
+    SlowFileSystem slow;
+    frmSplitter form(window, slow);
+    window.Show(form);
+    form.cmdSelectFile_Click();
+    window.SetText(Control::txtNoOfParts, "50");
+    ClickDuringRun clicks(window, {Control::cmdExit});
+    form.cmdSplit_Click();
+    std::_Exit(3);  // not reached when Exit ended the process in the middle of the run
 }
 
 TEST(DialogFilterTest, PairsEndedByNuls) {
