@@ -52,8 +52,32 @@ joins() {
     fail "[$name] $parts parts: rebuilt file differs from the source; cmd said: $out"
     return
   fi
+  if ! check_copy_lines "$dir/$name.bat" "$name"; then
+    return
+  fi
   echo "ok    [$name] $parts parts, $size bytes, $(grep -c '^copy /b' "$dir/$name.bat") copy line(s)"
   rm -rf "$dir"
+}
+
+# Every line within cmd's 8191 characters; every copy line after the first appends to the
+# destination: copy /b DEST+"NAME.k"+... DEST.
+check_copy_lines() {
+  local script=$1 name=$2
+  local longest
+  longest=$(tr -d '\r' <"$script" | awk '{ if (length($0) > n) n = length($0) } END { print n }')
+  if [ "$longest" -gt 8191 ]; then
+    fail "[$name] a line of $longest characters"
+    return 1
+  fi
+  local dest="$name"
+  case $name in *[\ \&\(\)\[\]\{\}^=\;!\'+,\`~]*) dest="\"$name\"" ;; esac
+  dest=${dest//%/%%}
+  local stray
+  stray=$(tr -d '\r' <"$script" | grep '^copy /b' | tail -n +2 | grep -cvF "copy /b $dest+\"" || true)
+  if [ "$stray" -ne 0 ]; then
+    fail "[$name] $stray later copy line(s) do not start with: copy /b $dest+\""
+    return 1
+  fi
 }
 
 # A name the OEM code page cannot carry: a clear failure, and not one file written.
