@@ -191,7 +191,8 @@ public:
         // Open without truncating, so that a path that turns out to be the source can still
         // be refused with the source whole.
         const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT, 0666);
-        if (fd < 0) throw LastFailure(name);
+        // Creating fails with ENOENT only when the folder is missing.
+        if (fd < 0) throw errno == ENOENT ? Failure::Of(kPathNotFound, name) : LastFailure(name);
         auto file = std::make_unique<PosixWritableFile>(Descriptor(fd), name);
         struct stat st {};
         if (::fstat(fd, &st) != 0) throw LastFailure(name);

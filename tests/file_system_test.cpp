@@ -1,0 +1,98 @@
+// The real file layer of this OS: what each kind of bad path turns into.
+#include "platform/file_system.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/failure.h"
+#include "test_support.h"
+
+namespace splitter {
+namespace {
+
+using test::TempDir;
+
+int CodeOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Failure& failure) {
+        return failure.code();
+    }
+    return 0;
+}
+
+TEST(FileSystemTest, FailureCodes) {
+    TempDir dir;
+    test::WriteBytes(dir / "file", "abc");
+    test::fs::create_directory(dir / "folder");
+    FileSystem& files = FileSystem::Default();
+    struct Case {
+        const char* what;
+        std::function<void()> action;
+        int code;
+    };
+    const Case cases[] = {
+        {"open missing", [&] { files.OpenRead(dir / "absent"); }, kFileNotFound},
+        {"open folder", [&] { files.OpenRead(dir / "folder"); }, kPathFileAccessError},
+        {"open below a file", [&] { files.OpenRead(dir / "file/x"); }, kPathNotFound},
+        {"create in missing folder", [&] { files.Create(dir / "absent/x", nullptr); }, kPathNotFound},
+        {"create over folder", [&] { files.Create(dir / "folder", nullptr); }, kPathFileAccessError},
+        {"create too long a name", [&] { files.Create(dir / std::string(300, 'n'), nullptr); }, kBadFileName},
+        {"length of missing", [&] { files.FileLength(dir / "absent"); }, kFileNotFound},
+        {"open existing", [&] { files.OpenRead(dir / "file"); }, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(CodeOf(c.action), c.code) << c.what;
+}
+
+TEST(FileSystemTest, DescriptionsNameTheFile) {
+    TempDir dir;
+    try {
+        FileSystem::Default().OpenRead(dir / "absent.txt");
+        FAIL();
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.Message(), "Error 53: File not found (absent.txt)");
+    }
+}
+
+TEST(FileSystemTest, CreateTruncatesAndCopies) {
+    TempDir dir;
+    test::WriteBytes(dir / "source", test::PatternBytes(5000));
+    test::WriteBytes(dir / "out", std::string(9000, 'x'));
+    FileSystem& files = FileSystem::Default();
+    auto source = files.OpenRead(dir / "source");
+    EXPECT_EQ(source->Length(), 5000u);
+    auto out = files.Create(dir / "out", source.get());
+    out->CopyFrom(*source, 3000);
+    char tail[2000];
+    ASSERT_EQ(source->Read(tail, sizeof tail), sizeof tail);  // reading goes on after the copy
+    out->Write(tail, sizeof tail);
+    out->Close();
+    EXPECT_EQ(test::ReadBytes(dir / "out"), test::PatternBytes(5000));
+    EXPECT_EQ(files.FileLength(dir / "out"), 5000u);
+    // Asking for more than is left is an error, not a short part.
+    auto again = files.OpenRead(dir / "source");
+    auto short_ = files.Create(dir / "short", again.get());
+    EXPECT_EQ(CodeOf([&] { short_->CopyFrom(*again, 6000); }), kDeviceIoError);
+}
+
+TEST(FileSystemTest, RefusesToTruncateTheSourceThroughAnotherName) {
+    TempDir dir;
+    test::WriteBytes(dir / "source", "precious");
+    test::fs::create_symlink(dir / "source", dir / "link");
+    test::fs::create_hard_link(dir / "source", dir / "hard");
+    auto source = FileSystem::Default().OpenRead(dir / "source");
+    for (const char* name : {"source", "link", "hard"}) {
+        EXPECT_EQ(CodeOf([&] { FileSystem::Default().Create(dir / name, source.get()); }),
+                  kPathFileAccessError)
+            << name;
+    }
+    EXPECT_EQ(test::ReadBytes(dir / "source"), "precious");
+}
+
+TEST(FileSystemTest, FileTitle) {
+    EXPECT_EQ(FileTitleOf("/a/b/report.pdf"), "report.pdf");
+    EXPECT_EQ(FileTitleOf("report.pdf"), "report.pdf");
+    EXPECT_EQ(FileTitleOf("/a/b/"), "");
+}
+
+}  // namespace
+}  // namespace splitter
