@@ -199,7 +199,9 @@ public:
         if (mustNotBe != nullptr && IdOf(st) == mustNotBe->Id())
             throw Failure::Of(kPathFileAccessError, name);
         if (!S_ISREG(st.st_mode)) throw Failure::Of(kPathFileAccessError, name);
-        if (::ftruncate(fd, 0) != 0) throw LastFailure(name);
+        // Only an existing file with bytes in it is cut: truncating a new, empty file would
+        // make ext4 flush it to disk on close, as it does for files rewritten in place.
+        if (st.st_size > 0 && ::ftruncate(fd, 0) != 0) throw LastFailure(name);
         return file;
     }
 
