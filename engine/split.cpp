@@ -16,7 +16,7 @@ namespace {
 
 // Bytes copied between two looks at the clock and the next progress point. Large enough that
 // the kernel copy runs at full speed, small enough that the window is never kept waiting long.
-constexpr std::uint64_t kMaxBlock = std::uint64_t{16} << 20;
+constexpr std::uint64_t kMaxBlock = std::uint64_t{4} << 20;
 constexpr auto kYieldInterval = std::chrono::milliseconds(100);
 
 class Run {

@@ -78,10 +78,7 @@ public:
     std::size_t Read(char* buffer, std::size_t n) override {
         for (;;) {
             const ssize_t got = ::read(fd_.get(), buffer, n);
-            if (got >= 0) {
-                position_ += static_cast<std::uint64_t>(got);
-                return static_cast<std::size_t>(got);
-            }
+            if (got >= 0) return static_cast<std::size_t>(got);
             if (errno != EINTR) throw LastFailure(name_);
         }
     }
@@ -90,15 +87,12 @@ public:
     FileId Id() const override { return id_; }
 
     int fd() const { return fd_.get(); }
-    std::uint64_t position() const { return position_; }
-    void Advance(std::uint64_t n) { position_ += n; }
 
 private:
     Descriptor fd_;
     std::string name_;
     FileId id_;
     std::uint64_t length_;
-    std::uint64_t position_ = 0;
 };
 
 class PosixWritableFile final : public WritableFile {
@@ -123,15 +117,13 @@ public:
             WritableFile::CopyFrom(source, n);
             return;
         }
-        // The source's descriptor position is kept in step with position(), so that a fallback
-        // to read() in the middle of a copy goes on from the right byte.
+        // Both descriptors' own positions advance, as with read() and write(), so a fallback
+        // to the buffered copy in the middle goes on from the right byte.
         while (n > 0) {
             constexpr std::uint64_t kMaxChunk = std::uint64_t{1} << 30;
-            loff_t in = static_cast<loff_t>(posixSource->position());
-            const ssize_t put = ::copy_file_range(posixSource->fd(), &in, fd_.get(), nullptr,
+            const ssize_t put = ::copy_file_range(posixSource->fd(), nullptr, fd_.get(), nullptr,
                                                   static_cast<std::size_t>(std::min(n, kMaxChunk)), 0);
             if (put > 0) {
-                posixSource->Advance(static_cast<std::uint64_t>(put));
                 n -= static_cast<std::uint64_t>(put);
                 continue;
             }
@@ -140,15 +132,11 @@ public:
             if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
                 errno == EBADF || errno == ETXTBSY || errno == EPERM) {
                 kernelCopy_ = false;
-                if (::lseek(posixSource->fd(), static_cast<off_t>(posixSource->position()), SEEK_SET) < 0)
-                    throw LastFailure(source.Name());
                 WritableFile::CopyFrom(source, n);
                 return;
             }
             throw LastFailure(name_);
         }
-        if (::lseek(posixSource->fd(), static_cast<off_t>(posixSource->position()), SEEK_SET) < 0)
-            throw LastFailure(source.Name());
     }
 
     void Close() override {
