@@ -2,6 +2,7 @@
 #include "platform/file_system.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/failure.h"
 #include "test_support.h"
@@ -24,6 +25,7 @@ TEST(FileSystemTest, FailureCodes) {
     TempDir dir;
     test::WriteBytes(dir / "file", "abc");
     test::fs::create_directory(dir / "folder");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     FileSystem& files = FileSystem::Default();
     struct Case {
         const char* what;
@@ -37,6 +39,8 @@ TEST(FileSystemTest, FailureCodes) {
         {"create in missing folder", [&] { files.Create(dir / "absent/x", nullptr); }, kPathNotFound},
         {"create over folder", [&] { files.Create(dir / "folder", nullptr); }, kPathFileAccessError},
         {"create too long a name", [&] { files.Create(dir / std::string(300, 'n'), nullptr); }, kBadFileName},
+        {"open fifo", [&] { files.OpenRead(dir / "fifo"); }, kPathFileAccessError},
+        {"create over fifo", [&] { files.Create(dir / "fifo", nullptr); }, kPathFileAccessError},
         {"length of missing", [&] { files.FileLength(dir / "absent"); }, kFileNotFound},
         {"open existing", [&] { files.OpenRead(dir / "file"); }, 0},
     };

@@ -31,6 +31,7 @@ Failure PosixFailure(int error, const std::string& name) {
         case EILSEQ: return Failure::Of(kBadFileName, name);
         case EIO: return Failure::Of(kDeviceIoError, name);
         case EISDIR:
+        case ENXIO:
         case ELOOP:
         case ETXTBSY:
         case EEXIST:
@@ -151,9 +152,11 @@ private:
     bool kernelCopy_ = true;
 };
 
+// Opens without blocking, so that a FIFO or a device named like a file is refused at once by
+// the regular-file check instead of hanging the window.
 int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
     for (;;) {
-        const int fd = ::open(path, flags | O_CLOEXEC, mode);
+        const int fd = ::open(path, flags | O_CLOEXEC | O_NONBLOCK, mode);
         if (fd >= 0 || errno != EINTR) return fd;
     }
 }
