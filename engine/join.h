@@ -96,8 +96,9 @@ std::string JoinProgressText(int percent);
 // checked before it is renamed into place; on any failure the temporary file is removed, so the
 // destination is either whole or untouched. The parts are only read.
 //
-// Status texts: "Joining... ", then "Joining... [ P % Completed. ]" at the same points as a
-// split of the same total shows its percentages, then "Done !".
+// Status texts: "Joining... ", then "Joining... [ P % Completed. ]" for the same percentages,
+// in the same order, as a split of the same total shows (each once the bytes up to its point,
+// and at most 64 KiB more, are in place), then "Done !".
 JoinResult Join(const std::string& scriptPath, const JoinOptions& options, JoinHost& host,
                 FileSystem& files = FileSystem::Default());
 

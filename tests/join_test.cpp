@@ -281,7 +281,8 @@ TEST(JoinRoundTripTest, GivesBackTheSourceByteForByte) {
 
 // The percentages appear where a split of the same file shows them.
 TEST(JoinRoundTripTest, ShowsTheProgressOfASplit) {
-    for (const std::size_t length : {std::size_t{10}, std::size_t{199}, std::size_t{12345}}) {
+    for (const std::size_t length : {std::size_t{10}, std::size_t{199}, std::size_t{12345},
+                                     std::size_t{3000001}}) {
         TempDir folder;
         const fs::path source = folder / "f";
         WriteBytes(source, PatternBytes(length));
