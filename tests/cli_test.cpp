@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 #include "engine/join_script.h"
 #include "test_support.h"
@@ -107,6 +109,87 @@ TEST(CliTest, Help) {
     const Outcome outcome = RunCli(dir, {"--help"});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_NE(outcome.out.find("Usage: splitter-cli"), std::string::npos);
+}
+
+// Splits a file named like the ones people send, then joins it where the join script cannot run.
+TEST(CliTest, Joins) {
+    TempDir dir;
+    const std::string name = "a b&c%.bin";
+    const std::string source = test::PatternBytes(100000);
+    WriteBytes(dir / name, source);
+    ASSERT_EQ(RunCli(dir, {name, "8"}).status, 0);
+    test::fs::remove(dir / name);
+
+    Outcome outcome = RunCli(dir, {"join", name + ".bat"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    const std::size_t lines = static_cast<std::size_t>(std::count(outcome.out.begin(), outcome.out.end(), '\n'));
+    EXPECT_EQ(lines, 102u);  // "Joining... ", 1 % to 100 %, "Done !"
+    EXPECT_EQ(outcome.out.substr(0, 12), "Joining... \n");
+    EXPECT_NE(outcome.out.find("Joining... [ 100 % Completed. ]\nDone !\n"), std::string::npos);
+    EXPECT_EQ(ReadBytes(dir / name), source);
+
+    outcome = RunCli(dir, {"join", "--force", "--", name + ".bat"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(ReadBytes(dir / name), source);
+}
+
+TEST(CliTest, JoinRefusalsAndFailures) {
+    const std::string name = "data.bin";
+    struct Case {
+        const char* what;
+        std::function<void(TempDir&)> arrange;
+        std::vector<std::string> args;
+        int status;
+        std::string err;  // standard error, in full
+    };
+    const Case cases[] = {
+        {"the destination exists", [&](TempDir& d) { WriteBytes(d / name, "old"); },
+         {"join", "data.bin.bat"}, 2,
+         "The destination exists: data.bin\nNothing was written; --force replaces it.\n"},
+        {"missing parts", [&](TempDir& d) {
+             test::fs::remove(d / "data.bin.1");
+             test::fs::remove(d / "data.bin.7");
+         },
+         {"join", "data.bin.bat"}, 2,
+         "Missing part: data.bin.1\nMissing part: data.bin.7\nNothing was written.\n"},
+        {"a part cut short", [&](TempDir& d) { test::fs::resize_file(d / "data.bin.4", 99); },
+         {"join", "data.bin.bat"}, 2,
+         "Part data.bin.4 has 99 bytes where 100 were expected: it was cut short or grown since "
+         "the split\nNothing was written; --any-sizes joins the parts as they are.\n"},
+        {"a script it cannot read",
+         [&](TempDir& d) { WriteBytes(d / "data.bin.bat", "copy /b data.bin.0 data.bin\r\nexit"); },
+         {"join", "data.bin.bat"}, 2,
+         "data.bin.bat, line 2: not a line of a join script: \"exit\"\nNothing was written.\n"},
+        {"no script", {}, {"join", "none.bat"}, 1, "Error 53: File not found (none.bat)\n"},
+        {"an unknown option", {}, {"join", "--frce", "data.bin.bat"}, 2,
+         "Unknown option: --frce\n\nUsage: splitter-cli"},
+        {"no script named", {}, {"join"}, 2, "Usage: splitter-cli"},
+        {"two scripts", {}, {"join", "a.bat", "b.bat"}, 2, "Usage: splitter-cli"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteBytes(dir / name, test::PatternBytes(800));
+        ASSERT_EQ(RunCli(dir, {name, "8"}).status, 0);
+        test::fs::remove(dir / name);
+        if (c.arrange) c.arrange(dir);
+        const std::vector<std::string> before = test::ListFolder(dir.path());
+
+        const Outcome outcome = RunCli(dir, c.args);
+        EXPECT_EQ(outcome.status, c.status) << c.what;
+        EXPECT_EQ(outcome.err.substr(0, c.err.size()), c.err) << c.what;
+        EXPECT_EQ(test::ListFolder(dir.path()), before) << c.what;
+    }
+}
+
+TEST(CliTest, JoinsAnywayWhenAskedTo) {
+    TempDir dir;
+    WriteBytes(dir / "f", test::PatternBytes(800));
+    ASSERT_EQ(RunCli(dir, {"f", "8"}).status, 0);
+    test::fs::resize_file(dir / "f.4", 99);
+    const Outcome outcome = RunCli(dir, {"join", "--any-sizes", "--force", "f.bat"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(test::fs::file_size(dir / "f"), 799u);
 }
 
 }  // namespace

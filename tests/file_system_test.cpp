@@ -92,6 +92,77 @@ TEST(FileSystemTest, RefusesToTruncateTheSourceThroughAnotherName) {
     EXPECT_EQ(test::ReadBytes(dir / "source"), "precious");
 }
 
+TEST(FileSystemTest, StatusFollowsLinksAndSaysWhatIsThere) {
+    TempDir dir;
+    test::WriteBytes(dir / "file", "abcd");
+    test::fs::create_directory(dir / "folder");
+    test::fs::create_symlink(dir / "file", dir / "link");
+    test::fs::create_hard_link(dir / "file", dir / "hard");
+    test::fs::create_symlink(dir / "absent", dir / "dangling");
+    FileSystem& files = FileSystem::Default();
+    const FileId id = files.OpenRead(dir / "file")->Id();
+    struct Case {
+        const char* name;
+        bool exists;
+        bool regular;
+        bool sameAsFile;
+    };
+    const Case cases[] = {
+        {"file", true, true, true},       {"link", true, true, true},
+        {"hard", true, true, true},       {"folder", true, false, false},
+        {"absent", false, false, false},  {"dangling", false, false, false},
+        {"file/below", false, false, false},
+    };
+    for (const Case& c : cases) {
+        const auto status = files.Status(dir / c.name);
+        ASSERT_EQ(status.has_value(), c.exists) << c.name;
+        if (!status) continue;
+        EXPECT_EQ(status->regular, c.regular) << c.name;
+        EXPECT_EQ(status->id == id, c.sameAsFile) << c.name;
+        if (c.regular) {
+            EXPECT_EQ(status->length, 4u) << c.name;
+        }
+    }
+}
+
+TEST(FileSystemTest, CreateNewNeverTouchesWhatIsThere) {
+    TempDir dir;
+    test::WriteBytes(dir / "file", "keep");
+    test::fs::create_symlink(dir / "file", dir / "link");
+    test::fs::create_symlink(dir / "absent", dir / "dangling");
+    FileSystem& files = FileSystem::Default();
+    for (const char* name : {"file", "link", "dangling"}) {
+        EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / name); }), kPathFileAccessError) << name;
+    }
+    EXPECT_EQ(test::ReadBytes(dir / "file"), "keep");
+    EXPECT_FALSE(test::fs::exists(dir / "absent"));
+    EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / "absent/x"); }), kPathNotFound);
+    auto fresh = files.CreateNew(dir / "new");
+    fresh->Write("xy", 2);
+    fresh->Close();
+    EXPECT_EQ(test::ReadBytes(dir / "new"), "xy");
+}
+
+TEST(FileSystemTest, RenameReplacesOnlyWhenAsked) {
+    TempDir dir;
+    FileSystem& files = FileSystem::Default();
+    test::WriteBytes(dir / "a", "A");
+    test::WriteBytes(dir / "b", "B");
+    EXPECT_EQ(CodeOf([&] { files.Rename(dir / "a", dir / "b", false); }), kPathFileAccessError);
+    EXPECT_EQ(test::ReadBytes(dir / "a"), "A");
+    EXPECT_EQ(test::ReadBytes(dir / "b"), "B");
+    files.Rename(dir / "a", dir / "c", false);
+    EXPECT_EQ(test::ListFolder(dir.path()), (std::vector<std::string>{"b", "c"}));
+    files.Rename(dir / "c", dir / "b", true);
+    EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"b"});
+    EXPECT_EQ(test::ReadBytes(dir / "b"), "A");
+    EXPECT_EQ(CodeOf([&] { files.Rename(dir / "absent", dir / "d", false); }), kFileNotFound);
+
+    files.Remove(dir / "b");
+    EXPECT_TRUE(test::ListFolder(dir.path()).empty());
+    EXPECT_EQ(CodeOf([&] { files.Remove(dir / "b"); }), kFileNotFound);
+}
+
 TEST(FileSystemTest, FileTitle) {
     EXPECT_EQ(FileTitleOf("/a/b/report.pdf"), "report.pdf");
     EXPECT_EQ(FileTitleOf("report.pdf"), "report.pdf");

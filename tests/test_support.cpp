@@ -211,6 +211,30 @@ std::uint64_t MemoryFileSystem::FileLength(const std::string& path) {
     return found->second->size();
 }
 
+std::optional<FileStatus> MemoryFileSystem::Status(const std::string& path) {
+    const auto found = files.find(path);
+    if (found == files.end()) return std::nullopt;
+    return FileStatus{true, found->second->size(), IdOf(path)};
+}
+
+std::unique_ptr<WritableFile> MemoryFileSystem::CreateNew(const std::string& path) {
+    if (files.count(path) != 0) throw Failure::Of(kPathFileAccessError, FileTitleOf(path));
+    return Create(path, nullptr);
+}
+
+void MemoryFileSystem::Rename(const std::string& from, const std::string& to, bool replace) {
+    const auto found = files.find(from);
+    if (found == files.end()) throw Failure::Of(kFileNotFound, FileTitleOf(from));
+    if (!replace && files.count(to) != 0) throw Failure::Of(kPathFileAccessError, FileTitleOf(to));
+    auto bytes = found->second;
+    files.erase(found);
+    files[to] = std::move(bytes);
+}
+
+void MemoryFileSystem::Remove(const std::string& path) {
+    if (files.erase(path) == 0) throw Failure::Of(kFileNotFound, FileTitleOf(path));
+}
+
 FileId MemoryFileSystem::IdOf(const std::string& path) const {
     return FileId{0, std::hash<std::string>{}(path)};
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,10 @@ public:
     std::unique_ptr<WritableFile> Create(const std::string& path,
                                          const ReadableFile* mustNotBe) override;
     std::uint64_t FileLength(const std::string& path) override;
+    std::optional<FileStatus> Status(const std::string& path) override;
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override;
+    void Rename(const std::string& from, const std::string& to, bool replace) override;
+    void Remove(const std::string& path) override;
 
     std::map<std::string, std::shared_ptr<std::string>> files;
 

@@ -1,5 +1,6 @@
 // The file layer on POSIX systems.
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -200,6 +201,44 @@ public:
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) throw LastFailure(FileTitleOf(path));
         return static_cast<std::uint64_t>(st.st_size);
+    }
+
+    std::optional<FileStatus> Status(const std::string& path) override {
+        if (path.empty()) throw Failure::Of(kBadFileName);
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+            throw LastFailure(FileTitleOf(path));
+        }
+        return FileStatus{S_ISREG(st.st_mode), static_cast<std::uint64_t>(st.st_size), IdOf(st)};
+    }
+
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
+        const std::string name = FileTitleOf(path);
+        if (path.empty()) throw Failure::Of(kBadFileName);
+        // O_EXCL also refuses a link of that name, dangling or not, instead of following it.
+        const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd < 0) throw errno == ENOENT ? Failure::Of(kPathNotFound, name) : LastFailure(name);
+        return std::make_unique<PosixWritableFile>(Descriptor(fd), name);
+    }
+
+    void Rename(const std::string& from, const std::string& to, bool replace) override {
+        if (replace) {
+            if (::rename(from.c_str(), to.c_str()) != 0) throw LastFailure(FileTitleOf(to));
+            return;
+        }
+#ifdef __linux__
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+        if (errno != EINVAL && errno != ENOSYS) throw LastFailure(FileTitleOf(to));
+#endif
+        // Where the file system cannot rename without replacing: a second link fails when `to`
+        // exists, and dropping the first name then completes the move.
+        if (::link(from.c_str(), to.c_str()) != 0) throw LastFailure(FileTitleOf(to));
+        if (::unlink(from.c_str()) != 0) throw LastFailure(FileTitleOf(from));
+    }
+
+    void Remove(const std::string& path) override {
+        if (::unlink(path.c_str()) != 0) throw LastFailure(FileTitleOf(path));
     }
 };
 
