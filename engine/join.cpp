@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <exception>
 #include <limits>
 #include <memory>
-#include <new>
 #include <numeric>
 #include <random>
 #include <string_view>
@@ -453,12 +451,8 @@ JoinResult Join(const std::string& scriptPath, const JoinOptions& options, JoinH
     } catch (const ScriptError& error) {
         host.Report(FileTitleOf(scriptPath) + ": " + error.reason());
         return JoinResult::kBadScript;
-    } catch (const Failure& failure) {
-        host.Report(failure.Message());
-    } catch (const std::bad_alloc&) {
-        host.Report(Failure::Of(kOutOfMemory).Message());
-    } catch (const std::exception& e) {
-        host.Report(Failure(kDeviceIoError, e.what()).Message());
+    } catch (...) {
+        host.Report(CurrentFailure().Message());
     }
     return JoinResult::kFailed;
 }
