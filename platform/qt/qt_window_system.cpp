@@ -1,0 +1,293 @@
+#include "platform/qt/qt_window_system.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+namespace splitter::qt {
+namespace {
+
+// Where Debian's fonts-wine puts its Tahoma; fontconfig does not know it. Only the regular face
+// is loaded: wine's tahomabd.ttf draws at 8.25 pt hardly heavier than the regular face, so the
+// bold labels would not look bold. Without it, weight 700 is drawn by emboldening the regular
+// face, which reads clearly as bold.
+constexpr const char* kTahomaFiles[] = {
+    "/usr/share/wine/fonts/tahoma.ttf",
+};
+
+QString g_fontFamily;
+
+QString ToQt(const std::string& text) { return QString::fromStdString(text); }
+
+// Paths go to the file layer as the bytes the file system holds.
+std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+QRect PixelRect(const ControlLayout& c) {
+    return QRect(TwipsToPixels(c.left), TwipsToPixels(c.top), TwipsToPixels(c.width),
+                 TwipsToPixels(c.height));
+}
+
+const ControlLayout& LayoutOf(Control control) {
+    return kFormLayout[static_cast<std::size_t>(control)];
+}
+
+}  // namespace
+
+// The borderless main window: paints its background picture, which draws the frame, and passes
+// a close request to the window's logic.
+class FormWidget final : public QWidget {
+public:
+    FormWidget() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
+        background_.load(QStringLiteral(":/splitter/background.png"));
+    }
+
+    WindowEvents* events = nullptr;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.drawPixmap(rect(), background_);
+    }
+    void closeEvent(QCloseEvent* event) override {
+        // Any way of closing other than Exit ends the program as Exit does.
+        if (events != nullptr) events->Closing();
+        event->accept();
+    }
+
+private:
+    QPixmap background_;
+};
+
+QString PrepareApplication(QApplication& app) {
+    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    const QString tahoma = ToQt(std::string(kFontName));
+    bool found = QFontDatabase::hasFamily(tahoma);
+    for (const char* file : kTahomaFiles) {
+        if (QFile::exists(QString::fromLatin1(file)) &&
+            QFontDatabase::addApplicationFont(QString::fromLatin1(file)) >= 0) {
+            found = true;
+        }
+    }
+    // Without Tahoma, a condensed sans-serif comes closest to its widths, so the labels still
+    // end before the controls to their right.
+    const QString condensed = QStringLiteral("DejaVu Sans Condensed");
+    if (found) {
+        g_fontFamily = tahoma;
+    } else if (QFontDatabase::hasFamily(condensed)) {
+        g_fontFamily = condensed;
+    } else {
+        g_fontFamily = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+    }
+    return g_fontFamily;
+}
+
+QFont FormFont(bool bold) {
+    QFont font(g_fontFamily.isEmpty() ? ToQt(std::string(kFontName)) : g_fontFamily);
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(kFontPoints);
+    font.setWeight(bold ? QFont::Bold : QFont::Normal);
+    return font;
+}
+
+QStringList NameFiltersOf(const std::string& filter) {
+    const QStringList fields = ToQt(filter).split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < fields.size(); i += 2) {
+        QStringList patterns = fields[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& pattern : patterns) {
+            pattern = pattern.trimmed();
+            if (pattern == QLatin1String("*.*")) pattern = QStringLiteral("*");
+        }
+        filters << fields[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                       QLatin1Char(')');
+    }
+    return filters;
+}
+
+QtWindowSystem::QtWindowSystem(std::string appTitle)
+    : appTitle_(std::move(appTitle)), form_(std::make_unique<FormWidget>()) {
+    FormWidget* form = form_.get();
+    form->setWindowTitle(ToQt(std::string(kFormCaption)));
+    form->setWindowIcon(QIcon(QStringLiteral(":/splitter/icon.png")));
+    form->setFixedSize(TwipsToPixels(kFormWidthTwips), TwipsToPixels(kFormHeightTwips));
+    form->setFont(FormFont(false));
+
+    QWidget* previous = nullptr;
+    for (const ControlLayout& c : kFormLayout) {
+        QWidget* widget = nullptr;
+        const QString caption = ToQt(std::string(c.caption));
+        switch (c.kind) {
+            case ControlKind::kButton: {
+                auto* button = new QPushButton(caption, form);
+                button->setAutoDefault(false);
+                button->setDefault(false);
+                QPalette palette = button->palette();
+                palette.setColor(QPalette::Button,
+                                 QColor(kButtonFaceRed, kButtonFaceGreen, kButtonFaceBlue));
+                button->setPalette(palette);
+                const Control id = c.id;
+                QObject::connect(button, &QPushButton::clicked, form, [form, id] {
+                    if (form->events != nullptr) form->events->Click(id);
+                });
+                widget = button;
+                break;
+            }
+            case ControlKind::kTextBox: {
+                auto* edit = new QLineEdit(caption, form);
+                edit->setMaxLength(std::numeric_limits<int>::max());
+                widget = edit;
+                break;
+            }
+            case ControlKind::kLabel: {
+                auto* label = new QLabel(caption, form);
+                label->setTextFormat(Qt::PlainText);
+                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                label->setWordWrap(false);
+                widget = label;
+                break;
+            }
+        }
+        widget->setObjectName(ToQt(std::string(c.name)));
+        if (c.bold) widget->setFont(FormFont(true));
+        widget->setGeometry(PixelRect(c));
+        if (c.kind != ControlKind::kLabel) {
+            if (previous != nullptr) QWidget::setTabOrder(previous, widget);
+            previous = widget;
+        }
+        controls_[static_cast<std::size_t>(c.id)] = widget;
+        if (c.kind == ControlKind::kLabel) SetCaption(c.id, std::string(c.caption));
+    }
+}
+
+QtWindowSystem::~QtWindowSystem() = default;
+
+void QtWindowSystem::Show(WindowEvents& events) {
+    form_->events = &events;
+    events.Load();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        // There may be no window manager to place the window (Xvfb): place it ourselves.
+        const QRect area = screen->availableGeometry();
+        form_->move(area.x() + (area.width() - form_->width()) / 2,
+                    area.y() + (area.height() - form_->height()) / 2);
+    }
+    form_->show();
+    form_->activateWindow();
+    // Without a window manager (Xvfb) nobody activates a new window, and an activation asked
+    // for before the window is mapped is lost: ask again once the event loop has mapped it.
+    QTimer::singleShot(0, form_.get(), [form = form_.get()] { form->activateWindow(); });
+    controls_[static_cast<std::size_t>(kFormLayout.front().id)]->setFocus(
+        Qt::ActiveWindowFocusReason);
+}
+
+QWidget* QtWindowSystem::window() const { return form_.get(); }
+
+QWidget* QtWindowSystem::widget(Control control) const {
+    return controls_[static_cast<std::size_t>(control)];
+}
+
+void QtWindowSystem::SetCaption(Control label, const std::string& text) {
+    auto* widget = qobject_cast<QLabel*>(this->widget(label));
+    if (widget == nullptr) return;
+    widget->setText(ToQt(text));
+    // A label grows to fit its caption, from its left and top, and never shrinks below its
+    // designed size.
+    const QRect designed = PixelRect(LayoutOf(label));
+    const QSize hint = widget->sizeHint();
+    widget->resize(std::max(designed.width(), hint.width()),
+                   std::max(designed.height(), hint.height()));
+}
+
+void QtWindowSystem::SetVisible(Control control, bool visible) {
+    widget(control)->setVisible(visible);
+}
+
+std::string QtWindowSystem::Text(Control textBox) {
+    auto* edit = qobject_cast<QLineEdit*>(widget(textBox));
+    return edit == nullptr ? std::string() : edit->text().toStdString();
+}
+
+void QtWindowSystem::SetText(Control textBox, const std::string& text) {
+    if (auto* edit = qobject_cast<QLineEdit*>(widget(textBox))) {
+        edit->setText(ToQt(text));
+        edit->setCursorPosition(0);
+    }
+}
+
+void QtWindowSystem::SetFocus(Control control) { widget(control)->setFocus(Qt::OtherFocusReason); }
+
+void QtWindowSystem::SetEnabled(Control button, bool enabled) {
+    widget(button)->setEnabled(enabled);
+}
+
+int QtWindowSystem::MsgBox(const std::string& prompt, int style, const std::string& title) {
+    QString text = ToQt(prompt);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const bool yesNo = (style & 0xF) == kMsgYesNo;
+    const QMessageBox::Icon icon =
+        (style & 0xF0) == kMsgCritical ? QMessageBox::Critical : QMessageBox::NoIcon;
+    QMessageBox box(icon, ToQt(title.empty() ? appTitle_ : title), text,
+                    yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, form_.get());
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(yesNo ? QMessageBox::Yes : QMessageBox::Ok);
+    const int pressed = box.exec();
+    ReturnFocus();
+    switch (pressed) {
+        case QMessageBox::Yes: return kMsgYes;
+        case QMessageBox::No: return kMsgNo;
+        default: return yesNo ? kMsgNo : kMsgOk;
+    }
+}
+
+OpenFileResult QtWindowSystem::ShowOpen(const OpenFileRequest& request) {
+    QFileDialog dialog(form_.get(), QStringLiteral("Open"),
+                       QFile::decodeName(request.initialFolder.c_str()));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode((request.flags & kOfnFileMustExist) != 0 ? QFileDialog::ExistingFile
+                                                                : QFileDialog::AnyFile);
+    // Show "All Files (*.*)" as it is written, not with the pattern Qt really uses.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilters(NameFiltersOf(request.filter));
+    const int result = dialog.exec();
+    ReturnFocus();
+    if (result != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    const QString path = dialog.selectedFiles().constFirst();
+    return {PathBytes(path), PathBytes(QFileInfo(path).fileName())};
+}
+
+void QtWindowSystem::ReturnFocus() {
+    // A window manager gives the activation back to the window when a dialog closes; without
+    // one (Xvfb, the offscreen platform) the window must take it back itself, or the focus
+    // that the handlers set after a message box would go nowhere.
+    if (form_->isVisible()) form_->activateWindow();
+}
+
+std::string QtWindowSystem::AppPath() { return PathBytes(QCoreApplication::applicationDirPath()); }
+
+void QtWindowSystem::DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void QtWindowSystem::End() {
+    // At once: not a quit request that waits for the run to return to the event loop.
+    std::fflush(nullptr);
+    std::_Exit(EXIT_SUCCESS);
+}
+
+}  // namespace splitter::qt

@@ -1,0 +1,347 @@
+// The main window's logic against a fake window system and real files: start state, file
+// selection, the Split command's checks, and what happens during a run.
+#include "window/frm_splitter.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "window_test_support.h"
+
+namespace splitter {
+namespace {
+
+using testing::FakeWindowSystem;
+using testing::ScratchDir;
+using Box = FakeWindowSystem::Box;
+
+class FrmSplitterTest : public ::testing::Test {
+protected:
+    FrmSplitterTest() { form.Form_Load(); }
+
+    const FakeWindowSystem::ControlState& state(Control c) { return ui.controls[c]; }
+
+    // Browse, choosing `path` in the dialog.
+    void Browse(const std::string& path) {
+        ui.Choose(path);
+        form.cmdSelectFile_Click();
+    }
+
+    // Types `parts` and presses Split, as a user would (the focus is on the button).
+    void PressSplit(const std::string& parts) {
+        ui.controls[Control::txtNoOfParts].text = parts;
+        ui.focus = Control::cmdSplit;
+        form.cmdSplit_Click();
+    }
+
+    ScratchDir dir;
+    FakeWindowSystem ui;
+    frmSplitter form{ui};
+};
+
+// --- start and exit ---------------------------------------------------------------------------
+
+TEST_F(FrmSplitterTest, StartState) {
+    EXPECT_FALSE(state(Control::lblFileSize).visible);
+    EXPECT_FALSE(state(Control::lblbytes).visible);
+    EXPECT_FALSE(state(Control::cmdSplit).enabled);
+    EXPECT_TRUE(state(Control::cmdSelectFile).enabled);
+    EXPECT_TRUE(state(Control::cmdExit).enabled);
+    EXPECT_EQ(state(Control::lblStatus).caption, "Ready...");
+    EXPECT_EQ(state(Control::lblbytes).caption, "-------------");
+    EXPECT_EQ(state(Control::txtSelectedFile).text, "");
+    EXPECT_EQ(state(Control::txtNoOfParts).text, "");
+    EXPECT_EQ(ui.focus, Control::cmdSelectFile);
+    EXPECT_EQ(form.FilePath(), "");
+    EXPECT_EQ(form.FileTitle(), "");
+    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_TRUE(ui.dialogs.empty());
+}
+
+TEST_F(FrmSplitterTest, ExitAndClosingEndTheProgram) {
+    form.Click(Control::cmdExit);
+    EXPECT_EQ(ui.ends, 1);
+    form.Closing();
+    EXPECT_EQ(ui.ends, 2);
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+// --- file selection ---------------------------------------------------------------------------
+
+TEST_F(FrmSplitterTest, BrowseShowsPathAndSizeAndEnablesSplit) {
+    const std::string path = dir.MakeFile("report.pdf", 2048);
+    form.Click(Control::cmdSelectFile);
+
+    ASSERT_EQ(ui.dialogs.size(), 1u);  // cancelled: nothing chosen yet
+    ui.Choose(path);
+    form.Click(Control::cmdSelectFile);
+
+    ASSERT_EQ(ui.dialogs.size(), 2u);
+    const OpenFileRequest expected{"/opt/splitter", 0x1004, "All Files (*.*)|*.*"};
+    EXPECT_EQ(ui.dialogs[1], expected);
+    EXPECT_EQ(form.FilePath(), path);
+    EXPECT_EQ(form.FileTitle(), "report.pdf");
+    EXPECT_EQ(state(Control::txtSelectedFile).text, path);
+    EXPECT_TRUE(state(Control::lblFileSize).visible);
+    EXPECT_EQ(state(Control::lblbytes).caption, "2048 Bytes.");
+    EXPECT_TRUE(state(Control::lblbytes).visible);
+    EXPECT_TRUE(state(Control::cmdSplit).enabled);
+}
+
+TEST_F(FrmSplitterTest, CancelThenYesAsksAgainWithTheSameSettings) {
+    const std::string path = dir.MakeFile("a.bin", 10);
+    ui.choices.push_back({});  // cancelled
+    ui.Choose(path);
+    ui.answers.push_back(kMsgYes);
+    form.cmdSelectFile_Click();
+
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0], (Box{"You must any file...\r\nDo you want to continue?", 4, "Error!"}));
+    ASSERT_EQ(ui.dialogs.size(), 2u);
+    EXPECT_EQ(ui.dialogs[0], ui.dialogs[1]);
+    EXPECT_EQ(ui.dialogs[1].initialFolder, "/opt/splitter");
+    EXPECT_EQ(form.FilePath(), path);
+    EXPECT_EQ(state(Control::lblbytes).caption, "10 Bytes.");
+    EXPECT_TRUE(state(Control::cmdSplit).enabled);
+}
+
+TEST_F(FrmSplitterTest, CancelThenNoChangesNothingOnScreen) {
+    for (const bool chosenBefore : {false, true}) {
+        SCOPED_TRACE(chosenBefore ? "after an earlier choice" : "from the start");
+        if (chosenBefore) Browse(dir.MakeFile("earlier.txt", 5));
+        const auto before = ui.controls;
+        ui.answers.push_back(kMsgNo);
+        form.cmdSelectFile_Click();  // cancelled, then No
+
+        EXPECT_EQ(ui.boxes.back().style, kMsgYesNo);
+        EXPECT_EQ(form.FilePath(), "");
+        EXPECT_EQ(form.FileTitle(), "");
+        for (const Control c : {Control::txtSelectedFile, Control::lblFileSize, Control::lblbytes,
+                                Control::cmdSplit}) {
+            EXPECT_EQ(ui.controls[c].text, before.at(c).text);
+            EXPECT_EQ(ui.controls[c].caption, before.at(c).caption);
+            EXPECT_EQ(ui.controls[c].visible, before.at(c).visible);
+            EXPECT_EQ(ui.controls[c].enabled, before.at(c).enabled);
+        }
+    }
+}
+
+TEST_F(FrmSplitterTest, EmptyFileIsChosenButCannotBeSplit) {
+    Browse(dir.MakeFile("empty", 0));
+    EXPECT_EQ(state(Control::lblbytes).caption, "0 Bytes.");
+    EXPECT_TRUE(state(Control::cmdSplit).enabled);
+
+    PressSplit("2");
+    EXPECT_EQ(state(Control::lblStatus).caption, "Unable to split...");
+    EXPECT_EQ(ui.focus, Control::txtNoOfParts);
+    EXPECT_FALSE(state(Control::cmdSplit).enabled);
+    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"empty"});
+}
+
+TEST_F(FrmSplitterTest, BrowseAgainAfterSplitEnablesSplit) {
+    const std::string path = dir.MakeFile("data", 100);
+    Browse(path);
+    PressSplit("4");
+    ASSERT_EQ(state(Control::lblStatus).caption, "Done !");
+    ASSERT_FALSE(state(Control::cmdSplit).enabled);
+
+    Browse(path);
+    EXPECT_TRUE(state(Control::cmdSplit).enabled);
+    EXPECT_EQ(state(Control::lblStatus).caption, "Done !");  // never reset to "Ready..."
+}
+
+// Spaces around the dialog's answer go, unless they are part of the chosen file's name.
+TEST_F(FrmSplitterTest, DialogAnswerTrimming) {
+    const std::string plain = dir.MakeFile("plain.txt", 3);
+    const std::string spaced = dir.MakeFile(" spaced ", 4);
+    struct Case {
+        OpenFileResult answer;
+        std::string path, title;
+    };
+    const Case cases[] = {
+        {{plain, "plain.txt"}, plain, "plain.txt"},
+        {{"  " + plain + " ", " plain.txt "}, plain, "plain.txt"},
+        {{spaced, " spaced "}, spaced, " spaced "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE('"' + c.answer.path + '"');
+        ui.choices.push_back(c.answer);
+        form.cmdSelectFile_Click();
+        EXPECT_EQ(form.FilePath(), c.path);
+        EXPECT_EQ(form.FileTitle(), c.title);
+        EXPECT_EQ(state(Control::txtSelectedFile).text, c.path);
+        EXPECT_TRUE(state(Control::cmdSplit).enabled);
+    }
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(FrmSplitterTest, FileGoneBeforeItsSizeIsTakenIsReported) {
+    ui.Choose((dir.path() / "never-there").string());
+    form.cmdSelectFile_Click();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].prompt.rfind("Error 53: File not found", 0), 0u) << ui.boxes[0].prompt;
+    EXPECT_EQ(ui.boxes[0].style, kMsgOkOnly);
+    EXPECT_FALSE(state(Control::cmdSplit).enabled);
+    EXPECT_FALSE(state(Control::lblbytes).visible);
+}
+
+TEST_F(FrmSplitterTest, NameWithSpacesIsSplitAsItself) {
+    const std::string spaced = dir.MakeFile("notes ", 6);
+    ui.choices.push_back({spaced, "notes "});
+    form.cmdSelectFile_Click();
+    PressSplit("3");
+    EXPECT_EQ(state(Control::lblStatus).caption, "Done !");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"notes ", "notes .0", "notes .1", "notes .2",
+                                                     "notes .bat"}));
+}
+
+TEST_F(FrmSplitterTest, AnswerOfOnlySpacesCountsAsNothingChosen) {
+    ui.choices.push_back({"   ", "  "});
+    form.cmdSelectFile_Click();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].style, kMsgYesNo);
+    EXPECT_FALSE(state(Control::cmdSplit).enabled);
+}
+
+// --- the Split command ------------------------------------------------------------------------
+
+TEST_F(FrmSplitterTest, PartCountTable) {
+    const Box enter{"Please Enter Number of Parts.", 16, "Tarvo's Splitter"};
+    const Box invalid{"Please Enter valid number of Parts.", 16, "Tarvo's Splitter"};
+    const Box overflow{"Error 6: Overflow", 0, ""};
+    struct Case {
+        std::string typed;
+        std::vector<Box> boxes;
+        int parts;  // parts on disk after the click; 0: no run
+    };
+    const Case cases[] = {
+        {"", {enter}, 0},
+        {"     ", {enter}, 0},
+        {" 5", {invalid}, 0},
+        {"5 ", {invalid}, 0},
+        {"2.5", {invalid}, 0},
+        {"-3", {invalid}, 0},
+        {"+4", {invalid}, 0},
+        {"1e3", {invalid}, 0},
+        {"1", {invalid}, 0},
+        {"1000", {invalid}, 0},
+        {"32767", {invalid}, 0},
+        {"\xd9\xa5", {invalid}, 0},      // ARABIC-INDIC DIGIT FIVE
+        {"\xef\xbc\x95", {invalid}, 0},  // FULLWIDTH DIGIT FIVE
+        {"40000", {overflow}, 0},
+        {"32768", {overflow}, 0},
+        {"1234567890123456789012345678901234567890", {overflow}, 0},
+        {std::string(40000, 'x'), {overflow}, 0},  // too long to be walked at all
+        {"2", {}, 2},
+        {"999", {}, 999},
+        {"007", {}, 7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE('"' + (c.typed.size() > 40 ? c.typed.substr(0, 40) + "..." : c.typed) + '"');
+        ScratchDir runDir;
+        FakeWindowSystem fake;
+        frmSplitter window(fake);
+        window.Form_Load();
+        fake.Choose(runDir.MakeFile("src.bin", 1500));
+        window.cmdSelectFile_Click();
+        ASSERT_TRUE(fake.controls[Control::cmdSplit].enabled);
+
+        fake.controls[Control::txtNoOfParts].text = c.typed;
+        fake.focus = Control::cmdSplit;
+        window.Click(Control::cmdSplit);
+
+        EXPECT_EQ(fake.boxes, c.boxes);
+        EXPECT_FALSE(fake.controls[Control::cmdSplit].enabled);
+        EXPECT_EQ(fake.controls[Control::txtNoOfParts].text, c.typed);
+        const bool validationBox = !c.boxes.empty() && c.boxes[0].style == kMsgCritical;
+        EXPECT_EQ(fake.focus, validationBox ? Control::txtNoOfParts : Control::cmdSplit);
+        const std::size_t files = c.parts == 0 ? 1 : static_cast<std::size_t>(c.parts) + 2;
+        EXPECT_EQ(runDir.Names().size(), files);
+        EXPECT_EQ(fake.controls[Control::lblStatus].caption, c.parts == 0 ? "Ready..." : "Done !");
+        if (c.parts > 0) {
+            EXPECT_TRUE(std::filesystem::exists(runDir.path() /
+                                                ("src.bin." + std::to_string(c.parts - 1))));
+        }
+    }
+}
+
+TEST_F(FrmSplitterTest, RunShowsProgressAndYields) {
+    const std::string path = dir.MakeFile("data.bin", 1000);
+    Browse(path);
+    PressSplit("4");
+
+    ASSERT_FALSE(ui.statuses.empty());
+    EXPECT_EQ(ui.statuses.front(), "Splitting... ");
+    EXPECT_EQ(ui.statuses[1], "Splitting... [ 1 % Completed. ]");
+    EXPECT_EQ(ui.statuses.back(), "Done !");
+    EXPECT_EQ(ui.statuses[ui.statuses.size() - 2], "Splitting... [ 100 % Completed. ]");
+    EXPECT_GE(ui.yields, 100);
+    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"data.bin", "data.bin.0", "data.bin.1",
+                                                     "data.bin.2", "data.bin.3", "data.bin.bat"}));
+    EXPECT_FALSE(form.Running());
+}
+
+TEST_F(FrmSplitterTest, FailedRunShowsTheErrorAndNeverDone) {
+    const std::string path = dir.MakeFile("gone.bin", 100);
+    Browse(path);
+    std::filesystem::remove(path);
+    PressSplit("4");
+
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].prompt.rfind("Error 53: File not found", 0), 0u) << ui.boxes[0].prompt;
+    EXPECT_EQ(ui.boxes[0].style, kMsgOkOnly);
+    EXPECT_EQ(ui.boxes[0].title, "");
+    EXPECT_EQ(state(Control::lblStatus).caption, "Splitting... ");
+    EXPECT_FALSE(state(Control::cmdSplit).enabled);
+    EXPECT_FALSE(form.Running());
+}
+
+TEST_F(FrmSplitterTest, BrowseDuringARunIsRefused) {
+    const std::string first = dir.MakeFile("first.bin", 1000);
+    const std::string second = dir.MakeFile("second.bin", 1000);
+    Browse(first);
+    int refused = 0;
+    ui.onYield = [&] {
+        ASSERT_TRUE(form.Running());
+        ui.Choose(second);
+        const std::size_t dialogs = ui.dialogs.size();
+        form.Click(Control::cmdSelectFile);
+        if (ui.dialogs.size() == dialogs) ++refused;
+        ui.choices.clear();
+        form.Click(Control::cmdSplit);  // disabled on screen; a stray click starts nothing
+    };
+    PressSplit("2");
+    ui.onYield = nullptr;
+
+    EXPECT_EQ(refused, ui.yields);
+    EXPECT_EQ(form.FilePath(), first);
+    EXPECT_EQ(state(Control::lblStatus).caption, "Done !");
+    EXPECT_FALSE(state(Control::cmdSplit).enabled);
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"first.bin", "first.bin.0", "first.bin.1",
+                                                     "first.bin.bat", "second.bin"}));
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(FrmSplitterTest, ExitDuringARunEnds) {
+    Browse(dir.MakeFile("big.bin", 1000));
+    ui.onYield = [&] {
+        if (ui.ends == 0) form.Click(Control::cmdExit);
+    };
+    PressSplit("3");
+    EXPECT_EQ(ui.ends, 1);
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(FrmSplitterTest, ClickOnANonButtonDoesNothing) {
+    form.Click(Control::lblStatus);
+    form.Click(Control::txtNoOfParts);
+    EXPECT_TRUE(ui.dialogs.empty());
+    EXPECT_EQ(ui.ends, 0);
+}
+
+}  // namespace
+}  // namespace splitter

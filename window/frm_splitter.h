@@ -1,0 +1,82 @@
+// frmSplitter: the logic of the program's one window, written against the window-system
+// interface only. A backend builds the controls (see form_layout.h), calls Load once before
+// showing the window, and forwards button clicks and close requests through WindowEvents.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/split.h"
+#include "platform/file_system.h"
+#include "platform/window_system.h"
+
+namespace splitter {
+
+// Title of the bad-part-count boxes.
+inline constexpr const char* kPartsBoxTitle = "Tarvo's Splitter";
+// The box shown when the open-file dialog returns nothing.
+inline constexpr const char* kNoFileText = "You must any file...\r\nDo you want to continue?";
+inline constexpr const char* kNoFileTitle = "Error!";
+// The open-file dialog's settings, made again on every pass.
+inline constexpr int kOpenFlags = kOfnFileMustExist | kOfnHideReadOnly;  // 0x1004
+inline constexpr const char* kOpenFilter = "All Files (*.*)|*.*";
+// Follows the size in the size caption: "2048 Bytes.".
+inline constexpr const char* kBytesSuffix = " Bytes.";
+
+class frmSplitter final : public WindowEvents, private SplitHost {
+public:
+    explicit frmSplitter(WindowSystem& window, FileSystem& files = FileSystem::Default());
+
+    // Hides the two size labels and disables Split. Nothing else: the status starts at its
+    // stored caption "Ready..." and both text boxes empty.
+    void Form_Load();
+
+    // The window is closed by other means than Exit: ends the process at once, as Exit does.
+    void Form_Unload();
+
+    // Browse: asks for a file until one is chosen or the user gives up; shows its path and
+    // size and enables Split. Refused (does nothing) while a run is in progress, so a run never
+    // sees its file change and no second run can start inside it.
+    void cmdSelectFile_Click();
+
+    // Split: disables Split, checks the typed part count, and runs Split with it. Split stays
+    // disabled whatever the outcome, until the next Browse.
+    void cmdSplit_Click();
+
+    // Exit: ends the process at once, in the middle of a run too.
+    void cmdExit_Click();
+
+    // Cuts the chosen file into iNoOfParts parts and writes the join script, showing the
+    // progress in the status label. The run works on copies of the path and title taken here.
+    SplitResult Split(std::int16_t iNoOfParts);
+
+    // The chosen file: full path and name without folder; empty until a file is chosen.
+    const std::string& FilePath() const { return sFilePath; }
+    const std::string& FileTitle() const { return sFileTitle; }
+    bool Running() const { return running_; }
+
+    // WindowEvents.
+    void Load() override { Form_Load(); }
+    void Click(Control button) override;
+    void Closing() override { Form_Unload(); }
+
+private:
+    // SplitHost: what a run asks of the window.
+    void SetStatus(const std::string& text) override;
+    void FocusPartCount() override;
+    void Yield() override;
+    void ShowError(const std::string& message) override;
+
+    // Stores the dialog's answer in sFilePath and sFileTitle.
+    void TakeChoice(const OpenFileResult& choice);
+    // Shows the chosen file and enables Split.
+    void ShowChoice();
+
+    WindowSystem& window_;
+    FileSystem& files_;
+    std::string sFilePath;
+    std::string sFileTitle;
+    bool running_ = false;
+};
+
+}  // namespace splitter
