@@ -8,8 +8,9 @@
 namespace splitter {
 namespace {
 
-// Characters that make `copy` read an unquoted destination as several arguments.
-constexpr std::string_view kNeedsQuotes = " &()[]{}^=;!'+,`~";
+// Characters that make `copy` read an unquoted destination as several arguments, or that cmd
+// reads as a redirection or a pipe (possible in names on POSIX systems).
+constexpr std::string_view kNeedsQuotes = " &()[]{}^=;!'+,`~<>|";
 
 std::string EscapePercent(const std::string& name) {
     std::string out;

@@ -30,7 +30,7 @@ std::string PartTitle(const std::string& fileTitle, int k);
 
 // The script's full text for `parts` parts of `fileTitle`, as the script file holds it.
 // - '%' is written "%%": cmd expands '%' even inside quotes.
-// - The destination is quoted when it holds a space or one of &()[]{}^=;!'+,`~.
+// - The destination is quoted when it holds a space or one of &()[]{}^=;!'+,`~<>|.
 // - When the one `copy` line would pass kMaxScriptLine, the parts are spread over several
 //   `copy /b` lines: the first builds the destination, each later one appends to it.
 // Calls CheckScriptableName first.

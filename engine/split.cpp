@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <exception>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "engine/join_script.h"
@@ -17,7 +15,7 @@ namespace {
 
 // Bytes copied between two looks at the clock and the next progress point. Large enough that
 // the kernel copy runs at full speed, small enough that the window is never kept waiting long.
-constexpr std::uint64_t kMaxBlock = std::uint64_t{16} << 20;
+constexpr std::uint64_t kMaxBlock = std::uint64_t{4} << 20;
 constexpr auto kYieldInterval = std::chrono::milliseconds(100);
 
 class Run {
@@ -105,12 +103,8 @@ SplitResult Split(std::int16_t iNoOfParts, const std::string& sFilePath,
     // The run's error trap: any failure ends the run here, with every file it opened closed.
     try {
         return Run(iNoOfParts, sFilePath, sFileTitle, host, files).Go();
-    } catch (const Failure& failure) {
-        host.ShowError(failure.Message());
-    } catch (const std::bad_alloc&) {
-        host.ShowError(Failure::Of(kOutOfMemory).Message());
-    } catch (const std::exception& e) {
-        host.ShowError(Failure(kDeviceIoError, e.what()).Message());
+    } catch (...) {
+        host.ShowError(CurrentFailure().Message());
     }
     return SplitResult::kFailed;
 }

@@ -1,5 +1,8 @@
 #include "platform/failure.h"
 
+#include <exception>
+#include <new>
+
 namespace splitter {
 
 const char* FailureDescription(int code) {
@@ -26,6 +29,20 @@ Failure Failure::Of(int code, const std::string& subject) {
 
 std::string Failure::Message() const {
     return "Error " + std::to_string(code_) + ": " + description_;
+}
+
+Failure CurrentFailure() {
+    try {
+        throw;
+    } catch (const Failure& failure) {
+        return failure;
+    } catch (const std::bad_alloc&) {
+        return Failure::Of(kOutOfMemory);
+    } catch (const std::exception& e) {
+        return Failure(kDeviceIoError, e.what());
+    } catch (...) {
+        return Failure::Of(kDeviceIoError);
+    }
 }
 
 }  // namespace splitter

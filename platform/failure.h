@@ -45,4 +45,8 @@ private:
     std::string description_;
 };
 
+// Inside a catch block: the exception being handled as a Failure. Out of memory is code 7; any
+// other exception that is not a Failure counts as a device I/O error.
+Failure CurrentFailure();
+
 }  // namespace splitter

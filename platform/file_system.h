@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace splitter {
@@ -20,6 +21,13 @@ struct FileId {
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
     bool operator==(const FileId&) const = default;
+};
+
+// What a path names, links followed.
+struct FileStatus {
+    bool regular = false;  // a regular file, not a folder, device or pipe
+    std::uint64_t length = 0;
+    FileId id;
 };
 
 // A file opened read-only. Reads are sequential from offset 0.
@@ -82,6 +90,22 @@ public:
     // Length in bytes of the file named by path.
     virtual std::uint64_t FileLength(const std::string& path) = 0;
 
+    // What path names, or nullopt when nothing is there (no such file, or a folder on the way
+    // is missing). Other failures (permission, I/O) throw.
+    virtual std::optional<FileStatus> Status(const std::string& path) = 0;
+
+    // Creates path as a new empty file for writing; throws kPathFileAccessError when anything,
+    // a dangling link included, already has that name. Nothing existing is ever truncated.
+    virtual std::unique_ptr<WritableFile> CreateNew(const std::string& path) = 0;
+
+    // Gives file `from` the name `to`, in one step, in the same folder. When `replace` is false
+    // and `to` exists, throws kPathFileAccessError and changes nothing; when true, an existing
+    // file `to` is replaced.
+    virtual void Rename(const std::string& from, const std::string& to, bool replace) = 0;
+
+    // Deletes the file named by path.
+    virtual void Remove(const std::string& path) = 0;
+
     // The real file system of this OS.
     static FileSystem& Default();
 };
@@ -99,6 +123,16 @@ public:
         return target_.Create(path, mustNotBe);
     }
     std::uint64_t FileLength(const std::string& path) override { return target_.FileLength(path); }
+    std::optional<FileStatus> Status(const std::string& path) override {
+        return target_.Status(path);
+    }
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
+        return target_.CreateNew(path);
+    }
+    void Rename(const std::string& from, const std::string& to, bool replace) override {
+        target_.Rename(from, to, replace);
+    }
+    void Remove(const std::string& path) override { target_.Remove(path); }
 
 protected:
     FileSystem& target() { return target_; }

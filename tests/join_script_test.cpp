@@ -2,10 +2,111 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <vector>
+
 #include "platform/failure.h"
 
 namespace splitter {
 namespace {
-TEST(JoinScriptTest, Placeholder) { EXPECT_EQ(PartTitle("a", 3), "a.3"); }
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    lines.push_back(text.substr(start));
+    return lines;
+}
+
+TEST(JoinScriptTest, ExampleBytes) {
+    EXPECT_EQ(JoinScriptText("report.pdf", 3),
+              "@Echo Off\r\n"
+              "Echo Tarvo Group's File Splitter\r\n"
+              "Echo *************************\r\n"
+              "copy /b \"report.pdf.0\"+\"report.pdf.1\"+\"report.pdf.2\" report.pdf");
+    EXPECT_EQ(Lines(JoinScriptText("a.b", 2)).back(), "copy /b \"a.b.0\"+\"a.b.1\" a.b");
+    EXPECT_EQ(JoinScriptPath("C:\\data\\report.pdf"), "C:\\data\\report.pdf.bat");
+}
+
+TEST(JoinScriptTest, NamesThatCmdWouldMisread) {
+    struct Case {
+        std::string title;
+        std::string copyLine;  // for 2 parts
+    };
+    const Case cases[] = {
+        {"noext", "copy /b \"noext.0\"+\"noext.1\" noext"},
+        {"my report.pdf", "copy /b \"my report.pdf.0\"+\"my report.pdf.1\" \"my report.pdf\""},
+        {"100%.txt", "copy /b \"100%%.txt.0\"+\"100%%.txt.1\" 100%%.txt"},
+        {"50% off.txt", "copy /b \"50%% off.txt.0\"+\"50%% off.txt.1\" \"50%% off.txt\""},
+        {"a&b", "copy /b \"a&b.0\"+\"a&b.1\" \"a&b\""},
+        {"x(1).bin", "copy /b \"x(1).bin.0\"+\"x(1).bin.1\" \"x(1).bin\""},
+        {"a+b", "copy /b \"a+b.0\"+\"a+b.1\" \"a+b\""},
+        {"r\xc3\xa9sum\xc3\xa9", "copy /b \"r\xc3\xa9sum\xc3\xa9.0\"+\"r\xc3\xa9sum\xc3\xa9.1\" r\xc3\xa9sum\xc3\xa9"},
+    };
+    for (const Case& c : cases) {
+        const std::vector<std::string> lines = Lines(JoinScriptText(c.title, 2));
+        ASSERT_EQ(lines.size(), 4u) << c.title;
+        EXPECT_EQ(lines[3], c.copyLine) << c.title;
+    }
+    for (const char special : std::string("&()[]{}^=;!'+,`~ ")) {
+        const std::string title = std::string("a") + special + "b";
+        EXPECT_EQ(Lines(JoinScriptText(title, 2))[3], "copy /b \"" + title + ".0\"+\"" + title +
+                                                           ".1\" \"" + title + "\"")
+            << title;
+    }
+}
+
+TEST(JoinScriptTest, NamesNoScriptCanCarry) {
+    for (const std::string& title : std::vector<std::string>{"", "say \"hi\"", "a\nb", "a\rb", "tab\t", "\x7f"}) {
+        try {
+            JoinScriptText(title, 2);
+            ADD_FAILURE() << "accepted " << title;
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.code(), kBadFileName) << title;
+        }
+    }
+}
+
+// Lines over cmd's limit are spread over several copy lines, each within it; together they list
+// every part once, in order, and every later line appends to the destination.
+TEST(JoinScriptTest, LongListsAreSpreadOverSeveralLines) {
+    struct Case {
+        std::string title;
+        int parts;
+        std::size_t copyLines;
+    };
+    const Case cases[] = {
+        {"movie.mkv", 999, 2},
+        {"movie.mkv", 100, 1},
+        {std::string(200, 'n') + " x%", 999, 28},
+        {std::string(240, 'l'), 999, 33},
+    };
+    for (const Case& c : cases) {
+        const std::vector<std::string> lines = Lines(JoinScriptText(c.title, c.parts));
+        ASSERT_EQ(lines.size(), 3 + c.copyLines) << c.title.size();
+        std::string escaped;
+        for (const char ch : c.title) escaped += ch == '%' ? std::string("%%") : std::string(1, ch);
+        const bool quoted = c.title.find(' ') != std::string::npos;
+        const std::string destination = quoted ? '"' + escaped + '"' : escaped;
+        int next = 0;
+        for (std::size_t i = 3; i < lines.size(); ++i) {
+            const std::string& line = lines[i];
+            EXPECT_LE(line.size(), kMaxScriptLine);
+            std::string expectedStart = "copy /b " + (i == 3 ? std::string() : destination + "+");
+            ASSERT_EQ(line.rfind(expectedStart, 0), 0u) << line.substr(0, 80);
+            const std::string tail = " " + destination;
+            ASSERT_EQ(line.substr(line.size() - tail.size()), tail);
+            std::string list = line.substr(expectedStart.size(), line.size() - tail.size() - expectedStart.size());
+            std::istringstream entries(list);
+            for (std::string entry; std::getline(entries, entry, '+');) {
+                EXPECT_EQ(entry, '"' + escaped + "." + std::to_string(next) + '"');
+                ++next;
+            }
+        }
+        EXPECT_EQ(next, c.parts);
+    }
+}
+
 }  // namespace
 }  // namespace splitter

@@ -1,9 +1,303 @@
 #include "engine/split.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <numeric>
+
+#include "engine/join_script.h"
+#include "engine/plan.h"
+#include "test_support.h"
 
 namespace splitter {
 namespace {
-TEST(SplitTest, Placeholder) {}
+
+using test::FaultyFileSystem;
+using test::MemoryFileSystem;
+using test::ReadBytes;
+using test::RecordingHost;
+using test::TempDir;
+using test::WriteBytes;
+using Fault = FaultyFileSystem::Fault;
+
+constexpr const char* kSource = "source.bin";
+
+std::string Part(int k) { return std::string(kSource) + "." + std::to_string(k); }
+
+SplitResult SplitIn(const TempDir& dir, int parts, RecordingHost& host,
+                    FileSystem& files = FileSystem::Default(), const std::string& title = kSource) {
+    return Split(static_cast<std::int16_t>(parts), dir / title, title, host, files);
+}
+
+// Every length up to 300 with small part counts, and lengths around the large counts: the parts
+// have the planned sizes, hold the source's bytes in order, and the script lists them all.
+// Nothing else is written.
+TEST(SplitRoundTrip, PartsJoinBackToTheSource) {
+    const std::vector<int> smallCounts = {2, 3, 4, 5, 7, 10, 11, 16};
+    const std::vector<int> largeCounts = {64, 100, 299, 300, 999};
+    const std::vector<std::size_t> largeLengths = {64, 99, 100, 101, 150, 255, 298, 299, 300, 999, 1000};
+    for (std::size_t length = 0; length <= 1000; ++length) {
+        const bool large = std::find(largeLengths.begin(), largeLengths.end(), length) != largeLengths.end();
+        if (length > 300 && !large) continue;
+        const std::string source = test::PatternBytes(length, static_cast<unsigned>(length));
+        for (const int parts : large ? largeCounts : smallCounts) {
+            if (static_cast<std::size_t>(parts) > length) continue;
+            TempDir dir;
+            WriteBytes(dir / kSource, source);
+            RecordingHost host;
+            ASSERT_EQ(SplitIn(dir, parts, host), SplitResult::kDone) << length << " in " << parts;
+            ASSERT_TRUE(host.errors.empty()) << host.errors.front();
+
+            const std::vector<std::uint64_t> sizes = PlanPartSizes(length, parts);
+            std::string joined;
+            for (int k = 0; k < parts; ++k) {
+                const std::string bytes = ReadBytes(dir / Part(k));
+                ASSERT_EQ(bytes.size(), sizes[static_cast<std::size_t>(k)]) << length << " in " << parts << " part " << k;
+                joined += bytes;
+            }
+            ASSERT_EQ(joined, source) << length << " in " << parts;
+            ASSERT_EQ(ReadBytes(dir / (std::string(kSource) + ".bat")), JoinScriptText(kSource, parts));
+            ASSERT_EQ(test::ListFolder(dir.path()).size(), static_cast<std::size_t>(parts) + 2);
+        }
+    }
+}
+
+TEST(SplitRoundTrip, DescribedExamples) {
+    struct Case {
+        std::size_t length;
+        int parts;
+        std::vector<std::uint64_t> sizes;
+    };
+    const Case cases[] = {
+        {12, 4, {3, 3, 3, 3}},
+        {10, 4, {3, 3, 3, 1}},
+        {10, 6, {2, 2, 2, 2, 2, 0}},        // the sixth part is created empty
+        {10, 7, {2, 2, 2, 2, 2, 0, 0}},     // the rounded-up size runs past the end
+        {5, 5, {1, 1, 1, 1, 1}},
+        {300, 4, {75, 75, 75, 75}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteBytes(dir / kSource, test::PatternBytes(c.length));
+        RecordingHost host;
+        ASSERT_EQ(SplitIn(dir, c.parts, host), SplitResult::kDone);
+        for (int k = 0; k < c.parts; ++k) {
+            EXPECT_EQ(test::fs::file_size(dir / Part(k)), c.sizes[static_cast<std::size_t>(k)])
+                << c.length << " in " << c.parts << " part " << k;
+        }
+        EXPECT_EQ(host.statuses.back(), kDoneText);
+    }
+}
+
+TEST(SplitRoundTrip, FewerBytesThanPartsWritesNothing) {
+    for (const std::size_t length : {0u, 1u, 3u}) {
+        TempDir dir;
+        WriteBytes(dir / kSource, test::PatternBytes(length));
+        RecordingHost host;
+        EXPECT_EQ(SplitIn(dir, 4, host), SplitResult::kUnableToSplit);
+        EXPECT_EQ(host.statuses, (std::vector<std::string>{kSplittingText, kUnableText}));
+        EXPECT_EQ(host.focusCount, 1);
+        EXPECT_TRUE(host.errors.empty());
+        EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{kSource});
+    }
+}
+
+TEST(SplitRoundTrip, ExistingOutputsAreCutToTheirNewLength) {
+    TempDir dir;
+    WriteBytes(dir / kSource, test::PatternBytes(100));
+    WriteBytes(dir / Part(0), std::string(5000, 'x'));
+    WriteBytes(dir / (std::string(kSource) + ".bat"), std::string(20000, 'y'));
+    RecordingHost host;
+    ASSERT_EQ(SplitIn(dir, 2, host), SplitResult::kDone);
+    EXPECT_EQ(ReadBytes(dir / Part(0)), test::PatternBytes(100).substr(0, 50));
+    EXPECT_EQ(ReadBytes(dir / (std::string(kSource) + ".bat")), JoinScriptText(kSource, 2));
+}
+
+// The statuses, and the number of bytes copied when each progress text appears, are those of
+// copying one byte at a time, for every length up to 3000.
+TEST(SplitProgress, StatusesMatchByteByByteCopy) {
+    const int counts[] = {2, 3, 7, 10, 999};
+    for (std::uint64_t length = 1; length <= 3000; ++length) {
+        for (const int parts : counts) {
+            MemoryFileSystem memory;
+            memory.files["/m/" + std::string(kSource)] =
+                std::make_shared<std::string>(test::PatternBytes(static_cast<std::size_t>(length)));
+            FaultyFileSystem files(memory);
+            RecordingHost host;
+            std::vector<std::uint64_t> bytesAtStatus;
+            host.onStatus = [&](const std::string& text) {
+                if (text.rfind("Splitting... [", 0) == 0) bytesAtStatus.push_back(files.bytesWritten);
+            };
+            Split(static_cast<std::int16_t>(parts), "/m/" + std::string(kSource), kSource, host, files);
+
+            const test::ReferenceRun reference = test::ReferenceStatuses(length, parts);
+            ASSERT_EQ(host.statuses, reference.statuses) << length << " in " << parts;
+            ASSERT_EQ(bytesAtStatus, reference.bytesAtStatus) << length << " in " << parts;
+            ASSERT_EQ(static_cast<std::size_t>(host.yieldCount), reference.bytesAtStatus.size());
+        }
+    }
+}
+
+// A failure at any byte of any part leaves the earlier parts whole, the failing part with the
+// bytes it got, no later part and no script, shows the error, and leaves no file open.
+TEST(SplitFailures, WriteFailureAtEveryByte) {
+    const std::string source = test::PatternBytes(40);
+    const std::vector<std::uint64_t> sizes = PlanPartSizes(source.size(), 3);  // 14, 14, 12
+    for (int k = 0; k < 3; ++k) {
+        for (std::uint64_t at = 0; at < sizes[static_cast<std::size_t>(k)]; ++at) {
+            TempDir dir;
+            WriteBytes(dir / kSource, source);
+            FaultyFileSystem files;
+            files.fault = Fault::kWriteByte;
+            files.failName = Part(k);
+            files.failAt = at;
+            files.failure = Failure::Of(kDiskFull, Part(k));
+            RecordingHost host;
+            ASSERT_EQ(SplitIn(dir, 3, host, files), SplitResult::kFailed);
+            ASSERT_EQ(host.errors, std::vector<std::string>{"Error 61: Disk full (" + Part(k) + ")"});
+            ASSERT_NE(host.statuses.back(), kDoneText);
+            ASSERT_EQ(files.openFiles, 0);
+
+            std::uint64_t offset = 0;
+            for (int i = 0; i < k; ++i) {
+                ASSERT_EQ(ReadBytes(dir / Part(i)), source.substr(offset, sizes[static_cast<std::size_t>(i)]));
+                offset += sizes[static_cast<std::size_t>(i)];
+            }
+            ASSERT_EQ(ReadBytes(dir / Part(k)), source.substr(offset, at)) << "part " << k << " byte " << at;
+            ASSERT_FALSE(test::fs::exists(dir / Part(k + 1)));
+            ASSERT_FALSE(test::fs::exists(dir / (std::string(kSource) + ".bat")));
+            ASSERT_EQ(ReadBytes(dir / kSource), source);
+        }
+    }
+}
+
+TEST(SplitFailures, FailuresAtEachStep) {
+    struct Case {
+        Fault fault;
+        std::string name;
+        std::uint64_t at;
+        Failure failure;
+        std::vector<std::string> left;  // besides the source
+    };
+    const std::string bat = std::string(kSource) + ".bat";
+    const Case cases[] = {
+        {Fault::kCreate, Part(0), 0, Failure::Of(kPermissionDenied, Part(0)), {}},
+        {Fault::kCreate, Part(2), 0, Failure::Of(kTooManyFiles, Part(2)), {Part(0), Part(1)}},
+        {Fault::kClose, Part(1), 0, Failure::Of(kDeviceIoError, Part(1)), {Part(0), Part(1)}},
+        {Fault::kCreate, bat, 0, Failure::Of(kPermissionDenied, bat), {Part(0), Part(1), Part(2)}},
+        {Fault::kWriteByte, bat, 10, Failure::Of(kDiskFull, bat), {Part(0), Part(1), Part(2), bat}},
+        {Fault::kReadByte, kSource, 0, Failure::Of(kDeviceIoError, kSource), {Part(0)}},
+        {Fault::kReadByte, kSource, 20, Failure::Of(kDeviceIoError, kSource), {Part(0), Part(1)}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteBytes(dir / kSource, test::PatternBytes(40));
+        FaultyFileSystem files;
+        files.fault = c.fault;
+        files.failName = c.name;
+        files.failAt = c.at;
+        files.failure = c.failure;
+        RecordingHost host;
+        EXPECT_EQ(SplitIn(dir, 3, host, files), SplitResult::kFailed) << c.failure.Message();
+        EXPECT_EQ(host.errors, std::vector<std::string>{c.failure.Message()});
+        EXPECT_EQ(files.openFiles, 0) << c.failure.Message();
+        std::vector<std::string> expected = c.left;
+        expected.push_back(kSource);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(test::ListFolder(dir.path()), expected) << c.failure.Message();
+        EXPECT_EQ(ReadBytes(dir / kSource), test::PatternBytes(40));
+    }
+}
+
+TEST(SplitFailures, BadSourcesAndNames) {
+    TempDir dir;
+    RecordingHost missing;
+    EXPECT_EQ(SplitIn(dir, 2, missing, FileSystem::Default(), "absent.bin"), SplitResult::kFailed);
+    EXPECT_EQ(missing.errors, std::vector<std::string>{"Error 53: File not found (absent.bin)"});
+    EXPECT_EQ(missing.statuses, std::vector<std::string>{kSplittingText});
+
+    test::fs::create_directory(dir / "folder");
+    RecordingHost folder;
+    EXPECT_EQ(SplitIn(dir, 2, folder, FileSystem::Default(), "folder"), SplitResult::kFailed);
+    EXPECT_EQ(folder.errors, std::vector<std::string>{"Error 75: Path/File access error (folder)"});
+
+    // A script can't carry a double quote or a control character: refused before any write.
+    for (const std::string& name : std::vector<std::string>{"say \"hi\".txt", "two\nlines.txt", "tab\t.txt"}) {
+        TempDir named;
+        WriteBytes(named / name, test::PatternBytes(10));
+        RecordingHost host;
+        EXPECT_EQ(SplitIn(named, 2, host, FileSystem::Default(), name), SplitResult::kFailed);
+        ASSERT_EQ(host.errors.size(), 1u);
+        EXPECT_EQ(host.errors[0].rfind("Error 52: Bad file name or number", 0), 0u) << host.errors[0];
+        EXPECT_EQ(test::ListFolder(named.path()), std::vector<std::string>{name});
+    }
+}
+
+// A part or script named like an output but linked to the source is refused, source intact.
+TEST(SplitFailures, OutputThatIsTheSourceIsRefused) {
+    for (const std::string& link : {Part(1), std::string(kSource) + ".bat"}) {
+        TempDir dir;
+        const std::string source = test::PatternBytes(30);
+        WriteBytes(dir / kSource, source);
+        test::fs::create_symlink(dir / kSource, dir / link);
+        RecordingHost host;
+        EXPECT_EQ(SplitIn(dir, 3, host), SplitResult::kFailed);
+        EXPECT_EQ(host.errors, std::vector<std::string>{"Error 75: Path/File access error (" + link + ")"});
+        EXPECT_EQ(ReadBytes(dir / kSource), source);
+    }
+}
+
+TEST(SplitRoundTrip, NamesThatNeedEscapes) {
+    for (const std::string& name : std::vector<std::string>{"my report.pdf", "100%.txt", "a&b(c)^d!e'f+g,h;i=j.dat", "r\xc3\xa9sum\xc3\xa9.doc",
+                                                            "noext"}) {
+        TempDir dir;
+        const std::string source = test::PatternBytes(33);
+        WriteBytes(dir / name, source);
+        RecordingHost host;
+        ASSERT_EQ(SplitIn(dir, 3, host, FileSystem::Default(), name), SplitResult::kDone) << name;
+        std::string joined;
+        for (int k = 0; k < 3; ++k) joined += ReadBytes(dir / (name + "." + std::to_string(k)));
+        EXPECT_EQ(joined, source) << name;
+        EXPECT_EQ(ReadBytes(dir / (name + ".bat")), JoinScriptText(name, 3)) << name;
+    }
+}
+
+// Above 4 GiB (a sparse file with markers): sizes and offsets don't wrap, the percentage runs
+// 1 to 100 once each.
+TEST(SplitLarge, SparseFileAboveFourGiB) {
+    TempDir dir(/*onDisk=*/true);
+    const std::uint64_t length = (std::uint64_t{1} << 32) + 3;
+    {
+        WriteBytes(dir / kSource, "");
+        test::fs::resize_file(dir / kSource, length);
+        std::FILE* f = std::fopen((dir / kSource).c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        for (const std::uint64_t at : {std::uint64_t{0}, length / 3 - 1, length / 3, length - 1}) {
+            ASSERT_EQ(::fseeko(f, static_cast<off_t>(at), SEEK_SET), 0);
+            std::fputc('A' + static_cast<int>(at % 26), f);
+        }
+        std::fclose(f);
+    }
+    RecordingHost host;
+    ASSERT_EQ(SplitIn(dir, 3, host), SplitResult::kDone);
+    const std::vector<std::uint64_t> sizes = PlanPartSizes(length, 3);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(test::fs::file_size(dir / Part(k)), sizes[static_cast<std::size_t>(k)]);
+    EXPECT_EQ(host.statuses.size(), 102u);  // "Splitting... ", 1 % to 100 %, "Done !"
+    EXPECT_EQ(host.statuses[100], ProgressText(100));
+
+    auto byteAt = [&](int k, std::uint64_t at) {
+        std::FILE* f = std::fopen((dir / Part(k)).c_str(), "rb");
+        ::fseeko(f, static_cast<off_t>(at), SEEK_SET);
+        const int c = std::fgetc(f);
+        std::fclose(f);
+        return c;
+    };
+    const std::uint64_t s = sizes[0];
+    for (const std::uint64_t at : {std::uint64_t{0}, length / 3 - 1, length / 3, length - 1}) {
+        EXPECT_EQ(byteAt(static_cast<int>(at / s), at % s), 'A' + static_cast<int>(at % 26)) << at;
+    }
+}
+
 }  // namespace
 }  // namespace splitter

@@ -1,7 +1,6 @@
 #include "window/frm_splitter.h"
 
 #include <exception>
-#include <new>
 
 #include "platform/failure.h"
 #include "window/part_count.h"
@@ -114,10 +113,8 @@ void frmSplitter::cmdSplit_Click() {
             case PartCountVerdict::kOverflow: throw Failure::Of(kOverflow);
             case PartCountVerdict::kOk: Split(count.parts); return;
         }
-    } catch (const Failure& failure) {
-        ShowError(failure.Message());
-    } catch (const std::bad_alloc&) {
-        ShowError(Failure::Of(kOutOfMemory).Message());
+    } catch (...) {
+        ShowError(CurrentFailure().Message());
     }
 }
 

@@ -1,5 +1,6 @@
 // The file layer on POSIX systems.
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +32,7 @@ Failure PosixFailure(int error, const std::string& name) {
         case EILSEQ: return Failure::Of(kBadFileName, name);
         case EIO: return Failure::Of(kDeviceIoError, name);
         case EISDIR:
+        case ENXIO:
         case ELOOP:
         case ETXTBSY:
         case EEXIST:
@@ -78,10 +80,7 @@ public:
     std::size_t Read(char* buffer, std::size_t n) override {
         for (;;) {
             const ssize_t got = ::read(fd_.get(), buffer, n);
-            if (got >= 0) {
-                position_ += static_cast<std::uint64_t>(got);
-                return static_cast<std::size_t>(got);
-            }
+            if (got >= 0) return static_cast<std::size_t>(got);
             if (errno != EINTR) throw LastFailure(name_);
         }
     }
@@ -90,15 +89,12 @@ public:
     FileId Id() const override { return id_; }
 
     int fd() const { return fd_.get(); }
-    std::uint64_t position() const { return position_; }
-    void Advance(std::uint64_t n) { position_ += n; }
 
 private:
     Descriptor fd_;
     std::string name_;
     FileId id_;
     std::uint64_t length_;
-    std::uint64_t position_ = 0;
 };
 
 class PosixWritableFile final : public WritableFile {
@@ -123,15 +119,13 @@ public:
             WritableFile::CopyFrom(source, n);
             return;
         }
-        // The source's descriptor position is kept in step with position(), so that a fallback
-        // to read() in the middle of a copy goes on from the right byte.
+        // Both descriptors' own positions advance, as with read() and write(), so a fallback
+        // to the buffered copy in the middle goes on from the right byte.
         while (n > 0) {
             constexpr std::uint64_t kMaxChunk = std::uint64_t{1} << 30;
-            loff_t in = static_cast<loff_t>(posixSource->position());
-            const ssize_t put = ::copy_file_range(posixSource->fd(), &in, fd_.get(), nullptr,
+            const ssize_t put = ::copy_file_range(posixSource->fd(), nullptr, fd_.get(), nullptr,
                                                   static_cast<std::size_t>(std::min(n, kMaxChunk)), 0);
             if (put > 0) {
-                posixSource->Advance(static_cast<std::uint64_t>(put));
                 n -= static_cast<std::uint64_t>(put);
                 continue;
             }
@@ -140,15 +134,11 @@ public:
             if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
                 errno == EBADF || errno == ETXTBSY || errno == EPERM) {
                 kernelCopy_ = false;
-                if (::lseek(posixSource->fd(), static_cast<off_t>(posixSource->position()), SEEK_SET) < 0)
-                    throw LastFailure(source.Name());
                 WritableFile::CopyFrom(source, n);
                 return;
             }
             throw LastFailure(name_);
         }
-        if (::lseek(posixSource->fd(), static_cast<off_t>(posixSource->position()), SEEK_SET) < 0)
-            throw LastFailure(source.Name());
     }
 
     void Close() override {
@@ -163,9 +153,11 @@ private:
     bool kernelCopy_ = true;
 };
 
+// Opens without blocking, so that a FIFO or a device named like a file is refused at once by
+// the regular-file check instead of hanging the window.
 int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
     for (;;) {
-        const int fd = ::open(path, flags | O_CLOEXEC, mode);
+        const int fd = ::open(path, flags | O_CLOEXEC | O_NONBLOCK, mode);
         if (fd >= 0 || errno != EINTR) return fd;
     }
 }
@@ -191,14 +183,17 @@ public:
         // Open without truncating, so that a path that turns out to be the source can still
         // be refused with the source whole.
         const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT, 0666);
-        if (fd < 0) throw LastFailure(name);
+        // Creating fails with ENOENT only when the folder is missing.
+        if (fd < 0) throw errno == ENOENT ? Failure::Of(kPathNotFound, name) : LastFailure(name);
         auto file = std::make_unique<PosixWritableFile>(Descriptor(fd), name);
         struct stat st {};
         if (::fstat(fd, &st) != 0) throw LastFailure(name);
         if (mustNotBe != nullptr && IdOf(st) == mustNotBe->Id())
             throw Failure::Of(kPathFileAccessError, name);
         if (!S_ISREG(st.st_mode)) throw Failure::Of(kPathFileAccessError, name);
-        if (::ftruncate(fd, 0) != 0) throw LastFailure(name);
+        // Only an existing file with bytes in it is cut: truncating a new, empty file would
+        // make ext4 flush it to disk on close, as it does for files rewritten in place.
+        if (st.st_size > 0 && ::ftruncate(fd, 0) != 0) throw LastFailure(name);
         return file;
     }
 
@@ -206,6 +201,44 @@ public:
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) throw LastFailure(FileTitleOf(path));
         return static_cast<std::uint64_t>(st.st_size);
+    }
+
+    std::optional<FileStatus> Status(const std::string& path) override {
+        if (path.empty()) throw Failure::Of(kBadFileName);
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+            throw LastFailure(FileTitleOf(path));
+        }
+        return FileStatus{S_ISREG(st.st_mode), static_cast<std::uint64_t>(st.st_size), IdOf(st)};
+    }
+
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
+        const std::string name = FileTitleOf(path);
+        if (path.empty()) throw Failure::Of(kBadFileName);
+        // O_EXCL also refuses a link of that name, dangling or not, instead of following it.
+        const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd < 0) throw errno == ENOENT ? Failure::Of(kPathNotFound, name) : LastFailure(name);
+        return std::make_unique<PosixWritableFile>(Descriptor(fd), name);
+    }
+
+    void Rename(const std::string& from, const std::string& to, bool replace) override {
+        if (replace) {
+            if (::rename(from.c_str(), to.c_str()) != 0) throw LastFailure(FileTitleOf(to));
+            return;
+        }
+#ifdef __linux__
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+        if (errno != EINVAL && errno != ENOSYS) throw LastFailure(FileTitleOf(to));
+#endif
+        // Where the file system cannot rename without replacing: a second link fails when `to`
+        // exists, and dropping the first name then completes the move.
+        if (::link(from.c_str(), to.c_str()) != 0) throw LastFailure(FileTitleOf(to));
+        if (::unlink(from.c_str()) != 0) throw LastFailure(FileTitleOf(from));
+    }
+
+    void Remove(const std::string& path) override {
+        if (::unlink(path.c_str()) != 0) throw LastFailure(FileTitleOf(path));
     }
 };
 

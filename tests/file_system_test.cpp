@@ -1,0 +1,173 @@
+// The real file layer of this OS: what each kind of bad path turns into.
+#include "platform/file_system.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/failure.h"
+#include "test_support.h"
+
+namespace splitter {
+namespace {
+
+using test::TempDir;
+
+int CodeOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Failure& failure) {
+        return failure.code();
+    }
+    return 0;
+}
+
+TEST(FileSystemTest, FailureCodes) {
+    TempDir dir;
+    test::WriteBytes(dir / "file", "abc");
+    test::fs::create_directory(dir / "folder");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    FileSystem& files = FileSystem::Default();
+    struct Case {
+        const char* what;
+        std::function<void()> action;
+        int code;
+    };
+    const Case cases[] = {
+        {"open missing", [&] { files.OpenRead(dir / "absent"); }, kFileNotFound},
+        {"open folder", [&] { files.OpenRead(dir / "folder"); }, kPathFileAccessError},
+        {"open below a file", [&] { files.OpenRead(dir / "file/x"); }, kPathNotFound},
+        {"create in missing folder", [&] { files.Create(dir / "absent/x", nullptr); }, kPathNotFound},
+        {"create over folder", [&] { files.Create(dir / "folder", nullptr); }, kPathFileAccessError},
+        {"create too long a name", [&] { files.Create(dir / std::string(300, 'n'), nullptr); }, kBadFileName},
+        {"open fifo", [&] { files.OpenRead(dir / "fifo"); }, kPathFileAccessError},
+        {"create over fifo", [&] { files.Create(dir / "fifo", nullptr); }, kPathFileAccessError},
+        {"length of missing", [&] { files.FileLength(dir / "absent"); }, kFileNotFound},
+        {"open existing", [&] { files.OpenRead(dir / "file"); }, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(CodeOf(c.action), c.code) << c.what;
+}
+
+TEST(FileSystemTest, DescriptionsNameTheFile) {
+    TempDir dir;
+    try {
+        FileSystem::Default().OpenRead(dir / "absent.txt");
+        FAIL();
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.Message(), "Error 53: File not found (absent.txt)");
+    }
+}
+
+TEST(FileSystemTest, CreateTruncatesAndCopies) {
+    TempDir dir;
+    test::WriteBytes(dir / "source", test::PatternBytes(5000));
+    test::WriteBytes(dir / "out", std::string(9000, 'x'));
+    FileSystem& files = FileSystem::Default();
+    auto source = files.OpenRead(dir / "source");
+    EXPECT_EQ(source->Length(), 5000u);
+    auto out = files.Create(dir / "out", source.get());
+    out->CopyFrom(*source, 3000);
+    char tail[2000];
+    ASSERT_EQ(source->Read(tail, sizeof tail), sizeof tail);  // reading goes on after the copy
+    out->Write(tail, sizeof tail);
+    out->Close();
+    EXPECT_EQ(test::ReadBytes(dir / "out"), test::PatternBytes(5000));
+    EXPECT_EQ(files.FileLength(dir / "out"), 5000u);
+    // Asking for more than is left is an error, not a short part.
+    auto again = files.OpenRead(dir / "source");
+    auto short_ = files.Create(dir / "short", again.get());
+    EXPECT_EQ(CodeOf([&] { short_->CopyFrom(*again, 6000); }), kDeviceIoError);
+}
+
+TEST(FileSystemTest, RefusesToTruncateTheSourceThroughAnotherName) {
+    TempDir dir;
+    test::WriteBytes(dir / "source", "precious");
+    test::fs::create_symlink(dir / "source", dir / "link");
+    test::fs::create_hard_link(dir / "source", dir / "hard");
+    auto source = FileSystem::Default().OpenRead(dir / "source");
+    for (const char* name : {"source", "link", "hard"}) {
+        EXPECT_EQ(CodeOf([&] { FileSystem::Default().Create(dir / name, source.get()); }),
+                  kPathFileAccessError)
+            << name;
+    }
+    EXPECT_EQ(test::ReadBytes(dir / "source"), "precious");
+}
+
+TEST(FileSystemTest, StatusFollowsLinksAndSaysWhatIsThere) {
+    TempDir dir;
+    test::WriteBytes(dir / "file", "abcd");
+    test::fs::create_directory(dir / "folder");
+    test::fs::create_symlink(dir / "file", dir / "link");
+    test::fs::create_hard_link(dir / "file", dir / "hard");
+    test::fs::create_symlink(dir / "absent", dir / "dangling");
+    FileSystem& files = FileSystem::Default();
+    const FileId id = files.OpenRead(dir / "file")->Id();
+    struct Case {
+        const char* name;
+        bool exists;
+        bool regular;
+        bool sameAsFile;
+    };
+    const Case cases[] = {
+        {"file", true, true, true},       {"link", true, true, true},
+        {"hard", true, true, true},       {"folder", true, false, false},
+        {"absent", false, false, false},  {"dangling", false, false, false},
+        {"file/below", false, false, false},
+    };
+    for (const Case& c : cases) {
+        const auto status = files.Status(dir / c.name);
+        ASSERT_EQ(status.has_value(), c.exists) << c.name;
+        if (!status) continue;
+        EXPECT_EQ(status->regular, c.regular) << c.name;
+        EXPECT_EQ(status->id == id, c.sameAsFile) << c.name;
+        if (c.regular) {
+            EXPECT_EQ(status->length, 4u) << c.name;
+        }
+    }
+}
+
+TEST(FileSystemTest, CreateNewNeverTouchesWhatIsThere) {
+    TempDir dir;
+    test::WriteBytes(dir / "file", "keep");
+    test::fs::create_symlink(dir / "file", dir / "link");
+    test::fs::create_symlink(dir / "absent", dir / "dangling");
+    FileSystem& files = FileSystem::Default();
+    for (const char* name : {"file", "link", "dangling"}) {
+        EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / name); }), kPathFileAccessError) << name;
+    }
+    EXPECT_EQ(test::ReadBytes(dir / "file"), "keep");
+    EXPECT_FALSE(test::fs::exists(dir / "absent"));
+    EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / "absent/x"); }), kPathNotFound);
+    auto fresh = files.CreateNew(dir / "new");
+    fresh->Write("xy", 2);
+    fresh->Close();
+    EXPECT_EQ(test::ReadBytes(dir / "new"), "xy");
+}
+
+TEST(FileSystemTest, RenameReplacesOnlyWhenAsked) {
+    TempDir dir;
+    FileSystem& files = FileSystem::Default();
+    test::WriteBytes(dir / "a", "A");
+    test::WriteBytes(dir / "b", "B");
+    EXPECT_EQ(CodeOf([&] { files.Rename(dir / "a", dir / "b", false); }), kPathFileAccessError);
+    EXPECT_EQ(test::ReadBytes(dir / "a"), "A");
+    EXPECT_EQ(test::ReadBytes(dir / "b"), "B");
+    files.Rename(dir / "a", dir / "c", false);
+    EXPECT_EQ(test::ListFolder(dir.path()), (std::vector<std::string>{"b", "c"}));
+    files.Rename(dir / "c", dir / "b", true);
+    EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{"b"});
+    EXPECT_EQ(test::ReadBytes(dir / "b"), "A");
+    EXPECT_EQ(CodeOf([&] { files.Rename(dir / "absent", dir / "d", false); }), kFileNotFound);
+
+    files.Remove(dir / "b");
+    EXPECT_TRUE(test::ListFolder(dir.path()).empty());
+    EXPECT_EQ(CodeOf([&] { files.Remove(dir / "b"); }), kFileNotFound);
+}
+
+TEST(FileSystemTest, FileTitle) {
+    EXPECT_EQ(FileTitleOf("/a/b/report.pdf"), "report.pdf");
+    EXPECT_EQ(FileTitleOf("report.pdf"), "report.pdf");
+    EXPECT_EQ(FileTitleOf("/a/b/"), "");
+}
+
+}  // namespace
+}  // namespace splitter

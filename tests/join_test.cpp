@@ -1,0 +1,544 @@
+#include "engine/join.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <set>
+
+#include "engine/join_script.h"
+#include "engine/plan.h"
+#include "engine/split.h"
+#include "platform/failure.h"
+#include "test_support.h"
+
+namespace splitter {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ListFolder;
+using test::PatternBytes;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+// ---- reading the script -----------------------------------------------------------------------
+
+std::vector<std::string> PartTitles(const std::string& title, int parts) {
+    std::vector<std::string> names;
+    for (int k = 0; k < parts; ++k) names.push_back(PartTitle(title, k));
+    return names;
+}
+
+// Names that need every escape the writer knows, and some that need none.
+const char* const kNames[] = {
+    "report.pdf",   "my report.pdf", "50%.txt",  "100%%.txt", "%1%PATH%",   "a&b.txt",
+    "a(1).txt",     "(x)",           "a^b",      "wow!.txt",  "it's.txt",   "a+b.txt",
+    "a,b.txt",      "a;b.txt",       "a=b.txt",  "Ünïcødé ñame.txt",          "日本語.bin",
+    "a|b<c>d.txt",  "[x]{y}`~",      "noext",    ".hidden",   "ends in space ",
+};
+
+TEST(JoinScriptReadingTest, ReadsWhatTheWriterWrites) {
+    for (const char* name : kNames) {
+        for (const int parts : {2, 3, 10, 999}) {
+            const JoinList list = ParseJoinScript(JoinScriptText(name, parts));
+            EXPECT_EQ(list.destination, name) << name << " in " << parts;
+            EXPECT_EQ(list.parts, PartTitles(name, parts)) << name << " in " << parts;
+        }
+    }
+}
+
+TEST(JoinScriptReadingTest, ReadsTheSeveralCopyLinesOfALongList) {
+    const std::string name(120, 'x');
+    const std::string text = JoinScriptText(name + "%&", 999);
+    std::size_t copies = 0;
+    for (std::size_t at = text.find("copy /b"); at != std::string::npos;
+         at = text.find("copy /b", at + 1))
+        ++copies;
+    ASSERT_GT(copies, 10u);  // the case this is about
+    const JoinList list = ParseJoinScript(text);
+    EXPECT_EQ(list.destination, name + "%&");
+    EXPECT_EQ(list.parts, PartTitles(name + "%&", 999));
+}
+
+TEST(JoinScriptReadingTest, ReadsHandWrittenForms) {
+    const std::vector<std::string> three = {"report.pdf.0", "report.pdf.1", "report.pdf.2"};
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<std::string> parts;
+        std::string destination;
+    };
+    const Case cases[] = {
+        {"the example, LF", "@Echo Off\nEcho Tarvo Group's File Splitter\nEcho "
+                            "*************************\ncopy /b \"report.pdf.0\"+\"report.pdf.1\"+"
+                            "\"report.pdf.2\" report.pdf\n",
+         three, "report.pdf"},
+        {"CR LF with a final line break",
+         "@Echo Off\r\ncopy /b \"report.pdf.0\"+\"report.pdf.1\"+\"report.pdf.2\" report.pdf\r\n",
+         three, "report.pdf"},
+        {"the copy line alone", "copy /b \"a.0\"+\"a.1\" a", {"a.0", "a.1"}, "a"},
+        {"upper case", "@ECHO OFF\r\nCOPY /B \"a.0\"+\"a.1\" a", {"a.0", "a.1"}, "a"},
+        {"unquoted names", "copy /b a.0+a.1+a.2 a", {"a.0", "a.1", "a.2"}, "a"},
+        {"spaces around +", "  copy  /b  \"a b.0\" + a.1 +\t\"a b.2\"   \"a b\"  ",
+         {"a b.0", "a.1", "a b.2"}, "a b"},
+        {"remarks and blank lines", "rem join\n:: again\n\n  \n@echo.\necho on\ncopy /b x.0+x.1 x",
+         {"x.0", "x.1"}, "x"},
+        {"quoted destination", "copy /b \"x.0\"+\"x.1\" \"x\"", {"x.0", "x.1"}, "x"},
+        {"appending lines", "copy /b a.0+a.1 a\r\ncopy /b a+a.2 a\r\ncopy /b \"a\"+\"a.3\"+a.4 \"a\"",
+         {"a.0", "a.1", "a.2", "a.3", "a.4"}, "a"},
+        {"@copy", "@copy /b \"a.0\" a", {"a.0"}, "a"},
+    };
+    for (const Case& c : cases) {
+        JoinList list;
+        ASSERT_NO_THROW(list = ParseJoinScript(c.text)) << c.what;
+        EXPECT_EQ(list.parts, c.parts) << c.what;
+        EXPECT_EQ(list.destination, c.destination) << c.what;
+    }
+}
+
+TEST(JoinScriptReadingTest, RefusesWhatCmdWouldReadOtherwiseNamingTheLine) {
+    struct Case {
+        std::string text;
+        int line;
+        const char* reason;  // a piece of the reason
+    };
+    const Case cases[] = {
+        {"", 0, "no copy /b line"},
+        {"@Echo Off\r\nEcho hello", 0, "no copy /b line"},
+        {"del *.*\r\ncopy /b a.0+a.1 a", 1, "not a line of a join script"},
+        {"copy /b a.0+a.1 a\r\ndel a.0", 2, "not a line of a join script"},
+        {"copy a.0+a.1 a", 1, "only copy /b"},
+        {"copy /a a.0+a.1 a", 1, "only copy /b"},
+        {"xcopy /b a.0+a.1 a", 1, "not a line"},
+        {"copy /b a.0+a.1", 1, "no destination"},
+        {"copy /b a.0+ a", 1, "no destination"},
+        {"copy /b a.0++a.1 a", 1, "a name is missing"},
+        {"copy /b +a.1 a", 1, "a name is missing"},
+        {"copy /b a.0+a.1 a b", 1, "more follows the destination"},
+        {"copy /b a.0+a.1 a > nul", 1, "more follows"},
+        {"copy /b a.0+a.1 a>nul", 1, "'>' outside quotes"},
+        {"copy /b a.0+a.1 a&del a.0", 1, "'&' outside quotes"},
+        {"copy /b a.0+a.1 a|more", 1, "'|' outside quotes"},
+        {"copy /b a.0+a.1 a(1)", 1, "'(' outside quotes"},
+        {"copy /b a.0+a.1 a,b", 1, "',' outside quotes"},
+        {"copy /b \"a.0+\"a.1\" a", 1, "text follows a closing quote"},
+        {"copy /b \"a.0\"+\"a.1 a", 1, "a quote is not closed"},
+        {"copy /b \"a.0\"x+a.1 a", 1, "text follows a closing quote"},
+        {"copy /b a\"b.0\"+a.1 a", 1, "a quote starts inside a name"},
+        {"copy /b \"\"+a.1 a", 1, "a name is empty"},
+        {"copy /b \"50%.0\"+\"50%.1\" 50%%", 1, "a single '%'"},
+        {"copy /b \"%TEMP%\\a.0\" a", 1, "a single '%'"},
+        {"copy /b a.0+a.1 50%", 1, "a single '%'"},
+#ifdef _WIN32
+        {"copy /b ..\\a.0+a.1 a", 1, "not a plain file name"},
+#else
+        {"copy /b ..\\a.0+a.1 a", 0, ""},  // a backslash is a name character on POSIX
+#endif
+        {"copy /b sub/a.0+a.1 a", 1, "not a plain file name"},
+        {"copy /b a.0+a.1 ../a", 1, "not a plain file name"},
+        {"copy /b a.0+a.1 ..", 1, "not a plain file name"},
+        {"copy /b a.0+a+a.1 a", 1, "also read as a part"},
+        {"copy /b a.0+a.1 a\ncopy /b b+a.2 a", 2, "must append to \"a\""},
+        {"copy /b a.0+a.1 a\ncopy /b a+a.2 b", 2, "must append"},
+        {"copy /b a.0+a.1 a\ncopy /b a.2+a a", 2, "must append"},
+        {"copy /b a.0+a.1 a\ncopy /b a a", 2, "adds no part"},
+        {"copy /b a.0+a.1 a\ncopy /b a+a.2+a a", 2, "also read as a part"},
+        {"echo hi > x.txt\ncopy /b a.0+a.1 a", 1, "redirection"},
+        {"rem & del a\ncopy /b a.0+a.1 a", 1, "redirection"},
+        {"copy /b \"a\x01.0\"+a.1 a", 1, "control character"},
+        {"\xEF\xBB\xBF@Echo Off\r\ncopy /b a.0+a.1 a", 1, "not a line"},
+    };
+    for (const Case& c : cases) {
+        if (*c.reason == '\0') {
+            EXPECT_NO_THROW(ParseJoinScript(c.text)) << c.text;
+            continue;
+        }
+        try {
+            ParseJoinScript(c.text);
+            ADD_FAILURE() << "read: " << c.text;
+        } catch (const ScriptError& error) {
+            EXPECT_EQ(error.line(), c.line) << c.text << ": " << error.reason();
+            EXPECT_NE(error.reason().find(c.reason), std::string::npos)
+                << c.text << ": " << error.reason();
+        }
+    }
+}
+
+// ---- the size check ---------------------------------------------------------------------------
+
+TEST(JoinSizeCheckTest, NamesThePartThatWasCutOrGrown) {
+    using Sizes = std::vector<std::uint64_t>;
+    const std::uint64_t big = (std::uint64_t{1} << 32) + 7;  // a part above 4 GiB
+    struct Case {
+        const char* what;
+        Sizes sizes;
+        std::optional<std::size_t> blamed;
+        std::uint64_t expected = 0;
+    };
+    const Case cases[] = {
+        {"even", {75, 75, 75, 75}, {}},
+        {"short last", {11, 11, 11, 11, 11, 11, 11, 11, 11, 2}, {}},
+        {"empty trailing parts", {2, 2, 2, 2, 2, 0, 0}, {}},
+        {"one part", {12345}, {}},
+        {"above 4 GiB", {big, big, big, big - 3}, {}},
+        {"first cut short", {70, 75, 75, 75}, 0, 75},
+        {"middle cut short", {75, 75, 1, 75}, 2, 75},
+        {"middle emptied", {75, 0, 75, 75}, 1, 75},
+        {"middle grown", {75, 75, 76, 75}, 2, 75},
+        {"last cut short", {75, 75, 75, 10}, 3, 75},
+        {"last emptied", {75, 75, 75, 0}, 3, 75},
+        {"last grown", {75, 75, 75, 80}, 3, 75},
+        {"short last grown past the others", {11, 11, 11, 11, 11, 11, 11, 11, 11, 12}, 9, 11},
+        // Within what a last part may hold, a change cannot be seen.
+        {"short last grown a little", {11, 11, 11, 11, 11, 11, 11, 11, 11, 4}, {}},
+        {"trailing empty part grown", {2, 2, 2, 2, 2, 0, 3}, 6, 0},
+        {"two parts, second grown", {3, 5}, 1, 3},
+        {"above 4 GiB, one cut", {big, big - 1, big, big - 3}, 1, big},
+        {"above 4 GiB, last grown", {big, big, big, big + 1}, 3, big},
+    };
+    for (const Case& c : cases) {
+        const auto misfit = FindSizeMisfit(c.sizes);
+        ASSERT_EQ(misfit.has_value(), c.blamed.has_value()) << c.what;
+        if (!misfit) continue;
+        EXPECT_EQ(misfit->part, *c.blamed) << c.what;
+        EXPECT_EQ(misfit->expected, c.expected) << c.what;
+    }
+}
+
+TEST(JoinSizeCheckTest, EverySplitFits) {
+    for (std::uint64_t length = 1; length <= 300; ++length) {
+        for (int parts = 2; parts <= 40; ++parts) {
+            ASSERT_FALSE(FindSizeMisfit(PlanPartSizes(length, parts))) << length << " in " << parts;
+        }
+    }
+}
+
+// ---- joining real files -----------------------------------------------------------------------
+
+class Recorder final : public SplitHost, public JoinHost {
+public:
+    void SetStatus(const std::string& text) override { statuses.push_back(text); }
+    void FocusPartCount() override {}
+    void Yield() override {}
+    void ShowError(const std::string& message) override { reports.push_back(message); }
+    void Report(const std::string& message) override { reports.push_back(message); }
+
+    std::string AllReports() const {
+        std::string all;
+        for (const std::string& r : reports) all += r + "\n";
+        return all;
+    }
+
+    std::vector<std::string> statuses;
+    std::vector<std::string> reports;
+};
+
+// Splits `bytes` saved as `name` in `folder` into `parts`, and removes the source, as on the
+// machine that receives the parts. Returns the script's path.
+std::string SplitAway(const fs::path& folder, const std::string& name, const std::string& bytes,
+                      int parts) {
+    const fs::path source = folder / name;
+    WriteBytes(source, bytes);
+    Recorder host;
+    const SplitResult result =
+        Split(static_cast<std::int16_t>(parts), source.string(), name, host);
+    if (result != SplitResult::kDone) throw std::runtime_error("split: " + host.AllReports());
+    fs::remove(source);
+    return JoinScriptPath(source.string());
+}
+
+TEST(JoinRoundTripTest, GivesBackTheSourceByteForByte) {
+    struct Case {
+        std::string name;
+        std::size_t length;
+        int parts;
+    };
+    std::vector<Case> cases;
+    for (const char* name : kNames) cases.push_back({name, 1000 + std::string(name).size(), 7});
+    cases.push_back({"small.bin", 10, 7});   // empty trailing parts
+    cases.push_back({"two.bin", 5, 2});
+    cases.push_back({"exact.bin", 300, 4});
+    cases.push_back({std::string(150, 'n') + " 50% & co", 100000, 999});  // several copy lines
+    for (const Case& c : cases) {
+        TempDir folder;
+        const std::string bytes = PatternBytes(c.length, static_cast<unsigned>(c.name.size()));
+        const std::string script = SplitAway(folder.path(), c.name, bytes, c.parts);
+        Recorder host;
+        ASSERT_EQ(Join(script, {}, host), JoinResult::kDone) << c.name << "\n" << host.AllReports();
+        EXPECT_TRUE(ReadBytes(folder / c.name) == bytes) << c.name;
+        EXPECT_EQ(ListFolder(folder.path()).size(), static_cast<std::size_t>(c.parts) + 2) << c.name;
+        EXPECT_TRUE(host.reports.empty()) << c.name;
+    }
+}
+
+// The percentages appear where a split of the same file shows them.
+TEST(JoinRoundTripTest, ShowsTheProgressOfASplit) {
+    for (const std::size_t length : {std::size_t{10}, std::size_t{199}, std::size_t{12345},
+                                     std::size_t{3000001}}) {
+        TempDir folder;
+        const fs::path source = folder / "f";
+        WriteBytes(source, PatternBytes(length));
+        Recorder splitHost;
+        ASSERT_EQ(Split(3, source.string(), "f", splitHost), SplitResult::kDone);
+        fs::remove(source);
+        Recorder joinHost;
+        ASSERT_EQ(Join(JoinScriptPath(source.string()), {}, joinHost), JoinResult::kDone);
+
+        std::vector<std::string> expected = {kJoiningText};
+        for (std::size_t i = 1; i + 1 < splitHost.statuses.size(); ++i) {
+            std::string text = splitHost.statuses[i];
+            ASSERT_EQ(text.rfind("Splitting... [ ", 0), 0u) << text;
+            expected.push_back("Joining" + text.substr(std::string("Splitting").size()));
+        }
+        expected.push_back(kDoneText);
+        EXPECT_EQ(joinHost.statuses, expected) << length;
+    }
+}
+
+TEST(JoinRoundTripTest, JoinsAHandWrittenScript) {
+    for (const char* lineEnd : {"\r\n", "\n"}) {
+        TempDir folder;
+        const std::string bytes = PatternBytes(300);
+        for (std::size_t k = 0; k < 3; ++k)
+            WriteBytes(folder / ("report.pdf." + std::to_string(k)), bytes.substr(100 * k, 100));
+        const std::string script = std::string("@Echo Off") + lineEnd +
+                                   "Echo Tarvo Group's File Splitter" + lineEnd +
+                                   "Echo *************************" + lineEnd +
+                                   "copy /b \"report.pdf.0\"+\"report.pdf.1\"+\"report.pdf.2\" "
+                                   "report.pdf";
+        WriteBytes(folder / "report.pdf.bat", script);
+        Recorder host;
+        ASSERT_EQ(Join(folder / "report.pdf.bat", {}, host), JoinResult::kDone)
+            << host.AllReports();
+        EXPECT_TRUE(ReadBytes(folder / "report.pdf") == bytes);
+    }
+}
+
+// Relative paths: the parts are found beside the script, not in the current folder.
+TEST(JoinRoundTripTest, FindsThePartsBesideTheScript) {
+    TempDir folder;
+    fs::create_directory(folder / "sub");
+    const std::string bytes = PatternBytes(5000);
+    SplitAway(folder / "sub", "data.bin", bytes, 4);
+    const fs::path before = fs::current_path();
+    fs::current_path(folder.path());
+    Recorder host;
+    const JoinResult result = Join("sub/data.bin.bat", {}, host);
+    fs::current_path(before);
+    ASSERT_EQ(result, JoinResult::kDone) << host.AllReports();
+    EXPECT_TRUE(ReadBytes(folder / "sub/data.bin") == bytes);
+    EXPECT_FALSE(fs::exists(folder / "data.bin"));
+}
+
+// ---- refusals and failures --------------------------------------------------------------------
+
+// A file layer that fails where a test says.
+class JoinFaults final : public FileSystemWrapper {
+public:
+    using FileSystemWrapper::FileSystemWrapper;
+
+    std::optional<int> createFails;    // CreateNew throws this code
+    std::optional<int> writeFails;     // the temporary file fills up after `writeLimit` bytes
+    std::uint64_t writeLimit = 0;
+    std::optional<int> closeFails;     // closing the temporary file throws this code
+    std::optional<int> renameFails;    // the rename into place throws this code
+
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
+        if (createFails) throw Failure::Of(*createFails, FileTitleOf(path));
+        return std::make_unique<File>(*this, target().CreateNew(path));
+    }
+    void Rename(const std::string& from, const std::string& to, bool replace) override {
+        if (renameFails) throw Failure::Of(*renameFails, FileTitleOf(to));
+        FileSystemWrapper::Rename(from, to, replace);
+    }
+
+private:
+    class File final : public WritableFile {
+    public:
+        File(JoinFaults& owner, std::unique_ptr<WritableFile> file)
+            : owner_(owner), file_(std::move(file)) {}
+        void Write(const char* data, std::size_t n) override {
+            if (owner_.writeFails && written_ + n > owner_.writeLimit) {
+                const auto room = static_cast<std::size_t>(owner_.writeLimit - written_);
+                file_->Write(data, room);  // the bytes that still fit land, as on a full disk
+                written_ += room;
+                throw Failure::Of(*owner_.writeFails, Name());
+            }
+            file_->Write(data, n);
+            written_ += n;
+        }
+        void Close() override {
+            file_->Close();
+            if (owner_.closeFails) throw Failure::Of(*owner_.closeFails, Name());
+        }
+        const std::string& Name() const override { return file_->Name(); }
+
+    private:
+        JoinFaults& owner_;
+        std::unique_ptr<WritableFile> file_;
+        std::uint64_t written_ = 0;
+    };
+};
+
+// One refused or failed join and everything it must leave as it was.
+TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
+    constexpr int kParts = 8;
+    const std::string name = "data (1).bin";
+    const std::string bytes = PatternBytes(80000);
+    struct Case {
+        const char* what;
+        std::function<void(TempDir&)> arrange;  // after the split
+        std::function<void(JoinFaults&)> inject;
+        JoinOptions options;
+        JoinResult result;
+        std::vector<std::string> reports;  // pieces of the reports, in order
+    };
+    const std::string part3 = name + ".3";
+    const std::vector<Case> cases = {
+        {"two missing parts", [&](TempDir& f) {
+             fs::remove(f / (name + ".2"));
+             fs::remove(f / (name + ".7"));
+         },
+         {}, {}, JoinResult::kMissingParts,
+         {"Missing part: " + name + ".2", "Missing part: " + name + ".7"}},
+        {"a part that is a folder", [&](TempDir& f) {
+             fs::remove(f / part3);
+             fs::create_directory(f / part3);
+         },
+         {}, {}, JoinResult::kMissingParts, {"Part is not a regular file: " + part3}},
+        {"a part cut short", [&](TempDir& f) { fs::resize_file(f / part3, 9999); }, {}, {},
+         JoinResult::kSizesDoNotFit, {"Part " + part3 + " has 9999 bytes where 10000 were expected"}},
+        {"the last part grown", [&](TempDir& f) {
+             std::ofstream(f / (name + ".7"), std::ios::app | std::ios::binary) << "x";
+         },
+         {}, {}, JoinResult::kSizesDoNotFit, {"Part " + name + ".7 has 10001 bytes"}},
+        {"the destination exists", [&](TempDir& f) { WriteBytes(f / name, "old"); }, {}, {},
+         JoinResult::kDestinationExists, {"The destination exists: " + name}},
+        {"the destination is a part", [&](TempDir& f) {
+             fs::create_hard_link(f / part3, f / name);
+         },
+         {}, {.force = true}, JoinResult::kRefused, {"The destination is one of the parts"}},
+        {"the destination links to a part", [&](TempDir& f) {
+             fs::create_symlink(part3, f / name);
+         },
+         {}, {.force = true}, JoinResult::kRefused, {"The destination is one of the parts"}},
+        {"the destination is a folder", [&](TempDir& f) { fs::create_directory(f / name); }, {},
+         {.force = true}, JoinResult::kRefused, {"not a regular file: " + name}},
+        {"a script it cannot read", [&](TempDir& f) {
+             WriteBytes(f / (name + ".bat"), JoinScriptText(name, kParts) + "\r\ndel *.*");
+         },
+         {}, {}, JoinResult::kBadScript, {name + ".bat, line 5: not a line of a join script"}},
+        {"no script", [&](TempDir& f) { fs::remove(f / (name + ".bat")); }, {}, {},
+         JoinResult::kFailed, {"Error 53: File not found (" + name + ".bat)"}},
+        {"a folder with no write permission", {},
+         [](JoinFaults& files) { files.createFails = kPermissionDenied; }, {},
+         JoinResult::kFailed, {"Error 70: Permission denied"}},
+        {"a full disk", {},
+         [](JoinFaults& files) {
+             files.writeFails = kDiskFull;
+             files.writeLimit = 25000;
+         },
+         {}, JoinResult::kFailed, {"Error 61: Disk full"}},
+        {"a disk that fills up at the close", {},
+         [](JoinFaults& files) { files.closeFails = kDiskFull; }, {}, JoinResult::kFailed,
+         {"Error 61: Disk full"}},
+        {"a rename that fails", {},
+         [](JoinFaults& files) { files.renameFails = kPermissionDenied; }, {},
+         JoinResult::kFailed, {"Error 70: Permission denied (" + name + ")"}},
+    };
+    for (const Case& c : cases) {
+        TempDir folder;
+        const std::string script = SplitAway(folder.path(), name, bytes, kParts);
+        if (c.arrange) c.arrange(folder);
+        // Everything that is there before the join, and its bytes.
+        std::map<std::string, std::string> before;
+        for (const std::string& n : ListFolder(folder.path())) {
+            if (fs::is_regular_file(folder / n)) before[n] = ReadBytes(folder / n);
+        }
+        JoinFaults files(FileSystem::Default());
+        if (c.inject) c.inject(files);
+        Recorder host;
+
+        EXPECT_EQ(Join(script, c.options, host, files), c.result) << c.what << "\n"
+                                                                  << host.AllReports();
+        ASSERT_EQ(host.reports.size(), c.reports.size()) << c.what << "\n" << host.AllReports();
+        for (std::size_t i = 0; i < c.reports.size(); ++i) {
+            EXPECT_NE(host.reports[i].find(c.reports[i]), std::string::npos)
+                << c.what << ": " << host.reports[i];
+        }
+        // Nothing new, nothing changed.
+        std::set<std::string> names;
+        for (const auto& [n, content] : before) {
+            names.insert(n);
+            EXPECT_TRUE(ReadBytes(folder / n) == content) << c.what << ": " << n << " changed";
+        }
+        for (const std::string& n : ListFolder(folder.path())) {
+            if (fs::is_regular_file(folder / n)) {
+                EXPECT_TRUE(names.count(n)) << c.what << ": " << n << " is new";
+            }
+        }
+    }
+}
+
+TEST(JoinFailureTest, JoinsAnywayWhenAskedTo) {
+    TempDir folder;
+    const std::string bytes = PatternBytes(1000);
+    const std::string script = SplitAway(folder.path(), "f", bytes, 4);
+    std::ofstream(folder / "f.3", std::ios::app | std::ios::binary) << "tail";
+    WriteBytes(folder / "f", "old");
+    Recorder host;
+    ASSERT_EQ(Join(script, {.force = true, .anySizes = true}, host), JoinResult::kDone)
+        << host.AllReports();
+    EXPECT_TRUE(ReadBytes(folder / "f") == bytes + "tail");
+    EXPECT_EQ(ListFolder(folder.path()).size(), 6u);  // no temporary file left
+}
+
+// ---- above 4 GiB ------------------------------------------------------------------------------
+
+// A sparse file of 4.5 GiB with marks at the ends of the parts. The copy fills the holes on file
+// systems that cannot share extents, so this writes some 9 GiB and takes about a minute on one
+// disk: it runs only when SPLITTER_LARGE_TESTS is set (ctest -L large).
+TEST(JoinLargeTest, JoinsAFileAbove4GiB) {
+    if (std::getenv("SPLITTER_LARGE_TESTS") == nullptr)
+        GTEST_SKIP() << "set SPLITTER_LARGE_TESTS=1 to join 4.5 GiB";
+    TempDir folder(/*onDisk=*/true);
+    const fs::path source = folder / "big.img";
+    const std::uint64_t length = (std::uint64_t{9} << 29) + 3;  // 4.5 GiB + 3
+    const std::vector<std::uint64_t> marks = {0, (std::uint64_t{1} << 32) - 1,
+                                              std::uint64_t{1} << 32, length / 3, length - 1};
+    {
+        std::ofstream out(source, std::ios::binary);
+        for (const std::uint64_t at : marks) {
+            out.seekp(static_cast<std::streamoff>(at));
+            out.put(static_cast<char>('A' + at % 26));
+        }
+    }
+    ASSERT_EQ(::truncate(source.c_str(), static_cast<off_t>(length)), 0);
+    Recorder splitHost;
+    ASSERT_EQ(Split(3, source.string(), "big.img", splitHost), SplitResult::kDone);
+    fs::rename(source, folder / "big.img.orig");
+
+    Recorder host;
+    ASSERT_EQ(Join(JoinScriptPath(source.string()), {}, host), JoinResult::kDone)
+        << host.AllReports();
+    ASSERT_EQ(fs::file_size(source), length);
+    std::ifstream in(source, std::ios::binary);
+    for (const std::uint64_t at : marks) {
+        in.seekg(static_cast<std::streamoff>(at));
+        EXPECT_EQ(in.get(), 'A' + static_cast<int>(at % 26)) << at;
+    }
+    in.seekg(static_cast<std::streamoff>(length / 2));
+    EXPECT_EQ(in.get(), 0);
+    EXPECT_EQ(host.statuses.back(), kDoneText);
+}
+
+}  // namespace
+}  // namespace splitter
