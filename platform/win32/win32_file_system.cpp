@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "platform/failure.h"
 #include "platform/file_system.h"
@@ -203,6 +204,54 @@ class Win32FileSystem final : public FileSystem {
         if (!GetFileAttributesExW(win32::WidePath(path).c_str(), GetFileExInfoStandard, &data))
             throw LastFailure(FileTitleOf(path));
         return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    }
+
+    std::optional<FileStatus> Status(const std::string& path) override {
+        if (path.empty())
+            throw Failure::Of(kBadFileName);
+        const std::string name = FileTitleOf(path);
+        // No access asked, only the attributes; backup semantics open a folder too.
+        Handle handle(CreateFileW(win32::WidePath(path).c_str(), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (handle.get() == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                return std::nullopt;
+            throw Win32Failure(error, name);
+        }
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!GetFileInformationByHandle(handle.get(), &info))
+            throw LastFailure(name);
+        const bool regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                             GetFileType(handle.get()) == FILE_TYPE_DISK;
+        return FileStatus{regular, (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+                          FileId{info.dwVolumeSerialNumber,
+                                 (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow}};
+    }
+
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
+        if (path.empty())
+            throw Failure::Of(kBadFileName);
+        const std::string name = FileTitleOf(path);
+        // CREATE_NEW fails on any existing name (ERROR_FILE_EXISTS: code 75).
+        Handle handle(CreateFileW(win32::WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (handle.get() == INVALID_HANDLE_VALUE)
+            throw LastFailure(name);
+        return std::make_unique<Win32WritableFile>(std::move(handle), name);
+    }
+
+    void Rename(const std::string& from, const std::string& to, bool replace) override {
+        // Without MOVEFILE_REPLACE_EXISTING an existing `to` fails with ERROR_ALREADY_EXISTS.
+        if (!MoveFileExW(win32::WidePath(from).c_str(), win32::WidePath(to).c_str(),
+                         replace ? MOVEFILE_REPLACE_EXISTING : 0))
+            throw LastFailure(FileTitleOf(to));
+    }
+
+    void Remove(const std::string& path) override {
+        if (!DeleteFileW(win32::WidePath(path).c_str()))
+            throw LastFailure(FileTitleOf(path));
     }
 };
 
