@@ -58,6 +58,34 @@ Failure LastFailure(const std::string& name) {
     return Win32Failure(GetLastError(), name);
 }
 
+// The failure of opening `path`: as LastFailure, except that a folder, which Windows refuses
+// with "access denied", is a path/file access error as on other systems.
+Failure OpenFailure(const std::wstring& path, const std::string& name) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return Failure::Of(kPathFileAccessError, name);
+    }
+    return Win32Failure(error, name);
+}
+
+// The wide path for the file API; a name longer than any Windows file system allows (255
+// UTF-16 units) is a bad file name, whatever error the API would give.
+std::wstring FilePath(const std::string& path) {
+    std::wstring wide = win32::WidePath(path);
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = wide.find_first_of(L"\\/", start);
+        if ((end == std::wstring::npos ? wide.size() : end) - start > 255)
+            throw Failure::Of(kBadFileName, FileTitleOf(path));
+        if (end == std::wstring::npos)
+            break;
+        start = end + 1;
+    }
+    return wide;
+}
+
 // Owns one file handle; closes it on destruction.
 class Handle {
   public:
@@ -162,12 +190,13 @@ class Win32FileSystem final : public FileSystem {
         if (path.empty())
             throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
+        const std::wstring wide = FilePath(path);
         // Others may go on reading and writing the file; nobody may delete or rename it meanwhile.
-        Handle handle(CreateFileW(win32::WidePath(path).c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        Handle handle(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (handle.get() == INVALID_HANDLE_VALUE)
-            throw LastFailure(name);
+            throw OpenFailure(wide, name);
         const Information info = InformationOf(handle.get(), name);
         if (info.directory)
             throw Failure::Of(kPathFileAccessError, name);
@@ -183,12 +212,13 @@ class Win32FileSystem final : public FileSystem {
         if (path.empty())
             throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
+        const std::wstring wide = FilePath(path);
         // OPEN_ALWAYS does not truncate, so that a path that turns out to be the source can
         // still be refused with the source whole.
-        Handle handle(CreateFileW(win32::WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        Handle handle(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (handle.get() == INVALID_HANDLE_VALUE)
-            throw LastFailure(name);
+            throw OpenFailure(wide, name);
         const Information info = InformationOf(handle.get(), name);
         if (mustNotBe != nullptr && info.id == mustNotBe->Id())
             throw Failure::Of(kPathFileAccessError, name);
@@ -201,7 +231,7 @@ class Win32FileSystem final : public FileSystem {
 
     std::uint64_t FileLength(const std::string& path) override {
         WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (!GetFileAttributesExW(win32::WidePath(path).c_str(), GetFileExInfoStandard, &data))
+        if (!GetFileAttributesExW(FilePath(path).c_str(), GetFileExInfoStandard, &data))
             throw LastFailure(FileTitleOf(path));
         return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
     }
@@ -211,7 +241,7 @@ class Win32FileSystem final : public FileSystem {
             throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
         // No access asked, only the attributes; backup semantics open a folder too.
-        Handle handle(CreateFileW(win32::WidePath(path).c_str(), 0,
+        Handle handle(CreateFileW(FilePath(path).c_str(), 0,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (handle.get() == INVALID_HANDLE_VALUE) {
@@ -235,8 +265,8 @@ class Win32FileSystem final : public FileSystem {
             throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
         // CREATE_NEW fails on any existing name (ERROR_FILE_EXISTS: code 75).
-        Handle handle(CreateFileW(win32::WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        Handle handle(CreateFileW(FilePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (handle.get() == INVALID_HANDLE_VALUE)
             throw LastFailure(name);
         return std::make_unique<Win32WritableFile>(std::move(handle), name);
@@ -244,13 +274,13 @@ class Win32FileSystem final : public FileSystem {
 
     void Rename(const std::string& from, const std::string& to, bool replace) override {
         // Without MOVEFILE_REPLACE_EXISTING an existing `to` fails with ERROR_ALREADY_EXISTS.
-        if (!MoveFileExW(win32::WidePath(from).c_str(), win32::WidePath(to).c_str(),
+        if (!MoveFileExW(FilePath(from).c_str(), FilePath(to).c_str(),
                          replace ? MOVEFILE_REPLACE_EXISTING : 0))
             throw LastFailure(FileTitleOf(to));
     }
 
     void Remove(const std::string& path) override {
-        if (!DeleteFileW(win32::WidePath(path).c_str()))
+        if (!DeleteFileW(FilePath(path).c_str()))
             throw LastFailure(FileTitleOf(path));
     }
 };
