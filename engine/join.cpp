@@ -11,6 +11,7 @@
 
 #include "engine/plan.h"
 #include "platform/failure.h"
+#include "platform/script_encoding.h"
 
 namespace splitter {
 namespace {
@@ -264,7 +265,7 @@ public:
     JoinResult Go() {
         host_.SetStatus(kJoiningText);
         try {
-            list_ = ParseJoinScript(ReadScript());
+            list_ = ParseJoinScript(CommandScriptText(ReadScript()));
         } catch (const ScriptError& error) {
             const std::string where =
                 error.line() > 0 ? ", line " + std::to_string(error.line()) : std::string();

@@ -11,4 +11,8 @@ namespace splitter {
 // Elsewhere the script is written as it is.
 std::string CommandScriptBytes(const std::string& text, const std::string& name);
 
+// The other way, for reading a script: its bytes as UTF-8 text. On Windows they are read in the
+// OEM code page, as cmd reads them; elsewhere they are taken as they are.
+std::string CommandScriptText(const std::string& bytes);
+
 }  // namespace splitter

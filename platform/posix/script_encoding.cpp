@@ -7,4 +7,8 @@ std::string CommandScriptBytes(const std::string& text, const std::string&) {
     return text;
 }
 
+std::string CommandScriptText(const std::string& bytes) {
+    return bytes;
+}
+
 }  // namespace splitter

@@ -34,4 +34,15 @@ std::string CommandScriptBytes(const std::string& text, const std::string& name)
     return bytes;
 }
 
+std::string CommandScriptText(const std::string& bytes) {
+    const UINT codePage = GetOEMCP();
+    if (codePage == CP_UTF8 || bytes.empty())
+        return bytes;
+    const int size = static_cast<int>(bytes.size());
+    const int wideSize = MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');
+    MultiByteToWideChar(codePage, 0, bytes.data(), size, wide.data(), wideSize);
+    return win32::Narrow(wide);
+}
+
 }  // namespace splitter
