@@ -17,6 +17,7 @@
 #include "engine/plan.h"
 #include "engine/split.h"
 #include "platform/failure.h"
+#include "platform/script_encoding.h"
 #include "test_support.h"
 
 namespace splitter {
@@ -243,6 +244,23 @@ public:
 
 // Splits `bytes` saved as `name` in `folder` into `parts`, and removes the source, as on the
 // machine that receives the parts. Returns the script's path.
+// Whether this system can hold and split a file of that name. Windows holds no name with < > |
+// or a trailing space, and splits only names its OEM code page spells (see
+// platform/script_encoding.h).
+bool SplitsHere(const std::string& name) {
+#ifdef _WIN32
+    if (name.find_first_of("<>|") != std::string::npos || name.back() == ' ') return false;
+    try {
+        CommandScriptBytes(name, name);
+    } catch (const Failure&) {
+        return false;
+    }
+#else
+    (void)name;
+#endif
+    return true;
+}
+
 std::string SplitAway(const fs::path& folder, const std::string& name, const std::string& bytes,
                       int parts) {
     const fs::path source = folder / name;
@@ -262,7 +280,9 @@ TEST(JoinRoundTripTest, GivesBackTheSourceByteForByte) {
         int parts;
     };
     std::vector<Case> cases;
-    for (const char* name : kNames) cases.push_back({name, 1000 + std::string(name).size(), 7});
+    for (const char* name : kNames) {
+        if (SplitsHere(name)) cases.push_back({name, 1000 + std::string(name).size(), 7});
+    }
     cases.push_back({"small.bin", 10, 7});   // empty trailing parts
     cases.push_back({"two.bin", 5, 2});
     cases.push_back({"exact.bin", 300, 4});
@@ -426,10 +446,12 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
              fs::create_hard_link(f / part3, f / name);
          },
          {}, {.force = true}, JoinResult::kRefused, {"The destination is one of the parts"}},
+#ifndef _WIN32  // Windows' C++ library makes no symbolic links
         {"the destination links to a part", [&](TempDir& f) {
              fs::create_symlink(part3, f / name);
          },
          {}, {.force = true}, JoinResult::kRefused, {"The destination is one of the parts"}},
+#endif
         {"the destination is a folder", [&](TempDir& f) { fs::create_directory(f / name); }, {},
          {.force = true}, JoinResult::kRefused, {"not a regular file: " + name}},
         {"a script it cannot read", [&](TempDir& f) {
@@ -521,7 +543,7 @@ TEST(JoinLargeTest, JoinsAFileAbove4GiB) {
             out.put(static_cast<char>('A' + at % 26));
         }
     }
-    ASSERT_EQ(::truncate(source.c_str(), static_cast<off_t>(length)), 0);
+    fs::resize_file(source, length);
     Recorder splitHost;
     ASSERT_EQ(Split(3, source.string(), "big.img", splitHost), SplitResult::kDone);
     fs::rename(source, folder / "big.img.orig");

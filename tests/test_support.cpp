@@ -1,6 +1,8 @@
 #include "test_support.h"
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -16,12 +18,28 @@ namespace splitter::test {
 
 TempDir::TempDir(bool onDisk) {
     std::error_code error;
-    const fs::path base = !onDisk && fs::is_directory("/dev/shm", error) && ::access("/dev/shm", W_OK) == 0
-                              ? fs::path("/dev/shm")
-                              : fs::temp_directory_path();
-    std::string pattern = (base / "splitter-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    fs::path base = fs::temp_directory_path();
+#ifndef _WIN32
+    if (!onDisk && fs::is_directory("/dev/shm", error) && ::access("/dev/shm", W_OK) == 0)
+        base = "/dev/shm";
+#else
+    (void)onDisk;
+#endif
+    // create_directory fails on a name that exists, so two tests never share a folder.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = base / ("splitter-test-" + std::to_string(random()));
+        if (fs::create_directory(candidate, error)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("no scratch folder under " + base.string());
+}
+
+std::string TempDir::operator/(const std::string& name) const {
+    const std::u8string utf8 = (path_ / PathArg(name).path).u8string();
+    return std::string(utf8.begin(), utf8.end());
 }
 
 TempDir::~TempDir() {
@@ -29,13 +47,15 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ignored);
 }
 
-std::string ReadBytes(const fs::path& path) {
+std::string ReadBytes(const PathArg& arg) {
+    const fs::path& path = arg.path;
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path.string());
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteBytes(const fs::path& path, const std::string& bytes) {
+void WriteBytes(const PathArg& arg, const std::string& bytes) {
+    const fs::path& path = arg.path;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path.string());

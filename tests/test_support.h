@@ -29,14 +29,24 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const fs::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    // The UTF-8 path of `name` (UTF-8) in the folder.
+    std::string operator/(const std::string& name) const;
 
 private:
     fs::path path_;
 };
 
-std::string ReadBytes(const fs::path& path);
-void WriteBytes(const fs::path& path, const std::string& bytes);
+// A path given as a std::filesystem path or as a UTF-8 string, the project's encoding of names.
+// (On Windows, std::filesystem would read a narrow string byte by byte, not as UTF-8.)
+struct PathArg {
+    PathArg(const fs::path& p) : path(p) {}
+    PathArg(const std::string& utf8) : path(std::u8string(utf8.begin(), utf8.end())) {}
+    PathArg(const char* utf8) : PathArg(std::string(utf8)) {}
+    fs::path path;
+};
+
+std::string ReadBytes(const PathArg& path);
+void WriteBytes(const PathArg& path, const std::string& bytes);
 // `length` bytes that differ from one offset to the next, so a misplaced byte shows.
 std::string PatternBytes(std::size_t length, unsigned seed = 1);
 // The files in a folder, by name.
