@@ -55,7 +55,32 @@ joins() {
   if ! check_copy_lines "$dir/$name.bat" "$name"; then
     return
   fi
-  echo "ok    [$name] $parts parts, $size bytes, $(grep -c '^copy /b' "$dir/$name.bat") copy line(s)"
+  echo "ok    [$name] $parts parts, $size bytes, $(grep -ac '^copy /b' "$dir/$name.bat") copy line(s)"
+  rm -rf "$dir"
+}
+
+# The same round trip, joined by splitter-cli.exe join instead of cmd: it must read the script in
+# the code page it was written in.
+joins_with_cli() {
+  local name=$1 parts=$2 size=$3
+  local dir out
+  dir=$(mktemp -d "$work/case.XXXXXX")
+  make_source "$dir/$name" "$size"
+  if ! out=$(cd "$dir" && win "$cli" "$(windows_path "$dir/$name")" "$parts" 2>&1); then
+    fail "[$name] $parts parts: splitter-cli failed: $(tail -n 3 <<<"$out")"
+    return
+  fi
+  mkdir "$dir/source"
+  mv "$dir/$name" "$dir/source/"
+  if ! out=$(win "$cli" join "$(windows_path "$dir/$name.bat")" 2>&1); then
+    fail "[$name] splitter-cli join failed: $(tail -n 3 <<<"$out")"
+    return
+  fi
+  if ! cmp -s "$dir/source/$name" "$dir/$name"; then
+    fail "[$name] joined by splitter-cli: differs from the source"
+    return
+  fi
+  echo "ok    [$name] $parts parts, joined by splitter-cli join"
   rm -rf "$dir"
 }
 
@@ -73,7 +98,7 @@ check_copy_lines() {
   case $name in *[\ \&\(\)\[\]\{\}^=\;!\'+,\`~]*) dest="\"$name\"" ;; esac
   dest=${dest//%/%%}
   local stray
-  stray=$(tr -d '\r' <"$script" | grep '^copy /b' | tail -n +2 | grep -cvF "copy /b $dest+\"" || true)
+  stray=$(tr -d '\r' <"$script" | grep -a '^copy /b' | tail -n +2 | grep -acvF "copy /b $dest+\"" || true)
   if [ "$stray" -ne 0 ]; then
     fail "[$name] $stray later copy line(s) do not start with: copy /b $dest+\""
     return 1
@@ -140,6 +165,7 @@ case $group in
     joins "Über Größe.txt" 3 100
     joins "año niño ÆæÅ.txt" 3 100
     joins "résumé & (café) 100%.txt" 5 500
+    joins_with_cli "résumé & (café) 100%.txt" 5 500
     refused "файл.txt"
     refused "ørsted.txt"
     refused "漢字.txt"
@@ -149,6 +175,7 @@ case $group in
     export SPLITTER_WINE_LANG=ru_RU.UTF-8
     joins "файл.txt" 3 100
     joins "Отчёт за год & (копия).doc" 5 500
+    joins_with_cli "Отчёт за год & (копия).doc" 5 500
     refused "café.txt"
     ;;
   many)
