@@ -43,7 +43,7 @@ int CodeOf(const std::function<void()>& action) {
 }
 
 class NullHost final : public SplitHost {
-  public:
+public:
     void SetStatus(const std::string& text) override { last = text; }
     void FocusPartCount() override {}
     void Yield() override {}
@@ -115,8 +115,7 @@ TEST(Win32FileSystemTest, WideNamesRoundTrip) {
 TEST(Win32FileSystemTest, PathsLongerThanTheClassicLimit) {
     ScratchDir dir;
     std::filesystem::path folder = dir.path();
-    for (int i = 0; i < 3; ++i)
-        folder /= std::wstring(90, static_cast<wchar_t>(L'a' + i));
+    for (int i = 0; i < 3; ++i) folder /= std::wstring(90, static_cast<wchar_t>(L'a' + i));
     std::filesystem::create_directories(L"\\\\?\\" + folder.wstring());
     const std::string source = Utf8(folder / L"long.bin");
     ASSERT_GT(source.size(), 280u);
@@ -152,8 +151,7 @@ TEST(Win32FileSystemTest, FailureCodesOfTheRealApi) {
         {"name Windows forbids", [&] { files.Create(folder + "\\a<b>.txt", nullptr); },
          kBadFileName},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(CodeOf(c.action), c.code) << c.what;
+    for (const Case& c : cases) EXPECT_EQ(CodeOf(c.action), c.code) << c.what;
 }
 
 TEST(Win32FileSystemTest, PartThatIsTheSourceIsRefusedBeforeTruncation) {

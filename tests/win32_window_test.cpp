@@ -29,11 +29,10 @@ using splitter::testing::ScratchDir;
 // The real window system, with End recorded instead of ending the test, and every status text
 // kept.
 class RecordingWindowSystem final : public WindowSystemWrapper {
-  public:
+public:
     using WindowSystemWrapper::WindowSystemWrapper;
     void SetCaption(Control label, const std::string& text) override {
-        if (label == Control::lblStatus)
-            statuses.push_back(text);
+        if (label == Control::lblStatus) statuses.push_back(text);
         WindowSystemWrapper::SetCaption(label, text);
     }
     void End() override { ++ends; }
@@ -87,7 +86,7 @@ struct SeenBox {
 // OK), after noting what each one shows. Runs from a timer, which each box's own modal loop
 // dispatches.
 class BoxAnswerer {
-  public:
+public:
     explicit BoxAnswerer(std::vector<int> answers) : answers_(std::move(answers)) {
         current_ = this;
         timer_ = SetTimer(nullptr, 0, 20, &BoxAnswerer::Tick);
@@ -101,17 +100,14 @@ class BoxAnswerer {
 
     std::vector<SeenBox> seen;
 
-  private:
+private:
     static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-        if (current_ != nullptr)
-            EnumThreadWindows(GetCurrentThreadId(), &BoxAnswerer::Look, 0);
+        if (current_ != nullptr) EnumThreadWindows(GetCurrentThreadId(), &BoxAnswerer::Look, 0);
     }
     static BOOL CALLBACK Look(HWND window, LPARAM) {
-        if (ClassOf(window) != L"#32770" || !IsWindowVisible(window))
-            return TRUE;
+        if (ClassOf(window) != L"#32770" || !IsWindowVisible(window)) return TRUE;
         BoxAnswerer& self = *current_;
-        if (window == self.answered_)
-            return FALSE;  // answered, not closed yet
+        if (window == self.answered_) return FALSE;  // answered, not closed yet
         self.answered_ = window;
         SeenBox box;
         box.title = WindowText(window);
@@ -147,7 +143,7 @@ class BoxAnswerer {
 };
 
 class Win32WindowTest : public ::testing::Test {
-  protected:
+protected:
     Win32WindowTest() {
         native_.SetOpenDialog([this](OPENFILENAMEW& ofn) { return AnswerDialog(ofn); });
     }
@@ -162,8 +158,7 @@ class Win32WindowTest : public ::testing::Test {
     bool PumpUntil(const std::function<bool()>& done, double seconds = 20) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (!done()) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
+            if (std::chrono::steady_clock::now() > end) return false;
             native_.DoEvents();
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         }
@@ -186,8 +181,7 @@ class Win32WindowTest : public ::testing::Test {
     // Types `text` into a text box, one WM_CHAR per character, as the keyboard does.
     void Type(Control textBox, const std::wstring& text) {
         ::SetFocus(h(textBox));
-        for (const wchar_t c : text)
-            PostMessageW(h(textBox), WM_CHAR, c, 1);
+        for (const wchar_t c : text) PostMessageW(h(textBox), WM_CHAR, c, 1);
         Pump();
     }
     void Browse(const std::string& path) {
@@ -200,19 +194,16 @@ class Win32WindowTest : public ::testing::Test {
         dialog_.owner = ofn.hwndOwner;
         dialog_.flags = ofn.Flags;
         const wchar_t* end = ofn.lpstrFilter;
-        while (end[0] != L'\0' || end[1] != L'\0')
-            ++end;
+        while (end[0] != L'\0' || end[1] != L'\0') ++end;
         dialog_.filter.assign(ofn.lpstrFilter, end + 2);
         dialog_.initialFolder = ofn.lpstrInitialDir != nullptr ? ofn.lpstrInitialDir : L"";
-        if (answers_.empty())
-            return FALSE;  // cancelled
+        if (answers_.empty()) return FALSE;  // cancelled
         const std::wstring path = Widen(answers_.front());
         answers_.erase(answers_.begin());
         // What GetOpenFileName fills in: the path, the offset of its name, the title.
         const std::size_t slash = path.find_last_of(L"\\/");
         const std::wstring title = slash == std::wstring::npos ? path : path.substr(slash + 1);
-        if (path.size() + 1 > ofn.nMaxFile || title.size() + 1 > ofn.nMaxFileTitle)
-            return FALSE;
+        if (path.size() + 1 > ofn.nMaxFile || title.size() + 1 > ofn.nMaxFileTitle) return FALSE;
         std::copy(path.c_str(), path.c_str() + path.size() + 1, ofn.lpstrFile);
         std::copy(title.c_str(), title.c_str() + title.size() + 1, ofn.lpstrFileTitle);
         ofn.nFileOffset = static_cast<WORD>(slash == std::wstring::npos ? 0 : slash + 1);
@@ -260,8 +251,7 @@ TEST_F(Win32WindowTest, WindowMakeUp) {
     GetObjectW(info.hbmMask, sizeof mask, &mask);
     EXPECT_EQ(mask.bmWidth, GetSystemMetrics(SM_CXICON));
     DeleteObject(info.hbmMask);
-    if (info.hbmColor != nullptr)
-        DeleteObject(info.hbmColor);
+    if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
     // The background picture: its caption band is blue, its face a light grey-blue.
     RedrawWindow(form, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -329,14 +319,12 @@ TEST_F(Win32WindowTest, TabOrder) {
     // The dialog manager's Tab follows the order of the child windows: that of the layout.
     std::vector<HWND> expected;
     for (const ControlLayout& c : kFormLayout) {
-        if (c.kind != ControlKind::kLabel)
-            expected.push_back(h(c.id));
+        if (c.kind != ControlKind::kLabel) expected.push_back(h(c.id));
     }
     std::vector<HWND> stops;
     for (HWND child = GetWindow(native_.window(), GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
-        if ((GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) != 0)
-            stops.push_back(child);
+        if ((GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) != 0) stops.push_back(child);
     }
     EXPECT_EQ(stops, expected);
     // With Split enabled, Tab walks all five and comes back round; Split is skipped while
@@ -392,8 +380,7 @@ TEST_F(Win32WindowTest, WholeRunFromBrowseToDone) {
     EXPECT_EQ(window_.statuses.size(), 102u);  // "Splitting... ", 1 % to 100 %, "Done !"
 
     std::string joined;
-    for (int k = 0; k < 7; ++k)
-        joined += ReadAll(path + "." + std::to_string(k));
+    for (int k = 0; k < 7; ++k) joined += ReadAll(path + "." + std::to_string(k));
     EXPECT_TRUE(joined == ReadAll(path));
     EXPECT_EQ(std::filesystem::file_size(path + ".0"), 14286u);
     const std::string script = ReadAll(path + ".bat");
@@ -496,7 +483,7 @@ TEST_F(Win32WindowTest, MessageBoxesWithTheirStyles) {
 // Drives the real open-file dialog of this thread from a timer: asks first for a file that
 // does not exist (the dialog must refuse it with a box of its own), then for `path`.
 class OpenDialogDriver {
-  public:
+public:
     explicit OpenDialogDriver(std::wstring path) : path_(std::move(path)) {
         current_ = this;
         timer_ = SetTimer(nullptr, 0, 50, &OpenDialogDriver::Tick);
@@ -515,7 +502,7 @@ class OpenDialogDriver {
     bool readOnlyBoxShown = true;
     bool refusedMissingFile = false;
 
-  private:
+private:
     // Control ids of the common dialog's template (dlgs.h).
     static constexpr int kReadOnlyBox = 0x410;    // chx1
     static constexpr int kFileTypes = 0x470;      // cmb1
@@ -528,8 +515,7 @@ class OpenDialogDriver {
             EnumThreadWindows(GetCurrentThreadId(), &OpenDialogDriver::Look, 0);
     }
     static BOOL CALLBACK Look(HWND window, LPARAM) {
-        if (ClassOf(window) != L"#32770" || !IsWindowVisible(window))
-            return TRUE;
+        if (ClassOf(window) != L"#32770" || !IsWindowVisible(window)) return TRUE;
         OpenDialogDriver& self = *current_;
         if (GetDlgItem(window, kFileTypes) == nullptr) {
             // A box of the dialog's own: the refusal of the missing file.
@@ -568,8 +554,7 @@ class OpenDialogDriver {
     }
     void Enter(HWND dialog, const std::wstring& name) {
         HWND box = GetDlgItem(dialog, kFileNameCombo);
-        if (box == nullptr)
-            box = GetDlgItem(dialog, kFileNameEdit);
+        if (box == nullptr) box = GetDlgItem(dialog, kFileNameEdit);
         SetWindowTextW(box, name.c_str());
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     }
@@ -615,16 +600,16 @@ TEST_F(Win32WindowTest, ExitAndClosing) {
 
 // Makes every block copy slow, so that a run lasts long enough to act in its middle.
 class SlowFileSystem final : public FileSystemWrapper {
-  public:
+public:
     SlowFileSystem() : FileSystemWrapper(FileSystem::Default()) {}
     std::unique_ptr<WritableFile> Create(const std::string& path,
                                          const ReadableFile* mustNotBe) override {
         return std::make_unique<SlowFile>(target().Create(path, mustNotBe));
     }
 
-  private:
+private:
     class SlowFile final : public WritableFile {
-      public:
+    public:
         explicit SlowFile(std::unique_ptr<WritableFile> file) : file_(std::move(file)) {}
         void Write(const char* data, std::size_t n) override { file_->Write(data, n); }
         void CopyFrom(ReadableFile& source, std::uint64_t n) override {
@@ -634,7 +619,7 @@ class SlowFileSystem final : public FileSystemWrapper {
         void Close() override { file_->Close(); }
         const std::string& Name() const override { return file_->Name(); }
 
-      private:
+    private:
         std::unique_ptr<WritableFile> file_;
     };
 };
@@ -642,7 +627,7 @@ class SlowFileSystem final : public FileSystemWrapper {
 // Clicks the given buttons once, from a timer, as soon as a run shows a percentage: the
 // clicks reach the window through the run's own yields.
 class ClickDuringRun {
-  public:
+public:
     ClickDuringRun(Win32WindowSystem& window, std::vector<Control> buttons)
         : window_(window), buttons_(std::move(buttons)) {
         current_ = this;
@@ -657,14 +642,12 @@ class ClickDuringRun {
 
     std::string statusAtClick;  // empty until the clicks are made
 
-  private:
+private:
     static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
         ClickDuringRun* self = current_;
-        if (self == nullptr || !self->statusAtClick.empty())
-            return;
+        if (self == nullptr || !self->statusAtClick.empty()) return;
         const std::string status = Narrow(WindowText(self->window_.handle(Control::lblStatus)));
-        if (status.rfind("Splitting... [", 0) != 0)
-            return;
+        if (status.rfind("Splitting... [", 0) != 0) return;
         self->statusAtClick = status;
         for (const Control button : self->buttons_)
             PostMessageW(self->window_.handle(button), BM_CLICK, 0, 0);
@@ -770,8 +753,7 @@ TEST(DialogFilterTest, PairsEndedByNuls) {
         {"All Files (*.*)|*.*", std::wstring(L"All Files (*.*)\0*.*\0\0", 21)},
         {"Text|*.txt|All|*.*", std::wstring(L"Text\0*.txt\0All\0*.*\0\0", 20)},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(DialogFilter(c.filter), c.expected) << c.filter;
+    for (const Case& c : cases) EXPECT_EQ(DialogFilter(c.filter), c.expected) << c.filter;
 }
 
 TEST(TwipsTest, ToPixelsAtDpi) {

@@ -9,8 +9,7 @@ namespace splitter {
 
 std::string CommandScriptBytes(const std::string& text, const std::string& name) {
     const UINT codePage = GetOEMCP();
-    if (codePage == CP_UTF8 || text.empty())
-        return text;
+    if (codePage == CP_UTF8 || text.empty()) return text;
     std::wstring wide;
     try {
         wide = win32::Widen(text);
@@ -36,8 +35,7 @@ std::string CommandScriptBytes(const std::string& text, const std::string& name)
 
 std::string CommandScriptText(const std::string& bytes) {
     const UINT codePage = GetOEMCP();
-    if (codePage == CP_UTF8 || bytes.empty())
-        return bytes;
+    if (codePage == CP_UTF8 || bytes.empty()) return bytes;
     const int size = static_cast<int>(bytes.size());
     const int wideSize = MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');

@@ -7,23 +7,19 @@
 namespace splitter::win32 {
 
 std::wstring Widen(const std::string& text) {
-    if (text.empty())
-        return {};
-    if (text.find('\0') != std::string::npos)
-        throw Failure::Of(kBadFileName);
+    if (text.empty()) return {};
+    if (text.find('\0') != std::string::npos) throw Failure::Of(kBadFileName);
     const int size = static_cast<int>(text.size());
     const int wideSize =
         MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
-    if (wideSize <= 0)
-        throw Failure::Of(kBadFileName, text);
+    if (wideSize <= 0) throw Failure::Of(kBadFileName, text);
     std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), wideSize);
     return wide;
 }
 
 std::string Narrow(const std::wstring& text) {
-    if (text.empty())
-        return {};
+    if (text.empty()) return {};
     const int size = static_cast<int>(text.size());
     const int narrowSize =
         WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
@@ -37,18 +33,14 @@ std::wstring WidePath(const std::string& path) {
     // Paths near the classic limit go through the "\\?\" form, which takes no relative parts
     // and no '/', so it is given the full path that Windows itself makes of the name.
     constexpr std::size_t kClassicLimit = MAX_PATH - 12;
-    if (wide.size() < kClassicLimit || wide.starts_with(L"\\\\?\\"))
-        return wide;
+    if (wide.size() < kClassicLimit || wide.starts_with(L"\\\\?\\")) return wide;
     const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (needed == 0)
-        return wide;
+    if (needed == 0) return wide;
     std::wstring full(needed, L'\0');
     const DWORD got = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
-    if (got == 0 || got >= needed)
-        return wide;
+    if (got == 0 || got >= needed) return wide;
     full.resize(got);
-    if (full.starts_with(L"\\\\"))
-        return L"\\\\?\\UNC\\" + full.substr(2);
+    if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
 }
 

@@ -15,40 +15,31 @@ namespace splitter {
 // The one place where a Windows error code becomes a failure code.
 Failure Win32Failure(unsigned long error, const std::string& name) {
     switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-            return Failure::Of(kFileNotFound, name);
+        case ERROR_FILE_NOT_FOUND: return Failure::Of(kFileNotFound, name);
         case ERROR_PATH_NOT_FOUND:
         case ERROR_INVALID_DRIVE:
         case ERROR_BAD_NETPATH:
         case ERROR_BAD_NET_NAME:
-        case ERROR_DIRECTORY:
-            return Failure::Of(kPathNotFound, name);
+        case ERROR_DIRECTORY: return Failure::Of(kPathNotFound, name);
         case ERROR_HANDLE_DISK_FULL:
         case ERROR_DISK_FULL:
-        case ERROR_FILE_TOO_LARGE:
-            return Failure::Of(kDiskFull, name);
-        case ERROR_TOO_MANY_OPEN_FILES:
-            return Failure::Of(kTooManyFiles, name);
+        case ERROR_FILE_TOO_LARGE: return Failure::Of(kDiskFull, name);
+        case ERROR_TOO_MANY_OPEN_FILES: return Failure::Of(kTooManyFiles, name);
         case ERROR_ACCESS_DENIED:
         case ERROR_WRITE_PROTECT:
-        case ERROR_PRIVILEGE_NOT_HELD:
-            return Failure::Of(kPermissionDenied, name);
+        case ERROR_PRIVILEGE_NOT_HELD: return Failure::Of(kPermissionDenied, name);
         case ERROR_INVALID_NAME:
         case ERROR_BAD_PATHNAME:
         case ERROR_FILENAME_EXCED_RANGE:
-        case ERROR_NO_UNICODE_TRANSLATION:
-            return Failure::Of(kBadFileName, name);
+        case ERROR_NO_UNICODE_TRANSLATION: return Failure::Of(kBadFileName, name);
         case ERROR_NOT_ENOUGH_MEMORY:
-        case ERROR_OUTOFMEMORY:
-            return Failure::Of(kOutOfMemory, name);
+        case ERROR_OUTOFMEMORY: return Failure::Of(kOutOfMemory, name);
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
         case ERROR_FILE_EXISTS:
         case ERROR_ALREADY_EXISTS:
-        case ERROR_CANT_ACCESS_FILE:
-            return Failure::Of(kPathFileAccessError, name);
-        default:
-            return Failure::Of(kDeviceIoError, name);
+        case ERROR_CANT_ACCESS_FILE: return Failure::Of(kPathFileAccessError, name);
+        default: return Failure::Of(kDeviceIoError, name);
     }
 }
 
@@ -79,8 +70,7 @@ std::wstring FilePath(const std::string& path) {
         const std::size_t end = wide.find_first_of(L"\\/", start);
         if ((end == std::wstring::npos ? wide.size() : end) - start > 255)
             throw Failure::Of(kBadFileName, FileTitleOf(path));
-        if (end == std::wstring::npos)
-            break;
+        if (end == std::wstring::npos) break;
         start = end + 1;
     }
     return wide;
@@ -88,7 +78,7 @@ std::wstring FilePath(const std::string& path) {
 
 // Owns one file handle; closes it on destruction.
 class Handle {
-  public:
+public:
     explicit Handle(HANDLE handle) : handle_(handle) {}
     ~Handle() { Release(); }
     Handle(Handle&& other) noexcept : handle_(other.handle_) {
@@ -101,14 +91,13 @@ class Handle {
 
     // Closes, returning the error of a failed close (0 on success).
     DWORD Release() {
-        if (handle_ == INVALID_HANDLE_VALUE)
-            return 0;
+        if (handle_ == INVALID_HANDLE_VALUE) return 0;
         const BOOL closed = CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
         return closed ? 0 : GetLastError();
     }
 
-  private:
+private:
     HANDLE handle_;
 };
 
@@ -119,8 +108,7 @@ struct Information {
 
 Information InformationOf(HANDLE handle, const std::string& name) {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle, &info))
-        throw LastFailure(name);
+    if (!GetFileInformationByHandle(handle, &info)) throw LastFailure(name);
     return {FileId{info.dwVolumeSerialNumber,
                    (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow},
             (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
@@ -130,7 +118,7 @@ Information InformationOf(HANDLE handle, const std::string& name) {
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
 class Win32ReadableFile final : public ReadableFile {
-  public:
+public:
     Win32ReadableFile(Handle handle, std::string name, FileId id, std::uint64_t length)
         : handle_(std::move(handle)), name_(std::move(name)), id_(id), length_(length) {}
 
@@ -147,7 +135,7 @@ class Win32ReadableFile final : public ReadableFile {
     const std::string& Name() const override { return name_; }
     FileId Id() const override { return id_; }
 
-  private:
+private:
     Handle handle_;
     std::string name_;
     FileId id_;
@@ -155,7 +143,7 @@ class Win32ReadableFile final : public ReadableFile {
 };
 
 class Win32WritableFile final : public WritableFile {
-  public:
+public:
     Win32WritableFile(Handle handle, std::string name)
         : handle_(std::move(handle)), name_(std::move(name)) {}
 
@@ -165,67 +153,57 @@ class Win32WritableFile final : public WritableFile {
             if (!WriteFile(handle_.get(), data, static_cast<DWORD>(std::min(n, kMaxTransfer)), &put,
                            nullptr))
                 throw LastFailure(name_);
-            if (put == 0)
-                throw Failure::Of(kDeviceIoError, name_);
+            if (put == 0) throw Failure::Of(kDeviceIoError, name_);
             data += put;
             n -= put;
         }
     }
 
     void Close() override {
-        if (const DWORD error = handle_.Release(); error != 0)
-            throw Win32Failure(error, name_);
+        if (const DWORD error = handle_.Release(); error != 0) throw Win32Failure(error, name_);
     }
 
     const std::string& Name() const override { return name_; }
 
-  private:
+private:
     Handle handle_;
     std::string name_;
 };
 
 class Win32FileSystem final : public FileSystem {
-  public:
+public:
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override {
-        if (path.empty())
-            throw Failure::Of(kBadFileName);
+        if (path.empty()) throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
         const std::wstring wide = FilePath(path);
         // Others may go on reading and writing the file; nobody may delete or rename it meanwhile.
         Handle handle(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (handle.get() == INVALID_HANDLE_VALUE)
-            throw OpenFailure(wide, name);
+        if (handle.get() == INVALID_HANDLE_VALUE) throw OpenFailure(wide, name);
         const Information info = InformationOf(handle.get(), name);
-        if (info.directory)
-            throw Failure::Of(kPathFileAccessError, name);
+        if (info.directory) throw Failure::Of(kPathFileAccessError, name);
         LARGE_INTEGER size{};
-        if (!GetFileSizeEx(handle.get(), &size))
-            throw LastFailure(name);
+        if (!GetFileSizeEx(handle.get(), &size)) throw LastFailure(name);
         return std::make_unique<Win32ReadableFile>(std::move(handle), name, info.id,
                                                    static_cast<std::uint64_t>(size.QuadPart));
     }
 
     std::unique_ptr<WritableFile> Create(const std::string& path,
                                          const ReadableFile* mustNotBe) override {
-        if (path.empty())
-            throw Failure::Of(kBadFileName);
+        if (path.empty()) throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
         const std::wstring wide = FilePath(path);
         // OPEN_ALWAYS does not truncate, so that a path that turns out to be the source can
         // still be refused with the source whole.
         Handle handle(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (handle.get() == INVALID_HANDLE_VALUE)
-            throw OpenFailure(wide, name);
+        if (handle.get() == INVALID_HANDLE_VALUE) throw OpenFailure(wide, name);
         const Information info = InformationOf(handle.get(), name);
         if (mustNotBe != nullptr && info.id == mustNotBe->Id())
             throw Failure::Of(kPathFileAccessError, name);
-        if (info.directory)
-            throw Failure::Of(kPathFileAccessError, name);
-        if (!SetEndOfFile(handle.get()))
-            throw LastFailure(name);
+        if (info.directory) throw Failure::Of(kPathFileAccessError, name);
+        if (!SetEndOfFile(handle.get())) throw LastFailure(name);
         return std::make_unique<Win32WritableFile>(std::move(handle), name);
     }
 
@@ -237,8 +215,7 @@ class Win32FileSystem final : public FileSystem {
     }
 
     std::optional<FileStatus> Status(const std::string& path) override {
-        if (path.empty())
-            throw Failure::Of(kBadFileName);
+        if (path.empty()) throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
         // No access asked, only the attributes; backup semantics open a folder too.
         Handle handle(CreateFileW(FilePath(path).c_str(), 0,
@@ -246,13 +223,11 @@ class Win32FileSystem final : public FileSystem {
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (handle.get() == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-                return std::nullopt;
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
             throw Win32Failure(error, name);
         }
         BY_HANDLE_FILE_INFORMATION info{};
-        if (!GetFileInformationByHandle(handle.get(), &info))
-            throw LastFailure(name);
+        if (!GetFileInformationByHandle(handle.get(), &info)) throw LastFailure(name);
         const bool regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
                              GetFileType(handle.get()) == FILE_TYPE_DISK;
         return FileStatus{regular, (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
@@ -261,14 +236,12 @@ class Win32FileSystem final : public FileSystem {
     }
 
     std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
-        if (path.empty())
-            throw Failure::Of(kBadFileName);
+        if (path.empty()) throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
         // CREATE_NEW fails on any existing name (ERROR_FILE_EXISTS: code 75).
         Handle handle(CreateFileW(FilePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (handle.get() == INVALID_HANDLE_VALUE)
-            throw LastFailure(name);
+        if (handle.get() == INVALID_HANDLE_VALUE) throw LastFailure(name);
         return std::make_unique<Win32WritableFile>(std::move(handle), name);
     }
 
@@ -280,8 +253,7 @@ class Win32FileSystem final : public FileSystem {
     }
 
     void Remove(const std::string& path) override {
-        if (!DeleteFileW(FilePath(path).c_str()))
-            throw LastFailure(FileTitleOf(path));
+        if (!DeleteFileW(FilePath(path).c_str())) throw LastFailure(FileTitleOf(path));
     }
 };
 

@@ -25,8 +25,7 @@ std::wstring Wide(std::string_view text) {
 // The character after '&' in a caption, lower-cased; 0 when there is none.
 wchar_t AccessKeyOf(std::string_view caption) {
     const std::size_t amp = caption.find('&');
-    if (amp == std::string_view::npos || amp + 1 >= caption.size())
-        return 0;
+    if (amp == std::string_view::npos || amp + 1 >= caption.size()) return 0;
     return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(caption[amp + 1])));
 }
 
@@ -38,16 +37,14 @@ void DeclareDpiAware() {
         // Absent before Windows Vista, where every program is drawn at the real DPI anyway.
         const auto proc = reinterpret_cast<SetProcessDpiAware>(
             reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware")));
-        if (proc != nullptr)
-            proc();
+        if (proc != nullptr) proc();
     }
 }
 
 int ScreenDpi() {
     const HDC screen = GetDC(nullptr);
     const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen != nullptr)
-        ReleaseDC(nullptr, screen);
+    if (screen != nullptr) ReleaseDC(nullptr, screen);
     return dpi > 0 ? dpi : 96;
 }
 
@@ -62,8 +59,7 @@ HFONT MakeFont(int dpi, bool bold) {
 void RegisterFormClass(HINSTANCE instance, HICON icon, HICON smallIcon, WNDPROC proc) {
     WNDCLASSEXW existing{};
     existing.cbSize = sizeof existing;
-    if (GetClassInfoExW(instance, kFormClass, &existing))
-        return;
+    if (GetClassInfoExW(instance, kFormClass, &existing)) return;
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = proc;
@@ -106,8 +102,7 @@ Win32WindowSystem::Win32WindowSystem(std::string appTitle)
     background_ =
         static_cast<HBITMAP>(LoadImageW(instance_, MAKEINTRESOURCEW(SPLITTER_IDB_BACKGROUND),
                                         IMAGE_BITMAP, width, height, LR_CREATEDIBSECTION));
-    if (background_ != nullptr)
-        backgroundBrush_ = CreatePatternBrush(background_);
+    if (background_ != nullptr) backgroundBrush_ = CreatePatternBrush(background_);
     icon_ =
         static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(SPLITTER_IDI_ICON), IMAGE_ICON,
                                       GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
@@ -142,13 +137,10 @@ Win32WindowSystem::~Win32WindowSystem() {
          {static_cast<HGDIOBJ>(regularFont_), static_cast<HGDIOBJ>(boldFont_),
           static_cast<HGDIOBJ>(background_), static_cast<HGDIOBJ>(backgroundBrush_),
           static_cast<HGDIOBJ>(buttonFace_)}) {
-        if (object != nullptr)
-            DeleteObject(object);
+        if (object != nullptr) DeleteObject(object);
     }
-    if (icon_ != nullptr)
-        DestroyIcon(icon_);
-    if (smallIcon_ != nullptr)
-        DestroyIcon(smallIcon_);
+    if (icon_ != nullptr) DestroyIcon(icon_);
+    if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
 }
 
 void Win32WindowSystem::CreateControls() {
@@ -168,9 +160,7 @@ void Win32WindowSystem::CreateControls() {
                 style |= WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
                 exStyle |= WS_EX_CLIENTEDGE;
                 break;
-            case ControlKind::kLabel:
-                style |= SS_LEFT | SS_NOPREFIX;
-                break;
+            case ControlKind::kLabel: style |= SS_LEFT | SS_NOPREFIX; break;
         }
         const HWND control = CreateWindowExW(
             exStyle, windowClass, Wide(c.caption).c_str(), style, Pixels(c.left), Pixels(c.top),
@@ -180,8 +170,7 @@ void Win32WindowSystem::CreateControls() {
         controls_[static_cast<std::size_t>(c.id)] = control;
         if (c.kind == ControlKind::kTextBox)
             SendMessageW(control, EM_SETLIMITTEXT, 0, 0);  // no limit
-        if (c.kind == ControlKind::kLabel)
-            SetCaption(c.id, std::string(c.caption));
+        if (c.kind == ControlKind::kLabel) SetCaption(c.id, std::string(c.caption));
     }
 }
 
@@ -217,14 +206,12 @@ int Win32WindowSystem::Run(WindowEvents& events) {
 }
 
 bool Win32WindowSystem::PreTranslate(MSG& message) {
-    if (form_ == nullptr || (message.hwnd != form_ && !IsChild(form_, message.hwnd)))
-        return false;
+    if (form_ == nullptr || (message.hwnd != form_ && !IsChild(form_, message.hwnd))) return false;
     if (message.message == WM_SYSCHAR) {
         // Alt+B, Alt+S, Alt+X click their buttons; a disabled button's key is inert.
         const auto key = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(message.wParam)));
         for (const ControlLayout& c : kFormLayout) {
-            if (c.kind != ControlKind::kButton || AccessKeyOf(c.caption) != key)
-                continue;
+            if (c.kind != ControlKind::kButton || AccessKeyOf(c.caption) != key) continue;
             const HWND button = handle(c.id);
             if (IsWindowEnabled(button) && IsWindowVisible(button)) {
                 ::SetFocus(button);
@@ -245,23 +232,19 @@ LRESULT CALLBACK Win32WindowSystem::FormProc(HWND window, UINT message, WPARAM w
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
     auto* self = reinterpret_cast<Win32WindowSystem*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self == nullptr)
-        return DefWindowProcW(window, message, wParam, lParam);
+    if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
     return self->HandleMessage(message, wParam, lParam);
 }
 
 LRESULT Win32WindowSystem::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_ERASEBKGND:
-            PaintBackground(reinterpret_cast<HDC>(wParam));
-            return 1;
+        case WM_ERASEBKGND: PaintBackground(reinterpret_cast<HDC>(wParam)); return 1;
         case WM_CTLCOLORSTATIC: {
             // The labels show the background picture through: their brush is the picture,
             // shifted so that it lines up with the window's.
             const auto control = reinterpret_cast<HWND>(lParam);
             const auto dc = reinterpret_cast<HDC>(wParam);
-            if (GetParent(control) != form_ || backgroundBrush_ == nullptr)
-                break;
+            if (GetParent(control) != form_ || backgroundBrush_ == nullptr) break;
             POINT origin{0, 0};
             MapWindowPoints(control, form_, &origin, 1);
             SetBrushOrgEx(dc, -origin.x, -origin.y, nullptr);
@@ -269,14 +252,11 @@ LRESULT Win32WindowSystem::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
             SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
             return reinterpret_cast<LRESULT>(backgroundBrush_);
         }
-        case WM_DRAWITEM:
-            DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
-            return TRUE;
+        case WM_DRAWITEM: DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)); return TRUE;
         case WM_COMMAND: {
             // Only the buttons' clicks: IDOK and IDCANCEL, which the dialog manager sends for
             // Enter and Escape, mean nothing here.
-            if (HIWORD(wParam) != BN_CLICKED || lParam == 0 || events_ == nullptr)
-                return 0;
+            if (HIWORD(wParam) != BN_CLICKED || lParam == 0 || events_ == nullptr) return 0;
             const int id = LOWORD(wParam);
             for (const ControlLayout& c : kFormLayout) {
                 if (c.kind == ControlKind::kButton && ControlId(c.id) == id &&
@@ -291,8 +271,7 @@ LRESULT Win32WindowSystem::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
             // Give the focus back to the control that had it when the window was left.
             if (LOWORD(wParam) == WA_INACTIVE) {
                 const HWND focus = GetFocus();
-                if (focus != nullptr && IsChild(form_, focus))
-                    lastFocus_ = focus;
+                if (focus != nullptr && IsChild(form_, focus)) lastFocus_ = focus;
             } else if (lastFocus_ != nullptr && IsWindow(lastFocus_)) {
                 ::SetFocus(lastFocus_);
             }
@@ -309,8 +288,7 @@ LRESULT Win32WindowSystem::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
             form_ = nullptr;
             PostQuitMessage(0);
             return 0;
-        default:
-            break;
+        default: break;
     }
     return DefWindowProcW(form_, message, wParam, lParam);
 }
@@ -342,11 +320,9 @@ void Win32WindowSystem::DrawButton(const DRAWITEMSTRUCT& item) const {
     const HGDIOBJ oldFont = SelectObject(dc, regularFont_);
     SetBkMode(dc, TRANSPARENT);
     RECT text = rect;
-    if (pressed)
-        OffsetRect(&text, 1, 1);
+    if (pressed) OffsetRect(&text, 1, 1);
     UINT format = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
-    if ((item.itemState & ODS_NOACCEL) != 0)
-        format |= DT_HIDEPREFIX;
+    if ((item.itemState & ODS_NOACCEL) != 0) format |= DT_HIDEPREFIX;
     if (disabled) {
         // Etched, as Windows draws a disabled caption.
         RECT shadow = text;
@@ -412,8 +388,7 @@ void Win32WindowSystem::SetFocus(Control control) {
 void Win32WindowSystem::SetEnabled(Control button, bool enabled) {
     const HWND control = handle(button);
     // A disabled window that keeps the focus would swallow every key: pass it on in tab order.
-    if (!enabled && GetFocus() == control)
-        ::SetFocus(GetNextDlgTabItem(form_, control, FALSE));
+    if (!enabled && GetFocus() == control) ::SetFocus(GetNextDlgTabItem(form_, control, FALSE));
     EnableWindow(control, enabled ? TRUE : FALSE);
 }
 
@@ -423,8 +398,7 @@ int Win32WindowSystem::MsgBox(const std::string& prompt, int style, const std::s
     const int answer =
         MessageBoxW(form_, Widen(prompt).c_str(), Widen(title.empty() ? appTitle_ : title).c_str(),
                     static_cast<UINT>(style));
-    if (answer != 0)
-        return answer;
+    if (answer != 0) return answer;
     return (style & 0xF) == kMsgYesNo ? kMsgNo : kMsgOk;
 }
 
@@ -446,12 +420,10 @@ OpenFileResult Win32WindowSystem::ShowOpen(const OpenFileRequest& request) {
     ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
     ofn.Flags = static_cast<DWORD>(request.flags);
     // Cancelled, or failed (a name too long for the buffers): nothing was chosen.
-    if (!openDialog_(ofn))
-        return {};
+    if (!openDialog_(ofn)) return {};
     file.resize(file.find(L'\0'));
     title.resize(title.find(L'\0'));
-    if (title.empty() && ofn.nFileOffset < file.size())
-        title = file.substr(ofn.nFileOffset);
+    if (title.empty() && ofn.nFileOffset < file.size()) title = file.substr(ofn.nFileOffset);
     return {Narrow(file), Narrow(title)};
 }
 
@@ -459,8 +431,7 @@ std::string Win32WindowSystem::AppPath() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD got = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (got == 0)
-            return {};
+        if (got == 0) return {};
         if (got < path.size()) {
             path.resize(got);
             break;

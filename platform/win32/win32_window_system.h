@@ -29,7 +29,7 @@ std::wstring DialogFilter(const std::string& filter);
 int TwipsToPixelsAt(int twips, int dpi);
 
 class Win32WindowSystem final : public WindowSystem {
-  public:
+public:
     // GetOpenFileNameW, or a stand-in that tests put in its place.
     using OpenDialog = std::function<BOOL(OPENFILENAMEW&)>;
 
@@ -69,7 +69,7 @@ class Win32WindowSystem final : public WindowSystem {
     // Ends the process on the spot with status 0; Windows releases its files and windows.
     void End() override;
 
-  private:
+private:
     static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
