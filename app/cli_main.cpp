@@ -146,7 +146,9 @@ int RunSplit(const std::string& file, std::string_view partsText) {
     const PartCount count = CheckPartCount(partsText);
     switch (count.verdict) {
         case PartCountVerdict::kEmpty: std::cerr << kEnterPartsText << '\n'; return kExitRefused;
-        case PartCountVerdict::kInvalid: std::cerr << kInvalidPartsText << '\n'; return kExitRefused;
+        case PartCountVerdict::kInvalid:
+            std::cerr << kInvalidPartsText << '\n';
+            return kExitRefused;
         case PartCountVerdict::kOverflow:
             std::cerr << Failure::Of(kOverflow).Message() << '\n';
             return kExitRefused;
@@ -198,9 +200,7 @@ int RunJoin(const std::vector<std::string>& args) {
             return kExitRefused;
         case JoinResult::kBadScript:
         case JoinResult::kMissingParts:
-        case JoinResult::kRefused:
-            std::cerr << "Nothing was written.\n";
-            return kExitRefused;
+        case JoinResult::kRefused: std::cerr << "Nothing was written.\n"; return kExitRefused;
         case JoinResult::kFailed: break;
     }
     return kExitFailed;

@@ -23,14 +23,18 @@ constexpr std::uint64_t kMaxScriptSize = std::uint64_t{1} << 20;
 // separators, redirections, escapes, groups and argument delimiters.
 constexpr std::string_view kUnquotedForbidden = "&|<>()^,;=";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 bool IsControl(char c) {
     const auto byte = static_cast<unsigned char>(c);
     return byte < 0x20 || byte == 0x7f;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // True when `line` starts with `word` in any letter case, followed by the end, a blank or one of
 // `after`.
@@ -102,14 +106,16 @@ private:
                 const char c = text_[pos_];
                 if (c == '"') Fail("a quote starts inside a name: " + Quoted(text_.substr(pos_)));
                 if (kUnquotedForbidden.find(c) != std::string_view::npos)
-                    Fail(std::string("'") + c + "' outside quotes, which cmd does not read as part "
+                    Fail(std::string("'") + c +
+                         "' outside quotes, which cmd does not read as part "
                          "of a name");
                 Take(c, name);
             }
         }
         if (name.empty()) Fail("a name is empty");
         if (name == "." || name == ".." || FileTitleOf(name) != name)
-            Fail(Quoted(name) + " is not a plain file name; the parts and the destination lie "
+            Fail(Quoted(name) +
+                 " is not a plain file name; the parts and the destination lie "
                  "beside the script");
         return name;
     }
@@ -119,8 +125,9 @@ private:
         if (IsControl(c)) Fail("a control character in a name");
         if (c == '%') {
             if (pos_ + 1 >= text_.size() || text_[pos_ + 1] != '%')
-                Fail("a single '%', which cmd would read as a variable (a '%' in a name is "
-                     "written \"%%\")");
+                Fail(
+                    "a single '%', which cmd would read as a variable (a '%' in a name is "
+                    "written \"%%\")");
             ++pos_;
         }
         name += c;
@@ -166,7 +173,8 @@ void ReadLine(std::string_view line, int number, JoinList& list) {
         // cmd appends to a file with `copy /b DEST+MORE DEST`; nothing else carries on a join.
         if (destination != list.destination || names.front() != list.destination)
             throw ScriptError(number, "a later copy line must append to " +
-                                          Quoted(list.destination) + " (copy /b DEST+\"PART\" DEST)");
+                                          Quoted(list.destination) +
+                                          " (copy /b DEST+\"PART\" DEST)");
         ++first;
         if (first == names.end()) throw ScriptError(number, "the line adds no part");
     }
@@ -177,7 +185,9 @@ void ReadLine(std::string_view line, int number, JoinList& list) {
     }
 }
 
-int Count(std::size_t n) { return static_cast<int>(std::min<std::size_t>(n, INT32_MAX)); }
+int Count(std::size_t n) {
+    return static_cast<int>(std::min<std::size_t>(n, INT32_MAX));
+}
 
 }  // namespace
 
@@ -282,7 +292,8 @@ public:
         for (std::size_t k = 0; k < list_.parts.size(); ++k) {
             auto part = files_.OpenRead(folder_ + list_.parts[k]);
             if (part->Length() != sizes_[k])
-                throw Failure(kDeviceIoError, "Part changed during the join (" + part->Name() + ")");
+                throw Failure(kDeviceIoError,
+                              "Part changed during the join (" + part->Name() + ")");
             CopyPart(*part, sizes_[k]);
         }
         temporary_->Close();
@@ -301,8 +312,8 @@ private:
     std::string ReadScript() {
         auto script = files_.OpenRead(scriptPath_);
         if (script->Length() > kMaxScriptSize)
-            throw ScriptError(0, "too large for a join script (" +
-                                     std::to_string(script->Length()) + " bytes)");
+            throw ScriptError(
+                0, "too large for a join script (" + std::to_string(script->Length()) + " bytes)");
         std::string text(static_cast<std::size_t>(script->Length()), '\0');
         std::size_t got = 0;
         while (got < text.size()) {

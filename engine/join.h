@@ -70,8 +70,8 @@ public:
 };
 
 struct JoinOptions {
-    bool force = false;      // replace a destination that exists
-    bool anySizes = false;   // join parts whose sizes do not fit
+    bool force = false;     // replace a destination that exists
+    bool anySizes = false;  // join parts whose sizes do not fit
 };
 
 enum class JoinResult {

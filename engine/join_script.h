@@ -37,6 +37,8 @@ std::string PartTitle(const std::string& fileTitle, int k);
 std::string JoinScriptText(const std::string& fileTitle, int parts);
 
 // The path of the script for a source: sourcePath + ".bat".
-inline std::string JoinScriptPath(const std::string& sourcePath) { return sourcePath + ".bat"; }
+inline std::string JoinScriptPath(const std::string& sourcePath) {
+    return sourcePath + ".bat";
+}
 
 }  // namespace splitter

@@ -28,7 +28,8 @@ int PercentAt(std::uint64_t offset, std::uint64_t length) {
 }
 
 ProgressStep ProgressPlan::NextStep(std::uint64_t from, int lastShown) const {
-    if (from >= length_ || PercentAt(length_ - 1, length_) == lastShown) return {length_, lastShown};
+    if (from >= length_ || PercentAt(length_ - 1, length_) == lastShown)
+        return {length_, lastShown};
     if (PercentAt(from, length_) != lastShown) return {from, PercentAt(from, length_)};
     // PercentAt(lo) == lastShown, PercentAt(hi) != lastShown.
     std::uint64_t lo = from;

@@ -21,7 +21,11 @@ constexpr auto kYieldInterval = std::chrono::milliseconds(100);
 class Run {
 public:
     Run(std::int16_t parts, std::string path, std::string title, SplitHost& host, FileSystem& files)
-        : parts_(parts), path_(std::move(path)), title_(std::move(title)), host_(host), files_(files) {}
+        : parts_(parts),
+          path_(std::move(path)),
+          title_(std::move(title)),
+          host_(host),
+          files_(files) {}
 
     SplitResult Go() {
         host_.SetStatus(kSplittingText);

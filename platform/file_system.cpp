@@ -11,7 +11,8 @@ void WritableFile::CopyFrom(ReadableFile& source, std::uint64_t n) {
     constexpr std::size_t kBufferSize = std::size_t{1} << 20;
     std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(n, kBufferSize)));
     while (n > 0) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n, buffer.size()));
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(n, buffer.size()));
         const std::size_t got = source.Read(buffer.data(), want);
         if (got == 0) throw Failure::Of(kDeviceIoError, source.Name());
         Write(buffer.data(), got);

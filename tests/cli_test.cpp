@@ -61,7 +61,8 @@ TEST(CliTest, SplitsAndPrintsEveryStatus) {
     const std::string source = test::PatternBytes(1234);
     WriteBytes(dir / "data.bin", source);
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"data.bin", "5"}, std::vector<std::string>{"split", "data.bin", "5"}}) {
+         {std::vector<std::string>{"data.bin", "5"},
+          std::vector<std::string>{"split", "data.bin", "5"}}) {
         const Outcome outcome = RunCli(dir, args);
         EXPECT_EQ(outcome.status, 0);
         EXPECT_EQ(outcome.err, "");
@@ -88,7 +89,10 @@ TEST(CliTest, RefusalsAndFailures) {
         {{"data.bin", "40000"}, 2, "", "Error 6: Overflow\n"},
         {{"data.bin", "11"}, 2, "Splitting... \nUnable to split...\n", ""},
         {{"absent.bin", "2"}, 1, "Splitting... \n", "Error 53: File not found (absent.bin)\n"},
-        {{"quote\".bin", "2"}, 1, "Splitting... \n", "Error 52: Bad file name or number (quote\".bin)\n"},
+        {{"quote\".bin", "2"},
+         1,
+         "Splitting... \n",
+         "Error 52: Bad file name or number (quote\".bin)\n"},
         {{"data.bin"}, 2, "", "Usage: splitter-cli"},
     };
     TempDir dir;
@@ -123,7 +127,8 @@ TEST(CliTest, Joins) {
     Outcome outcome = RunCli(dir, {"join", name + ".bat"});
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_EQ(outcome.err, "");
-    const std::size_t lines = static_cast<std::size_t>(std::count(outcome.out.begin(), outcome.out.end(), '\n'));
+    const std::size_t lines =
+        static_cast<std::size_t>(std::count(outcome.out.begin(), outcome.out.end(), '\n'));
     EXPECT_EQ(lines, 102u);  // "Joining... ", 1 % to 100 %, "Done !"
     EXPECT_EQ(outcome.out.substr(0, 12), "Joining... \n");
     EXPECT_NE(outcome.out.find("Joining... [ 100 % Completed. ]\nDone !\n"), std::string::npos);
@@ -144,25 +149,35 @@ TEST(CliTest, JoinRefusalsAndFailures) {
         std::string err;  // standard error, in full
     };
     const Case cases[] = {
-        {"the destination exists", [&](TempDir& d) { WriteBytes(d / name, "old"); },
-         {"join", "data.bin.bat"}, 2,
+        {"the destination exists",
+         [&](TempDir& d) { WriteBytes(d / name, "old"); },
+         {"join", "data.bin.bat"},
+         2,
          "The destination exists: data.bin\nNothing was written; --force replaces it.\n"},
-        {"missing parts", [&](TempDir& d) {
+        {"missing parts",
+         [&](TempDir& d) {
              test::fs::remove(d / "data.bin.1");
              test::fs::remove(d / "data.bin.7");
          },
-         {"join", "data.bin.bat"}, 2,
+         {"join", "data.bin.bat"},
+         2,
          "Missing part: data.bin.1\nMissing part: data.bin.7\nNothing was written.\n"},
-        {"a part cut short", [&](TempDir& d) { test::fs::resize_file(d / "data.bin.4", 99); },
-         {"join", "data.bin.bat"}, 2,
+        {"a part cut short",
+         [&](TempDir& d) { test::fs::resize_file(d / "data.bin.4", 99); },
+         {"join", "data.bin.bat"},
+         2,
          "Part data.bin.4 has 99 bytes where 100 were expected: it was cut short or grown since "
          "the split\nNothing was written; --any-sizes joins the parts as they are.\n"},
         {"a script it cannot read",
          [&](TempDir& d) { WriteBytes(d / "data.bin.bat", "copy /b data.bin.0 data.bin\r\nexit"); },
-         {"join", "data.bin.bat"}, 2,
+         {"join", "data.bin.bat"},
+         2,
          "data.bin.bat, line 2: not a line of a join script: \"exit\"\nNothing was written.\n"},
         {"no script", {}, {"join", "none.bat"}, 1, "Error 53: File not found (none.bat)\n"},
-        {"an unknown option", {}, {"join", "--frce", "data.bin.bat"}, 2,
+        {"an unknown option",
+         {},
+         {"join", "--frce", "data.bin.bat"},
+         2,
          "Unknown option: --frce\n\nUsage: splitter-cli"},
         {"no script named", {}, {"join"}, 2, "Usage: splitter-cli"},
         {"two scripts", {}, {"join", "a.bat", "b.bat"}, 2, "Usage: splitter-cli"},

@@ -24,7 +24,9 @@ constexpr bool kSymlinks = true;
 void MaybeSymlink(const test::fs::path& target, const std::string& link) {
     if (kSymlinks) test::fs::create_symlink(target, test::PathArg(link).path);
 }
-bool IsSymlinkCase(const std::string& name) { return name == "link" || name == "dangling"; }
+bool IsSymlinkCase(const std::string& name) {
+    return name == "link" || name == "dangling";
+}
 
 int CodeOf(const std::function<void()>& action) {
     try {
@@ -52,9 +54,12 @@ TEST(FileSystemTest, FailureCodes) {
         {"open missing", [&] { files.OpenRead(dir / "absent"); }, kFileNotFound},
         {"open folder", [&] { files.OpenRead(dir / "folder"); }, kPathFileAccessError},
         {"open below a file", [&] { files.OpenRead(dir / "file/x"); }, kPathNotFound},
-        {"create in missing folder", [&] { files.Create(dir / "absent/x", nullptr); }, kPathNotFound},
-        {"create over folder", [&] { files.Create(dir / "folder", nullptr); }, kPathFileAccessError},
-        {"create too long a name", [&] { files.Create(dir / std::string(300, 'n'), nullptr); }, kBadFileName},
+        {"create in missing folder", [&] { files.Create(dir / "absent/x", nullptr); },
+         kPathNotFound},
+        {"create over folder", [&] { files.Create(dir / "folder", nullptr); },
+         kPathFileAccessError},
+        {"create too long a name", [&] { files.Create(dir / std::string(300, 'n'), nullptr); },
+         kBadFileName},
 #ifndef _WIN32
         {"open fifo", [&] { files.OpenRead(dir / "fifo"); }, kPathFileAccessError},
         {"create over fifo", [&] { files.Create(dir / "fifo", nullptr); }, kPathFileAccessError},
@@ -127,9 +132,9 @@ TEST(FileSystemTest, StatusFollowsLinksAndSaysWhatIsThere) {
         bool sameAsFile;
     };
     const Case cases[] = {
-        {"file", true, true, true},       {"link", true, true, true},
-        {"hard", true, true, true},       {"folder", true, false, false},
-        {"absent", false, false, false},  {"dangling", false, false, false},
+        {"file", true, true, true},          {"link", true, true, true},
+        {"hard", true, true, true},          {"folder", true, false, false},
+        {"absent", false, false, false},     {"dangling", false, false, false},
         {"file/below", false, false, false},
     };
     for (const Case& c : cases) {

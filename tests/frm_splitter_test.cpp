@@ -199,8 +199,8 @@ TEST_F(FrmSplitterTest, NameWithSpacesIsSplitAsItself) {
 #else
     const std::string stored = "notes ";
 #endif
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{stored, "notes .0", "notes .1", "notes .2",
-                                                     "notes .bat"}));
+    EXPECT_EQ(dir.Names(),
+              (std::vector<std::string>{stored, "notes .0", "notes .1", "notes .2", "notes .bat"}));
 }
 
 TEST_F(FrmSplitterTest, AnswerOfOnlySpacesCountsAsNothingChosen) {

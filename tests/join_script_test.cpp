@@ -42,7 +42,8 @@ TEST(JoinScriptTest, NamesThatCmdWouldMisread) {
         {"a&b", "copy /b \"a&b.0\"+\"a&b.1\" \"a&b\""},
         {"x(1).bin", "copy /b \"x(1).bin.0\"+\"x(1).bin.1\" \"x(1).bin\""},
         {"a+b", "copy /b \"a+b.0\"+\"a+b.1\" \"a+b\""},
-        {"r\xc3\xa9sum\xc3\xa9", "copy /b \"r\xc3\xa9sum\xc3\xa9.0\"+\"r\xc3\xa9sum\xc3\xa9.1\" r\xc3\xa9sum\xc3\xa9"},
+        {"r\xc3\xa9sum\xc3\xa9",
+         "copy /b \"r\xc3\xa9sum\xc3\xa9.0\"+\"r\xc3\xa9sum\xc3\xa9.1\" r\xc3\xa9sum\xc3\xa9"},
     };
     for (const Case& c : cases) {
         const std::vector<std::string> lines = Lines(JoinScriptText(c.title, 2));
@@ -51,14 +52,15 @@ TEST(JoinScriptTest, NamesThatCmdWouldMisread) {
     }
     for (const char special : std::string("&()[]{}^=;!'+,`~ ")) {
         const std::string title = std::string("a") + special + "b";
-        EXPECT_EQ(Lines(JoinScriptText(title, 2))[3], "copy /b \"" + title + ".0\"+\"" + title +
-                                                           ".1\" \"" + title + "\"")
+        EXPECT_EQ(Lines(JoinScriptText(title, 2))[3],
+                  "copy /b \"" + title + ".0\"+\"" + title + ".1\" \"" + title + "\"")
             << title;
     }
 }
 
 TEST(JoinScriptTest, NamesNoScriptCanCarry) {
-    for (const std::string& title : std::vector<std::string>{"", "say \"hi\"", "a\nb", "a\rb", "tab\t", "\x7f"}) {
+    for (const std::string& title :
+         std::vector<std::string>{"", "say \"hi\"", "a\nb", "a\rb", "tab\t", "\x7f"}) {
         try {
             JoinScriptText(title, 2);
             ADD_FAILURE() << "accepted " << title;
@@ -97,7 +99,8 @@ TEST(JoinScriptTest, LongListsAreSpreadOverSeveralLines) {
             ASSERT_EQ(line.rfind(expectedStart, 0), 0u) << line.substr(0, 80);
             const std::string tail = " " + destination;
             ASSERT_EQ(line.substr(line.size() - tail.size()), tail);
-            std::string list = line.substr(expectedStart.size(), line.size() - tail.size() - expectedStart.size());
+            std::string list =
+                line.substr(expectedStart.size(), line.size() - tail.size() - expectedStart.size());
             std::istringstream entries(list);
             for (std::string entry; std::getline(entries, entry, '+');) {
                 EXPECT_EQ(entry, '"' + escaped + "." + std::to_string(next) + '"');

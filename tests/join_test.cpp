@@ -40,10 +40,10 @@ std::vector<std::string> PartTitles(const std::string& title, int parts) {
 
 // Names that need every escape the writer knows, and some that need none.
 const char* const kNames[] = {
-    "report.pdf",   "my report.pdf", "50%.txt",  "100%%.txt", "%1%PATH%",   "a&b.txt",
-    "a(1).txt",     "(x)",           "a^b",      "wow!.txt",  "it's.txt",   "a+b.txt",
-    "a,b.txt",      "a;b.txt",       "a=b.txt",  "Ünïcødé ñame.txt",          "日本語.bin",
-    "a|b<c>d.txt",  "[x]{y}`~",      "noext",    ".hidden",   "ends in space ",
+    "report.pdf", "my report.pdf", "50%.txt", "100%%.txt",        "%1%PATH%",   "a&b.txt",
+    "a(1).txt",   "(x)",           "a^b",     "wow!.txt",         "it's.txt",   "a+b.txt",
+    "a,b.txt",    "a;b.txt",       "a=b.txt", "Ünïcødé ñame.txt", "日本語.bin", "a|b<c>d.txt",
+    "[x]{y}`~",   "noext",         ".hidden", "ends in space ",
 };
 
 TEST(JoinScriptReadingTest, ReadsWhatTheWriterWrites) {
@@ -78,9 +78,10 @@ TEST(JoinScriptReadingTest, ReadsHandWrittenForms) {
         std::string destination;
     };
     const Case cases[] = {
-        {"the example, LF", "@Echo Off\nEcho Tarvo Group's File Splitter\nEcho "
-                            "*************************\ncopy /b \"report.pdf.0\"+\"report.pdf.1\"+"
-                            "\"report.pdf.2\" report.pdf\n",
+        {"the example, LF",
+         "@Echo Off\nEcho Tarvo Group's File Splitter\nEcho "
+         "*************************\ncopy /b \"report.pdf.0\"+\"report.pdf.1\"+"
+         "\"report.pdf.2\" report.pdf\n",
          three, "report.pdf"},
         {"CR LF with a final line break",
          "@Echo Off\r\ncopy /b \"report.pdf.0\"+\"report.pdf.1\"+\"report.pdf.2\" report.pdf\r\n",
@@ -88,13 +89,19 @@ TEST(JoinScriptReadingTest, ReadsHandWrittenForms) {
         {"the copy line alone", "copy /b \"a.0\"+\"a.1\" a", {"a.0", "a.1"}, "a"},
         {"upper case", "@ECHO OFF\r\nCOPY /B \"a.0\"+\"a.1\" a", {"a.0", "a.1"}, "a"},
         {"unquoted names", "copy /b a.0+a.1+a.2 a", {"a.0", "a.1", "a.2"}, "a"},
-        {"spaces around +", "  copy  /b  \"a b.0\" + a.1 +\t\"a b.2\"   \"a b\"  ",
-         {"a b.0", "a.1", "a b.2"}, "a b"},
-        {"remarks and blank lines", "rem join\n:: again\n\n  \n@echo.\necho on\ncopy /b x.0+x.1 x",
-         {"x.0", "x.1"}, "x"},
+        {"spaces around +",
+         "  copy  /b  \"a b.0\" + a.1 +\t\"a b.2\"   \"a b\"  ",
+         {"a b.0", "a.1", "a b.2"},
+         "a b"},
+        {"remarks and blank lines",
+         "rem join\n:: again\n\n  \n@echo.\necho on\ncopy /b x.0+x.1 x",
+         {"x.0", "x.1"},
+         "x"},
         {"quoted destination", "copy /b \"x.0\"+\"x.1\" \"x\"", {"x.0", "x.1"}, "x"},
-        {"appending lines", "copy /b a.0+a.1 a\r\ncopy /b a+a.2 a\r\ncopy /b \"a\"+\"a.3\"+a.4 \"a\"",
-         {"a.0", "a.1", "a.2", "a.3", "a.4"}, "a"},
+        {"appending lines",
+         "copy /b a.0+a.1 a\r\ncopy /b a+a.2 a\r\ncopy /b \"a\"+\"a.3\"+a.4 \"a\"",
+         {"a.0", "a.1", "a.2", "a.3", "a.4"},
+         "a"},
         {"@copy", "@copy /b \"a.0\" a", {"a.0"}, "a"},
     };
     for (const Case& c : cases) {
@@ -266,8 +273,7 @@ std::string SplitAway(const fs::path& folder, const std::string& name, const std
     const fs::path source = folder / name;
     WriteBytes(source, bytes);
     Recorder host;
-    const SplitResult result =
-        Split(static_cast<std::int16_t>(parts), source.string(), name, host);
+    const SplitResult result = Split(static_cast<std::int16_t>(parts), source.string(), name, host);
     if (result != SplitResult::kDone) throw std::runtime_error("split: " + host.AllReports());
     fs::remove(source);
     return JoinScriptPath(source.string());
@@ -283,7 +289,7 @@ TEST(JoinRoundTripTest, GivesBackTheSourceByteForByte) {
     for (const char* name : kNames) {
         if (SplitsHere(name)) cases.push_back({name, 1000 + std::string(name).size(), 7});
     }
-    cases.push_back({"small.bin", 10, 7});   // empty trailing parts
+    cases.push_back({"small.bin", 10, 7});  // empty trailing parts
     cases.push_back({"two.bin", 5, 2});
     cases.push_back({"exact.bin", 300, 4});
     cases.push_back({std::string(150, 'n') + " 50% & co", 100000, 999});  // several copy lines
@@ -294,15 +300,16 @@ TEST(JoinRoundTripTest, GivesBackTheSourceByteForByte) {
         Recorder host;
         ASSERT_EQ(Join(script, {}, host), JoinResult::kDone) << c.name << "\n" << host.AllReports();
         EXPECT_TRUE(ReadBytes(folder / c.name) == bytes) << c.name;
-        EXPECT_EQ(ListFolder(folder.path()).size(), static_cast<std::size_t>(c.parts) + 2) << c.name;
+        EXPECT_EQ(ListFolder(folder.path()).size(), static_cast<std::size_t>(c.parts) + 2)
+            << c.name;
         EXPECT_TRUE(host.reports.empty()) << c.name;
     }
 }
 
 // The percentages appear where a split of the same file shows them.
 TEST(JoinRoundTripTest, ShowsTheProgressOfASplit) {
-    for (const std::size_t length : {std::size_t{10}, std::size_t{199}, std::size_t{12345},
-                                     std::size_t{3000001}}) {
+    for (const std::size_t length :
+         {std::size_t{10}, std::size_t{199}, std::size_t{12345}, std::size_t{3000001}}) {
         TempDir folder;
         const fs::path source = folder / "f";
         WriteBytes(source, PatternBytes(length));
@@ -365,11 +372,11 @@ class JoinFaults final : public FileSystemWrapper {
 public:
     using FileSystemWrapper::FileSystemWrapper;
 
-    std::optional<int> createFails;    // CreateNew throws this code
-    std::optional<int> writeFails;     // the temporary file fills up after `writeLimit` bytes
+    std::optional<int> createFails;  // CreateNew throws this code
+    std::optional<int> writeFails;   // the temporary file fills up after `writeLimit` bytes
     std::uint64_t writeLimit = 0;
-    std::optional<int> closeFails;     // closing the temporary file throws this code
-    std::optional<int> renameFails;    // the rename into place throws this code
+    std::optional<int> closeFails;   // closing the temporary file throws this code
+    std::optional<int> renameFails;  // the rename into place throws this code
 
     std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
         if (createFails) throw Failure::Of(*createFails, FileTitleOf(path));
@@ -423,58 +430,105 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
     };
     const std::string part3 = name + ".3";
     const std::vector<Case> cases = {
-        {"two missing parts", [&](TempDir& f) {
+        {"two missing parts",
+         [&](TempDir& f) {
              fs::remove(f / (name + ".2"));
              fs::remove(f / (name + ".7"));
          },
-         {}, {}, JoinResult::kMissingParts,
+         {},
+         {},
+         JoinResult::kMissingParts,
          {"Missing part: " + name + ".2", "Missing part: " + name + ".7"}},
-        {"a part that is a folder", [&](TempDir& f) {
+        {"a part that is a folder",
+         [&](TempDir& f) {
              fs::remove(f / part3);
              fs::create_directory(f / part3);
          },
-         {}, {}, JoinResult::kMissingParts, {"Part is not a regular file: " + part3}},
-        {"a part cut short", [&](TempDir& f) { fs::resize_file(f / part3, 9999); }, {}, {},
-         JoinResult::kSizesDoNotFit, {"Part " + part3 + " has 9999 bytes where 10000 were expected"}},
-        {"the last part grown", [&](TempDir& f) {
+         {},
+         {},
+         JoinResult::kMissingParts,
+         {"Part is not a regular file: " + part3}},
+        {"a part cut short",
+         [&](TempDir& f) { fs::resize_file(f / part3, 9999); },
+         {},
+         {},
+         JoinResult::kSizesDoNotFit,
+         {"Part " + part3 + " has 9999 bytes where 10000 were expected"}},
+        {"the last part grown",
+         [&](TempDir& f) {
              std::ofstream(f / (name + ".7"), std::ios::app | std::ios::binary) << "x";
          },
-         {}, {}, JoinResult::kSizesDoNotFit, {"Part " + name + ".7 has 10001 bytes"}},
-        {"the destination exists", [&](TempDir& f) { WriteBytes(f / name, "old"); }, {}, {},
-         JoinResult::kDestinationExists, {"The destination exists: " + name}},
-        {"the destination is a part", [&](TempDir& f) {
-             fs::create_hard_link(f / part3, f / name);
-         },
-         {}, {.force = true}, JoinResult::kRefused, {"The destination is one of the parts"}},
+         {},
+         {},
+         JoinResult::kSizesDoNotFit,
+         {"Part " + name + ".7 has 10001 bytes"}},
+        {"the destination exists",
+         [&](TempDir& f) { WriteBytes(f / name, "old"); },
+         {},
+         {},
+         JoinResult::kDestinationExists,
+         {"The destination exists: " + name}},
+        {"the destination is a part",
+         [&](TempDir& f) { fs::create_hard_link(f / part3, f / name); },
+         {},
+         {.force = true},
+         JoinResult::kRefused,
+         {"The destination is one of the parts"}},
 #ifndef _WIN32  // Windows' C++ library makes no symbolic links
-        {"the destination links to a part", [&](TempDir& f) {
-             fs::create_symlink(part3, f / name);
-         },
-         {}, {.force = true}, JoinResult::kRefused, {"The destination is one of the parts"}},
+        {"the destination links to a part",
+         [&](TempDir& f) { fs::create_symlink(part3, f / name); },
+         {},
+         {.force = true},
+         JoinResult::kRefused,
+         {"The destination is one of the parts"}},
 #endif
-        {"the destination is a folder", [&](TempDir& f) { fs::create_directory(f / name); }, {},
-         {.force = true}, JoinResult::kRefused, {"not a regular file: " + name}},
-        {"a script it cannot read", [&](TempDir& f) {
+        {"the destination is a folder",
+         [&](TempDir& f) { fs::create_directory(f / name); },
+         {},
+         {.force = true},
+         JoinResult::kRefused,
+         {"not a regular file: " + name}},
+        {"a script it cannot read",
+         [&](TempDir& f) {
              WriteBytes(f / (name + ".bat"), JoinScriptText(name, kParts) + "\r\ndel *.*");
          },
-         {}, {}, JoinResult::kBadScript, {name + ".bat, line 5: not a line of a join script"}},
-        {"no script", [&](TempDir& f) { fs::remove(f / (name + ".bat")); }, {}, {},
-         JoinResult::kFailed, {"Error 53: File not found (" + name + ".bat)"}},
-        {"a folder with no write permission", {},
-         [](JoinFaults& files) { files.createFails = kPermissionDenied; }, {},
-         JoinResult::kFailed, {"Error 70: Permission denied"}},
-        {"a full disk", {},
+         {},
+         {},
+         JoinResult::kBadScript,
+         {name + ".bat, line 5: not a line of a join script"}},
+        {"no script",
+         [&](TempDir& f) { fs::remove(f / (name + ".bat")); },
+         {},
+         {},
+         JoinResult::kFailed,
+         {"Error 53: File not found (" + name + ".bat)"}},
+        {"a folder with no write permission",
+         {},
+         [](JoinFaults& files) { files.createFails = kPermissionDenied; },
+         {},
+         JoinResult::kFailed,
+         {"Error 70: Permission denied"}},
+        {"a full disk",
+         {},
          [](JoinFaults& files) {
              files.writeFails = kDiskFull;
              files.writeLimit = 25000;
          },
-         {}, JoinResult::kFailed, {"Error 61: Disk full"}},
-        {"a disk that fills up at the close", {},
-         [](JoinFaults& files) { files.closeFails = kDiskFull; }, {}, JoinResult::kFailed,
+         {},
+         JoinResult::kFailed,
          {"Error 61: Disk full"}},
-        {"a rename that fails", {},
-         [](JoinFaults& files) { files.renameFails = kPermissionDenied; }, {},
-         JoinResult::kFailed, {"Error 70: Permission denied (" + name + ")"}},
+        {"a disk that fills up at the close",
+         {},
+         [](JoinFaults& files) { files.closeFails = kDiskFull; },
+         {},
+         JoinResult::kFailed,
+         {"Error 61: Disk full"}},
+        {"a rename that fails",
+         {},
+         [](JoinFaults& files) { files.renameFails = kPermissionDenied; },
+         {},
+         JoinResult::kFailed,
+         {"Error 70: Permission denied (" + name + ")"}},
     };
     for (const Case& c : cases) {
         TempDir folder;

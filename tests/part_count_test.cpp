@@ -25,8 +25,8 @@ TEST(PartCountTest, Table) {
         {"1e3", V::kInvalid, 0},
         {"1,000", V::kInvalid, 0},
         {"\t5", V::kInvalid, 0},
-        {"\xd9\xa5", V::kInvalid, 0},          // ARABIC-INDIC DIGIT FIVE
-        {"\xef\xbc\x95", V::kInvalid, 0},      // FULLWIDTH DIGIT FIVE
+        {"\xd9\xa5", V::kInvalid, 0},      // ARABIC-INDIC DIGIT FIVE
+        {"\xef\xbc\x95", V::kInvalid, 0},  // FULLWIDTH DIGIT FIVE
         {"0", V::kInvalid, 0},
         {"1", V::kInvalid, 0},
         {"1000", V::kInvalid, 0},
@@ -38,10 +38,10 @@ TEST(PartCountTest, Table) {
         {"32768", V::kOverflow, 0},
         {"40000", V::kOverflow, 0},
         {"1234567890123456789012345678901234567890", V::kOverflow, 0},
-        {std::string(32767, '5'), V::kOverflow, 0},        // the value overflows
-        {std::string(32767, 'x'), V::kInvalid, 0},         // just short enough to be walked
-        {std::string(32768, 'x'), V::kOverflow, 0},        // too long to be walked at all
-        {std::string(40000, ' '), V::kEmpty, 0},           // emptiness is checked first
+        {std::string(32767, '5'), V::kOverflow, 0},  // the value overflows
+        {std::string(32767, 'x'), V::kInvalid, 0},   // just short enough to be walked
+        {std::string(32768, 'x'), V::kOverflow, 0},  // too long to be walked at all
+        {std::string(40000, ' '), V::kEmpty, 0},     // emptiness is checked first
         {std::string(32765, '0') + "12", V::kOk, 12},
     };
     for (const Case& c : cases) {

@@ -17,10 +17,14 @@ TEST(PlanTest, PartSizes) {
         Sizes sizes;
     };
     const Case cases[] = {
-        {12, 4, {3, 3, 3, 3}},          {10, 4, {3, 3, 3, 1}},
-        {10, 6, {2, 2, 2, 2, 2, 0}},    {10, 7, {2, 2, 2, 2, 2, 0, 0}},
-        {4, 4, {1, 1, 1, 1}},           {300, 4, {75, 75, 75, 75}},
-        {5, 2, {3, 2}},                 {101, 10, {11, 11, 11, 11, 11, 11, 11, 11, 11, 2}},
+        {12, 4, {3, 3, 3, 3}},
+        {10, 4, {3, 3, 3, 1}},
+        {10, 6, {2, 2, 2, 2, 2, 0}},
+        {10, 7, {2, 2, 2, 2, 2, 0, 0}},
+        {4, 4, {1, 1, 1, 1}},
+        {300, 4, {75, 75, 75, 75}},
+        {5, 2, {3, 2}},
+        {101, 10, {11, 11, 11, 11, 11, 11, 11, 11, 11, 2}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(PlanPartSizes(c.length, c.parts), c.sizes) << c.length << " in " << c.parts;
@@ -44,9 +48,9 @@ TEST(PlanTest, PartSizesAddUpAndNeverExceedTheFirst) {
 
 TEST(PlanTest, PercentRoundsHalfToEven) {
     EXPECT_EQ(PercentAt(0, 200), 0);
-    EXPECT_EQ(PercentAt(1, 200), 0);   // 0.5 goes to 0
-    EXPECT_EQ(PercentAt(3, 200), 2);   // 1.5 goes to 2
-    EXPECT_EQ(PercentAt(5, 200), 2);   // 2.5 goes to 2
+    EXPECT_EQ(PercentAt(1, 200), 0);      // 0.5 goes to 0
+    EXPECT_EQ(PercentAt(3, 200), 2);      // 1.5 goes to 2
+    EXPECT_EQ(PercentAt(5, 200), 2);      // 2.5 goes to 2
     EXPECT_EQ(PercentAt(199, 200), 100);  // 99.5 goes to 100
     EXPECT_EQ(PercentAt(2, 3), 67);
     EXPECT_EQ(PercentAt(74, 300), 25);  // 24.67

@@ -25,7 +25,9 @@ using Fault = FaultyFileSystem::Fault;
 
 constexpr const char* kSource = "source.bin";
 
-std::string Part(int k) { return std::string(kSource) + "." + std::to_string(k); }
+std::string Part(int k) {
+    return std::string(kSource) + "." + std::to_string(k);
+}
 
 SplitResult SplitIn(const TempDir& dir, int parts, RecordingHost& host,
                     FileSystem& files = FileSystem::Default(), const std::string& title = kSource) {
@@ -38,9 +40,11 @@ SplitResult SplitIn(const TempDir& dir, int parts, RecordingHost& host,
 TEST(SplitRoundTrip, PartsJoinBackToTheSource) {
     const std::vector<int> smallCounts = {2, 3, 4, 5, 7, 10, 11, 16};
     const std::vector<int> largeCounts = {64, 100, 299, 300, 999};
-    const std::vector<std::size_t> largeLengths = {64, 99, 100, 101, 150, 255, 298, 299, 300, 999, 1000};
+    const std::vector<std::size_t> largeLengths = {64,  99,  100, 101, 150, 255,
+                                                   298, 299, 300, 999, 1000};
     for (std::size_t length = 0; length <= 1000; ++length) {
-        const bool large = std::find(largeLengths.begin(), largeLengths.end(), length) != largeLengths.end();
+        const bool large =
+            std::find(largeLengths.begin(), largeLengths.end(), length) != largeLengths.end();
         if (length > 300 && !large) continue;
         const std::string source = test::PatternBytes(length, static_cast<unsigned>(length));
         for (const int parts : large ? largeCounts : smallCounts) {
@@ -55,11 +59,13 @@ TEST(SplitRoundTrip, PartsJoinBackToTheSource) {
             std::string joined;
             for (int k = 0; k < parts; ++k) {
                 const std::string bytes = ReadBytes(dir / Part(k));
-                ASSERT_EQ(bytes.size(), sizes[static_cast<std::size_t>(k)]) << length << " in " << parts << " part " << k;
+                ASSERT_EQ(bytes.size(), sizes[static_cast<std::size_t>(k)])
+                    << length << " in " << parts << " part " << k;
                 joined += bytes;
             }
             ASSERT_EQ(joined, source) << length << " in " << parts;
-            ASSERT_EQ(ReadBytes(dir / (std::string(kSource) + ".bat")), JoinScriptText(kSource, parts));
+            ASSERT_EQ(ReadBytes(dir / (std::string(kSource) + ".bat")),
+                      JoinScriptText(kSource, parts));
             ASSERT_EQ(test::ListFolder(dir.path()).size(), static_cast<std::size_t>(parts) + 2);
         }
     }
@@ -72,12 +78,10 @@ TEST(SplitRoundTrip, DescribedExamples) {
         std::vector<std::uint64_t> sizes;
     };
     const Case cases[] = {
-        {12, 4, {3, 3, 3, 3}},
-        {10, 4, {3, 3, 3, 1}},
-        {10, 6, {2, 2, 2, 2, 2, 0}},        // the sixth part is created empty
-        {10, 7, {2, 2, 2, 2, 2, 0, 0}},     // the rounded-up size runs past the end
-        {5, 5, {1, 1, 1, 1, 1}},
-        {300, 4, {75, 75, 75, 75}},
+        {12, 4, {3, 3, 3, 3}},          {10, 4, {3, 3, 3, 1}},
+        {10, 6, {2, 2, 2, 2, 2, 0}},     // the sixth part is created empty
+        {10, 7, {2, 2, 2, 2, 2, 0, 0}},  // the rounded-up size runs past the end
+        {5, 5, {1, 1, 1, 1, 1}},        {300, 4, {75, 75, 75, 75}},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -129,9 +133,11 @@ TEST(SplitProgress, StatusesMatchByteByByteCopy) {
             RecordingHost host;
             std::vector<std::uint64_t> bytesAtStatus;
             host.onStatus = [&](const std::string& text) {
-                if (text.rfind("Splitting... [", 0) == 0) bytesAtStatus.push_back(files.bytesWritten);
+                if (text.rfind("Splitting... [", 0) == 0)
+                    bytesAtStatus.push_back(files.bytesWritten);
             };
-            Split(static_cast<std::int16_t>(parts), "/m/" + std::string(kSource), kSource, host, files);
+            Split(static_cast<std::int16_t>(parts), "/m/" + std::string(kSource), kSource, host,
+                  files);
 
             const test::ReferenceRun reference = test::ReferenceStatuses(length, parts);
             ASSERT_EQ(host.statuses, reference.statuses) << length << " in " << parts;
@@ -157,16 +163,22 @@ TEST(SplitFailures, WriteFailureAtEveryByte) {
             files.failure = Failure::Of(kDiskFull, Part(k));
             RecordingHost host;
             ASSERT_EQ(SplitIn(dir, 3, host, files), SplitResult::kFailed);
-            ASSERT_EQ(host.errors, std::vector<std::string>{"Error 61: Disk full (" + Part(k) + ")"});
+            ASSERT_EQ(host.errors,
+                      std::vector<std::string>{"Error 61: Disk full (" + Part(k) + ")"});
             ASSERT_NE(host.statuses.back(), kDoneText);
             ASSERT_EQ(files.openFiles, 0);
 
             std::uint64_t offset = 0;
             for (int i = 0; i < k; ++i) {
-                ASSERT_EQ(ReadBytes(dir / Part(i)), source.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(sizes[static_cast<std::size_t>(i)])));
+                ASSERT_EQ(
+                    ReadBytes(dir / Part(i)),
+                    source.substr(static_cast<std::size_t>(offset),
+                                  static_cast<std::size_t>(sizes[static_cast<std::size_t>(i)])));
                 offset += sizes[static_cast<std::size_t>(i)];
             }
-            ASSERT_EQ(ReadBytes(dir / Part(k)), source.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(at))) << "part " << k << " byte " << at;
+            ASSERT_EQ(ReadBytes(dir / Part(k)),
+                      source.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(at)))
+                << "part " << k << " byte " << at;
             ASSERT_FALSE(test::fs::exists(dir / Part(k + 1)));
             ASSERT_FALSE(test::fs::exists(dir / (std::string(kSource) + ".bat")));
             ASSERT_EQ(ReadBytes(dir / kSource), source);
@@ -226,13 +238,15 @@ TEST(SplitFailures, BadSourcesAndNames) {
 
 #ifndef _WIN32  // Windows holds no such names
     // A script can't carry a double quote or a control character: refused before any write.
-    for (const std::string& name : std::vector<std::string>{"say \"hi\".txt", "two\nlines.txt", "tab\t.txt"}) {
+    for (const std::string& name :
+         std::vector<std::string>{"say \"hi\".txt", "two\nlines.txt", "tab\t.txt"}) {
         TempDir named;
         WriteBytes(named / name, test::PatternBytes(10));
         RecordingHost host;
         EXPECT_EQ(SplitIn(named, 2, host, FileSystem::Default(), name), SplitResult::kFailed);
         ASSERT_EQ(host.errors.size(), 1u);
-        EXPECT_EQ(host.errors[0].rfind("Error 52: Bad file name or number", 0), 0u) << host.errors[0];
+        EXPECT_EQ(host.errors[0].rfind("Error 52: Bad file name or number", 0), 0u)
+            << host.errors[0];
         EXPECT_EQ(test::ListFolder(named.path()), std::vector<std::string>{name});
     }
 #endif
@@ -246,20 +260,23 @@ TEST(SplitFailures, OutputThatIsTheSourceIsRefused) {
         WriteBytes(dir / kSource, source);
 #ifdef _WIN32
         // Windows' C++ library makes no symbolic links: a hard link is another name all the same.
-        test::fs::create_hard_link(test::PathArg(dir / kSource).path, test::PathArg(dir / link).path);
+        test::fs::create_hard_link(test::PathArg(dir / kSource).path,
+                                   test::PathArg(dir / link).path);
 #else
         test::fs::create_symlink(dir / kSource, dir / link);
 #endif
         RecordingHost host;
         EXPECT_EQ(SplitIn(dir, 3, host), SplitResult::kFailed);
-        EXPECT_EQ(host.errors, std::vector<std::string>{"Error 75: Path/File access error (" + link + ")"});
+        EXPECT_EQ(host.errors,
+                  std::vector<std::string>{"Error 75: Path/File access error (" + link + ")"});
         EXPECT_EQ(ReadBytes(dir / kSource), source);
     }
 }
 
 TEST(SplitRoundTrip, NamesThatNeedEscapes) {
-    for (const std::string& name : std::vector<std::string>{"my report.pdf", "100%.txt", "a&b(c)^d!e'f+g,h;i=j.dat", "r\xc3\xa9sum\xc3\xa9.doc",
-                                                            "noext"}) {
+    for (const std::string& name :
+         std::vector<std::string>{"my report.pdf", "100%.txt", "a&b(c)^d!e'f+g,h;i=j.dat",
+                                  "r\xc3\xa9sum\xc3\xa9.doc", "noext"}) {
         TempDir dir;
         const std::string source = test::PatternBytes(33);
         WriteBytes(dir / name, source);
@@ -269,7 +286,8 @@ TEST(SplitRoundTrip, NamesThatNeedEscapes) {
         for (int k = 0; k < 3; ++k) joined += ReadBytes(dir / (name + "." + std::to_string(k)));
         EXPECT_EQ(joined, source) << name;
         // In the encoding cmd reads (on Windows, the OEM code page).
-        EXPECT_EQ(ReadBytes(dir / (name + ".bat")), CommandScriptBytes(JoinScriptText(name, 3), name))
+        EXPECT_EQ(ReadBytes(dir / (name + ".bat")),
+                  CommandScriptBytes(JoinScriptText(name, 3), name))
             << name;
     }
 }
@@ -293,7 +311,8 @@ TEST(SplitLarge, SparseFileAboveFourGiB) {
     RecordingHost host;
     ASSERT_EQ(SplitIn(dir, 3, host), SplitResult::kDone);
     const std::vector<std::uint64_t> sizes = PlanPartSizes(length, 3);
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(test::fs::file_size(dir / Part(k)), sizes[static_cast<std::size_t>(k)]);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(test::fs::file_size(dir / Part(k)), sizes[static_cast<std::size_t>(k)]);
     EXPECT_EQ(host.statuses.size(), 102u);  // "Splitting... ", 1 % to 100 %, "Done !"
     EXPECT_EQ(host.statuses[100], ProgressText(100));
 

@@ -70,7 +70,8 @@ std::string PatternBytes(std::size_t length, unsigned seed) {
 
 std::vector<std::string> ListFolder(const fs::path& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -123,7 +124,8 @@ public:
     void Write(const char* data, std::size_t n) override {
         if (Failing(FaultyFileSystem::Fault::kWriteByte) && written_ + n > owner_.failAt) {
             // Write what comes before the failing byte, as a real file would.
-            const auto before = static_cast<std::size_t>(owner_.failAt - std::min(owner_.failAt, written_));
+            const auto before =
+                static_cast<std::size_t>(owner_.failAt - std::min(owner_.failAt, written_));
             target_->Write(data, before);
             Count(before);
             throw owner_.failure;
@@ -279,8 +281,8 @@ ReferenceRun ReferenceStatuses(std::uint64_t length, int parts) {
     }
     int lastShown = 0;
     for (std::uint64_t p = 0; p < length; ++p) {
-        const int percent =
-            static_cast<int>(std::nearbyint(static_cast<double>(p) / static_cast<double>(length) * 100.0));
+        const int percent = static_cast<int>(
+            std::nearbyint(static_cast<double>(p) / static_cast<double>(length) * 100.0));
         if (percent != lastShown) {
             lastShown = percent;
             std::ostringstream text;

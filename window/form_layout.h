@@ -13,7 +13,9 @@ namespace splitter {
 // A backend turns twips into logical pixels (which the window system scales on HiDPI screens).
 inline constexpr int kTwipsPerPixel = 15;
 // Nearest whole pixel.
-constexpr int TwipsToPixels(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
+constexpr int TwipsToPixels(int twips) {
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}
 
 inline constexpr std::string_view kFormCaption = "Tarvo's File Splitter...";
 inline constexpr int kFormWidthTwips = 6000;   // client area, 400 pixels

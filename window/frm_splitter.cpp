@@ -38,7 +38,9 @@ void frmSplitter::Form_Load() {
     window_.SetEnabled(Control::cmdSplit, false);
 }
 
-void frmSplitter::Form_Unload() { window_.End(); }
+void frmSplitter::Form_Unload() {
+    window_.End();
+}
 
 void frmSplitter::Click(Control button) {
     switch (button) {
@@ -118,7 +120,9 @@ void frmSplitter::cmdSplit_Click() {
     }
 }
 
-void frmSplitter::cmdExit_Click() { window_.End(); }
+void frmSplitter::cmdExit_Click() {
+    window_.End();
+}
 
 SplitResult frmSplitter::Split(std::int16_t iNoOfParts) {
     const RunningScope running(running_);
@@ -131,10 +135,16 @@ void frmSplitter::SetStatus(const std::string& text) {
     window_.SetCaption(Control::lblStatus, text);
 }
 
-void frmSplitter::FocusPartCount() { window_.SetFocus(Control::txtNoOfParts); }
+void frmSplitter::FocusPartCount() {
+    window_.SetFocus(Control::txtNoOfParts);
+}
 
-void frmSplitter::Yield() { window_.DoEvents(); }
+void frmSplitter::Yield() {
+    window_.DoEvents();
+}
 
-void frmSplitter::ShowError(const std::string& message) { window_.MsgBox(message, kMsgOkOnly, ""); }
+void frmSplitter::ShowError(const std::string& message) {
+    window_.MsgBox(message, kMsgOkOnly, "");
+}
 
 }  // namespace splitter

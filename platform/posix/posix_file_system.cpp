@@ -41,7 +41,9 @@ Failure PosixFailure(int error, const std::string& name) {
     }
 }
 
-Failure LastFailure(const std::string& name) { return PosixFailure(errno, name); }
+Failure LastFailure(const std::string& name) {
+    return PosixFailure(errno, name);
+}
 
 FileId IdOf(const struct stat& st) {
     return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
@@ -73,7 +75,10 @@ private:
 class PosixReadableFile final : public ReadableFile {
 public:
     PosixReadableFile(Descriptor fd, std::string name, const struct stat& st)
-        : fd_(std::move(fd)), name_(std::move(name)), id_(IdOf(st)), length_(static_cast<std::uint64_t>(st.st_size)) {}
+        : fd_(std::move(fd)),
+          name_(std::move(name)),
+          id_(IdOf(st)),
+          length_(static_cast<std::uint64_t>(st.st_size)) {}
 
     std::uint64_t Length() override { return length_; }
 
@@ -99,7 +104,8 @@ private:
 
 class PosixWritableFile final : public WritableFile {
 public:
-    PosixWritableFile(Descriptor fd, std::string name) : fd_(std::move(fd)), name_(std::move(name)) {}
+    PosixWritableFile(Descriptor fd, std::string name)
+        : fd_(std::move(fd)), name_(std::move(name)) {}
 
     void Write(const char* data, std::size_t n) override {
         while (n > 0) {
@@ -123,8 +129,9 @@ public:
         // to the buffered copy in the middle goes on from the right byte.
         while (n > 0) {
             constexpr std::uint64_t kMaxChunk = std::uint64_t{1} << 30;
-            const ssize_t put = ::copy_file_range(posixSource->fd(), nullptr, fd_.get(), nullptr,
-                                                  static_cast<std::size_t>(std::min(n, kMaxChunk)), 0);
+            const ssize_t put =
+                ::copy_file_range(posixSource->fd(), nullptr, fd_.get(), nullptr,
+                                  static_cast<std::size_t>(std::min(n, kMaxChunk)), 0);
             if (put > 0) {
                 n -= static_cast<std::uint64_t>(put);
                 continue;
@@ -228,7 +235,8 @@ public:
             return;
         }
 #ifdef __linux__
-        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+            return;
         if (errno != EINVAL && errno != ENOSYS) throw LastFailure(FileTitleOf(to));
 #endif
         // Where the file system cannot rename without replacing: a second link fails when `to`

@@ -36,10 +36,14 @@ constexpr const char* kTahomaFiles[] = {
 
 QString g_fontFamily;
 
-QString ToQt(const std::string& text) { return QString::fromStdString(text); }
+QString ToQt(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 // Paths go to the file layer as the bytes the file system holds.
-std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string PathBytes(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 QRect PixelRect(const ControlLayout& c) {
     return QRect(TwipsToPixels(c.left), TwipsToPixels(c.top), TwipsToPixels(c.width),
@@ -198,7 +202,9 @@ void QtWindowSystem::Show(WindowEvents& events) {
         Qt::ActiveWindowFocusReason);
 }
 
-QWidget* QtWindowSystem::window() const { return form_.get(); }
+QWidget* QtWindowSystem::window() const {
+    return form_.get();
+}
 
 QWidget* QtWindowSystem::widget(Control control) const {
     return controls_[static_cast<std::size_t>(control)];
@@ -232,7 +238,9 @@ void QtWindowSystem::SetText(Control textBox, const std::string& text) {
     }
 }
 
-void QtWindowSystem::SetFocus(Control control) { widget(control)->setFocus(Qt::OtherFocusReason); }
+void QtWindowSystem::SetFocus(Control control) {
+    widget(control)->setFocus(Qt::OtherFocusReason);
+}
 
 void QtWindowSystem::SetEnabled(Control button, bool enabled) {
     widget(button)->setEnabled(enabled);
@@ -280,9 +288,13 @@ void QtWindowSystem::ReturnFocus() {
     if (form_->isVisible()) form_->activateWindow();
 }
 
-std::string QtWindowSystem::AppPath() { return PathBytes(QCoreApplication::applicationDirPath()); }
+std::string QtWindowSystem::AppPath() {
+    return PathBytes(QCoreApplication::applicationDirPath());
+}
 
-void QtWindowSystem::DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtWindowSystem::DoEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void QtWindowSystem::End() {
     // At once: not a quit request that waits for the run to return to the event loop.
