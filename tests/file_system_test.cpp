@@ -12,6 +12,7 @@
 namespace splitter {
 namespace {
 
+using test::CodeOf;
 using test::TempDir;
 
 // Windows' C++ library makes no symbolic links (and Windows gives them only to administrators):
@@ -28,14 +29,6 @@ bool IsSymlinkCase(const std::string& name) {
     return name == "link" || name == "dangling";
 }
 
-int CodeOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Failure& failure) {
-        return failure.code();
-    }
-    return 0;
-}
 
 TEST(FileSystemTest, FailureCodes) {
     TempDir dir;

@@ -33,6 +33,7 @@ namespace splitter {
 namespace {
 
 using testing::ScratchDir;
+using testing::SlowFileSystem;
 
 // The real window system, with End recorded instead of ending the test.
 class RecordingWindowSystem final : public WindowSystemWrapper {
@@ -42,31 +43,6 @@ public:
     int ends = 0;
 };
 
-// Makes every block copy slow, so that a run lasts long enough to act in its middle.
-class SlowFileSystem final : public FileSystemWrapper {
-public:
-    SlowFileSystem() : FileSystemWrapper(FileSystem::Default()) {}
-    std::unique_ptr<WritableFile> Create(const std::string& path,
-                                         const ReadableFile* mustNotBe) override {
-        return std::make_unique<SlowFile>(target().Create(path, mustNotBe));
-    }
-
-private:
-    class SlowFile final : public WritableFile {
-    public:
-        explicit SlowFile(std::unique_ptr<WritableFile> file) : file_(std::move(file)) {}
-        void Write(const char* data, std::size_t n) override { file_->Write(data, n); }
-        void CopyFrom(ReadableFile& source, std::uint64_t n) override {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            file_->CopyFrom(source, n);
-        }
-        void Close() override { file_->Close(); }
-        const std::string& Name() const override { return file_->Name(); }
-
-    private:
-        std::unique_ptr<WritableFile> file_;
-    };
-};
 
 // Lives as long as one test function: answers still waiting when it ends die with it, so none
 // can answer a later test's dialog.

@@ -295,4 +295,13 @@ ReferenceRun ReferenceStatuses(std::uint64_t length, int parts) {
     return run;
 }
 
+int CodeOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Failure& failure) {
+        return failure.code();
+    }
+    return 0;
+}
+
 }  // namespace splitter::test

@@ -123,4 +123,7 @@ struct ReferenceRun {
 };
 ReferenceRun ReferenceStatuses(std::uint64_t length, int parts);
 
+// The code of the failure that `action` throws; 0 when it throws none.
+int CodeOf(const std::function<void()>& action);
+
 }  // namespace splitter::test

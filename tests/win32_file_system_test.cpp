@@ -12,11 +12,13 @@
 #include "platform/win32/unicode.h"
 #include "platform/win32/win32_failure.h"
 #include "platform/win32/windows_api.h"
+#include "test_support.h"
 #include "window_test_support.h"
 
 namespace splitter {
 namespace {
 
+using test::CodeOf;
 using testing::ScratchDir;
 
 // The scratch folder's path in UTF-8, as the window hands paths to the engine.
@@ -33,14 +35,6 @@ void WriteAll(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-int CodeOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Failure& failure) {
-        return failure.code();
-    }
-    return 0;
-}
 
 class NullHost final : public SplitHost {
 public:

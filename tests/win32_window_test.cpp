@@ -25,6 +25,7 @@ namespace splitter::win32 {
 namespace {
 
 using splitter::testing::ScratchDir;
+using splitter::testing::SlowFileSystem;
 
 // The real window system, with End recorded instead of ending the test, and every status text
 // kept.
@@ -598,31 +599,6 @@ TEST_F(Win32WindowTest, ExitAndClosing) {
     EXPECT_TRUE(IsWindow(native_.window()));
 }
 
-// Makes every block copy slow, so that a run lasts long enough to act in its middle.
-class SlowFileSystem final : public FileSystemWrapper {
-public:
-    SlowFileSystem() : FileSystemWrapper(FileSystem::Default()) {}
-    std::unique_ptr<WritableFile> Create(const std::string& path,
-                                         const ReadableFile* mustNotBe) override {
-        return std::make_unique<SlowFile>(target().Create(path, mustNotBe));
-    }
-
-private:
-    class SlowFile final : public WritableFile {
-    public:
-        explicit SlowFile(std::unique_ptr<WritableFile> file) : file_(std::move(file)) {}
-        void Write(const char* data, std::size_t n) override { file_->Write(data, n); }
-        void CopyFrom(ReadableFile& source, std::uint64_t n) override {
-            Sleep(10);
-            file_->CopyFrom(source, n);
-        }
-        void Close() override { file_->Close(); }
-        const std::string& Name() const override { return file_->Name(); }
-
-    private:
-        std::unique_ptr<WritableFile> file_;
-    };
-};
 
 // Clicks the given buttons once, from a timer, as soon as a run shows a percentage: the
 // clicks reach the window through the run's own yields.

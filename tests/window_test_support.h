@@ -3,16 +3,20 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/window_system.h"
 #include "window/form_layout.h"
 
@@ -144,6 +148,32 @@ public:
     int yields = 0;
     std::function<void()> onYield;
     int ends = 0;
+};
+
+// Makes every block copy slow, so that a run lasts long enough to act in its middle.
+class SlowFileSystem final : public FileSystemWrapper {
+public:
+    SlowFileSystem() : FileSystemWrapper(FileSystem::Default()) {}
+    std::unique_ptr<WritableFile> Create(const std::string& path,
+                                         const ReadableFile* mustNotBe) override {
+        return std::make_unique<SlowFile>(target().Create(path, mustNotBe));
+    }
+
+private:
+    class SlowFile final : public WritableFile {
+    public:
+        explicit SlowFile(std::unique_ptr<WritableFile> file) : file_(std::move(file)) {}
+        void Write(const char* data, std::size_t n) override { file_->Write(data, n); }
+        void CopyFrom(ReadableFile& source, std::uint64_t n) override {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            file_->CopyFrom(source, n);
+        }
+        void Close() override { file_->Close(); }
+        const std::string& Name() const override { return file_->Name(); }
+
+    private:
+        std::unique_ptr<WritableFile> file_;
+    };
 };
 
 }  // namespace splitter::testing
