@@ -29,7 +29,6 @@ bool IsSymlinkCase(const std::string& name) {
     return name == "link" || name == "dangling";
 }
 
-
 TEST(FileSystemTest, FailureCodes) {
     TempDir dir;
     test::WriteBytes(dir / "file", "abc");

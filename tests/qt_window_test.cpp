@@ -43,7 +43,6 @@ public:
     int ends = 0;
 };
 
-
 // Lives as long as one test function: answers still waiting when it ends die with it, so none
 // can answer a later test's dialog.
 QObject* g_testScope = nullptr;

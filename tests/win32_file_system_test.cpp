@@ -35,7 +35,6 @@ void WriteAll(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-
 class NullHost final : public SplitHost {
 public:
     void SetStatus(const std::string& text) override { last = text; }

@@ -599,7 +599,6 @@ TEST_F(Win32WindowTest, ExitAndClosing) {
     EXPECT_TRUE(IsWindow(native_.window()));
 }
 
-
 // Clicks the given buttons once, from a timer, as soon as a run shows a percentage: the
 // clicks reach the window through the run's own yields.
 class ClickDuringRun {
