@@ -16,6 +16,7 @@ namespace {
 // Bytes copied between two looks at the clock and the next progress point. Large enough that
 // the kernel copy runs at full speed, small enough that the window is never kept waiting long.
 constexpr std::uint64_t kMaxBlock = std::uint64_t{4} << 20;
+constexpr std::uint64_t kAlignment = std::uint64_t{64} << 10;  // divides kMaxBlock
 constexpr auto kYieldInterval = std::chrono::milliseconds(100);
 
 class Run {
@@ -67,7 +68,12 @@ private:
         while (offset_ < end) {
             if (nextStep_.offset < offset_) nextStep_ = progress_.NextStep(offset_, lastShown_);
             const std::uint64_t stepEnd = nextStep_.offset + 1;  // copy through the step's byte
-            const std::uint64_t blockEnd = std::min({end, stepEnd, offset_ + kMaxBlock});
+            // A block that starts between two alignment boundaries (after a progress point)
+            // stops at the next one, so that the blocks after it are aligned: the kernel copies
+            // aligned ranges a third faster.
+            std::uint64_t blockEnd = std::min({end, stepEnd, offset_ + kMaxBlock});
+            if (offset_ % kAlignment != 0)
+                blockEnd = std::min(blockEnd, (offset_ / kAlignment + 1) * kAlignment);
             part.CopyFrom(*source_, blockEnd - offset_);
             offset_ = blockEnd;
             if (blockEnd == stepEnd) {
