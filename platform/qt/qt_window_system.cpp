@@ -54,6 +54,11 @@ const ControlLayout& LayoutOf(Control control) {
     return kFormLayout[static_cast<std::size_t>(control)];
 }
 
+std::optional<QString> ExecOpen(QFileDialog& dialog) {
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().constFirst();
+}
+
 }  // namespace
 
 // The borderless main window: paints its background picture, which draws the frame, and passes
@@ -274,11 +279,10 @@ OpenFileResult QtWindowSystem::ShowOpen(const OpenFileRequest& request) {
     // Show "All Files (*.*)" as it is written, not with the pattern Qt really uses.
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setNameFilters(NameFiltersOf(request.filter));
-    const int result = dialog.exec();
+    const std::optional<QString> path = openDialog_ ? openDialog_(dialog) : ExecOpen(dialog);
     ReturnFocus();
-    if (result != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    const QString path = dialog.selectedFiles().constFirst();
-    return {PathBytes(path), PathBytes(QFileInfo(path).fileName())};
+    if (!path) return {};
+    return {PathBytes(*path), PathBytes(QFileInfo(*path).fileName())};
 }
 
 void QtWindowSystem::ReturnFocus() {

@@ -7,13 +7,16 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/window_system.h"
 #include "window/form_layout.h"
 
 class QApplication;
+class QFileDialog;
 class QWidget;
 
 namespace splitter::qt {
@@ -35,6 +38,11 @@ QStringList NameFiltersOf(const std::string& filter);
 
 class QtWindowSystem final : public WindowSystem {
 public:
+    // Runs the open-file dialog that ShowOpen has built and set up, and returns the chosen
+    // file's path, or nothing when cancelled. By default the dialog runs modally (exec); tests
+    // put a stand-in in its place, which can read the dialog's settings without showing it.
+    using OpenDialog = std::function<std::optional<QString>(QFileDialog&)>;
+
     // Builds the window, hidden. `appTitle` is the title of message boxes shown without one.
     explicit QtWindowSystem(std::string appTitle);
     ~QtWindowSystem() override;
@@ -48,6 +56,8 @@ public:
     // The window and its controls, for tests.
     QWidget* window() const;
     QWidget* widget(Control control) const;
+    // An empty function brings the modal dialog back.
+    void SetOpenDialog(OpenDialog dialog) { openDialog_ = std::move(dialog); }
 
     void SetCaption(Control label, const std::string& text) override;
     void SetVisible(Control control, bool visible) override;
@@ -68,6 +78,7 @@ private:
     std::string appTitle_;
     std::unique_ptr<FormWidget> form_;
     std::array<QWidget*, kFormLayout.size()> controls_{};
+    OpenDialog openDialog_;
 };
 
 }  // namespace splitter::qt
