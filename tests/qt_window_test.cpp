@@ -1,10 +1,11 @@
 // The real Qt window (offscreen): its make-up, its start state, the keyboard, and whole runs
-// driven through its widgets, with the open-file dialog and the message boxes answered by the
-// test. One scenario runs in a child process: Exit in the middle of a run must end the process.
+// driven through its widgets. The open-file dialog answers through the window system's
+// stand-in, except in one whole run that drives the real dialog; message boxes are answered as
+// they are shown. One scenario runs in a child process: Exit in the middle of a run must end
+// the process.
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
-#include <QElapsedTimer>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLabel>
@@ -17,23 +18,28 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <chrono>
+#include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
-#include <thread>
+#include <optional>
 
 #include "platform/qt/qt_window_system.h"
+#include "test_support.h"
 #include "window/frm_splitter.h"
 #include "window_test_support.h"
 
 namespace splitter {
 namespace {
 
-using testing::ScratchDir;
+using test::PatternBytes;
+using test::ReadBytes;
+using test::WriteBytes;
 using testing::SlowFileSystem;
+
+// The longest any test waits for anything.
+constexpr int kWaitMs = 5000;
 
 // The real window system, with End recorded instead of ending the test.
 class RecordingWindowSystem final : public WindowSystemWrapper {
@@ -43,96 +49,144 @@ public:
     int ends = 0;
 };
 
-// Lives as long as one test function: answers still waiting when it ends die with it, so none
-// can answer a later test's dialog.
-QObject* g_testScope = nullptr;
-
-// Calls `answer` with the next modal window of type T once it is open; gives up after about
-// ten seconds.
-template <typename T>
-void AnswerNextModal(std::function<void(T*)> answer, int triesLeft = 1000) {
-    QTimer::singleShot(10, g_testScope, [answer = std::move(answer), triesLeft]() mutable {
-        if (auto* modal = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            answer(modal);
-        } else if (triesLeft > 0) {
-            AnswerNextModal<T>(std::move(answer), triesLeft - 1);
-        }
-    });
+QString Describe(QWidget* window) {
+    QString text = QStringLiteral("\"%1\"").arg(window->windowTitle());
+    if (auto* box = qobject_cast<QMessageBox*>(window)) text += QStringLiteral(": ") + box->text();
+    return text;
 }
 
-// Picks `path` in an open dialog as a user would: the name typed, then Open. The dialog reads
-// folders in the background and may drop a name given while it is still changing folder, or
-// resolve it against the old folder and put up its "file not found" box: close that box and
-// try again until the dialog takes the name. The next try is set up before Open is pressed, so
-// it runs inside that box's event loop too. After about ten seconds, cancel: the test then
-// fails instead of hanging.
-void ChooseInDialog(QPointer<QFileDialog> dialog, const QString& path, int triesLeft = 500) {
-    if (!dialog || !dialog->isVisible()) return;
-    if (triesLeft == 0) {
+// Closes a modal window as Escape would: a message box by its No or OK button, a dialog by
+// rejecting it.
+void Dismiss(QWidget* window) {
+    if (auto* box = qobject_cast<QMessageBox*>(window)) {
+        QAbstractButton* button = box->button(QMessageBox::No);
+        if (button == nullptr) button = box->button(QMessageBox::Ok);
+        if (button != nullptr) button->click();
+    }
+    if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible()) {
         dialog->reject();
-        return;
     }
-    QTimer::singleShot(20, g_testScope,
-                       [dialog, path, triesLeft] { ChooseInDialog(dialog, path, triesLeft - 1); });
-    if (auto* warning = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        warning->close();
-        return;
-    }
-    dialog->selectFile(path);
-    static_cast<QDialog*>(dialog.data())->accept();  // as the Open button does
+    if (window->isVisible()) window->hide();
 }
 
-// Answers the next message box by pressing `button`, keeping what it showed.
+// Closes every modal window still open, innermost first; returns what it closed.
+QStringList CloseModals() {
+    QStringList closed;
+    for (int left = 50; left > 0; --left) {
+        QWidget* modal = QApplication::activeModalWidget();
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (!modal && window->isVisible() && window->isModal()) modal = window;
+        }
+        if (modal == nullptr) break;
+        closed << Describe(modal);
+        Dismiss(modal);
+        QCoreApplication::processEvents();
+    }
+    return closed;
+}
+
+// Waits for `condition`, at most kWaitMs; then closes every modal window and fails the test,
+// naming what it waited for.
+#define AWAIT(condition, what)                                            \
+    do {                                                                  \
+        if (!QTest::qWaitFor([&] { return bool(condition); }, kWaitMs)) { \
+            CloseModals();                                                \
+            QFAIL("gave up waiting for " what);                           \
+        }                                                                 \
+    } while (false)
+
+// Answers each modal window as it is shown with the next answer queued. A window that nobody
+// expected, or that its answer left open, is closed and reported: nothing is left open that
+// nobody answers.
+class ModalAnswers final : public QObject {
+public:
+    using Answer = std::function<void(QWidget*)>;
+
+    ModalAnswers() { qApp->installEventFilter(this); }
+    void Reset() {
+        answers_.clear();
+        problems_.clear();
+    }
+    void Queue(Answer answer) { answers_.push_back(std::move(answer)); }
+    QStringList Problems() const {
+        QStringList problems = problems_;
+        if (!answers_.empty()) problems << QStringLiteral("an awaited window never opened");
+        return problems;
+    }
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() != QEvent::Show || !object->isWidgetType()) return false;
+        QPointer<QWidget> window = static_cast<QWidget*>(object);
+        if (!window->isWindow() || !window->isModal()) return false;
+        Answer answer;
+        if (answers_.empty()) {
+            problems_ << QStringLiteral("unexpected ") + Describe(window);
+        } else {
+            answer = std::move(answers_.front());
+            answers_.pop_front();
+        }
+        // Run from the window's own event loop, which exec() starts after the Show.
+        QTimer::singleShot(0, window, [this, window, answer = std::move(answer)] {
+            if (answer) answer(window);
+            if (window && window->isVisible()) {
+                if (answer) problems_ << Describe(window) + QStringLiteral(" stayed open");
+                Dismiss(window);
+            }
+        });
+        return false;
+    }
+
+private:
+    std::deque<Answer> answers_;
+    QStringList problems_;
+};
+
 struct SeenBox {
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
 };
-void AnswerNextBox(SeenBox& seen, QMessageBox::StandardButton button) {
-    AnswerNextModal<QMessageBox>([&seen, button](QMessageBox* box) {
-        seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
-        box->button(button)->click();
-    });
-}
 
-// Chooses `path` in the next open-file dialog (or cancels it when path is empty), keeping the
-// dialog's settings.
 struct SeenDialog {
     QString directory;
     QStringList nameFilters;
     QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
     QString filterShown;  // what the file-type box says
     bool readmeShown = false;
+    bool closedByOpen = false;
 };
-void AnswerNextDialog(SeenDialog& seen, const QString& path, const QString& readme = {}) {
-    AnswerNextModal<QFileDialog>([&seen, path, readme](QFileDialog* dialog) {
-        seen.directory = dialog->directory().absolutePath();
-        seen.nameFilters = dialog->nameFilters();
-        seen.fileMode = dialog->fileMode();
-        if (auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
-            seen.filterShown = types->currentText();
-        }
-        if (!readme.isEmpty()) {
-            // A name without a dot is listed and can be picked under "All Files (*.*)".
-            auto* model = dialog->findChild<QFileSystemModel*>();
-            dialog->setDirectory(QFileInfo(readme).absolutePath());
-            seen.readmeShown = QTest::qWaitFor([&] {
-                const QModelIndex index = model->index(readme);
-                return index.isValid() && (model->flags(index) & Qt::ItemIsEnabled) &&
-                       model->nameFilters() == QStringList{QStringLiteral("*")};
-            });
-        }
-        if (path.isEmpty()) {
-            dialog->reject();
-        } else {
-            ChooseInDialog(dialog, path);
-        }
-    });
-}
 
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+// Chooses `path` in the real dialog as a user would, keeping its settings on the way: goes to
+// the file's folder, waits until the folder is listed, types the path into the name box and
+// presses Open.
+void ChooseInRealDialog(QFileDialog* dialog, const QString& path, SeenDialog& seen) {
+    seen.directory = dialog->directory().absolutePath();
+    seen.nameFilters = dialog->nameFilters();
+    seen.fileMode = dialog->fileMode();
+    if (auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+        seen.filterShown = types->currentText();
+    }
+    auto* model = dialog->findChild<QFileSystemModel*>();
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    auto* buttons = dialog->findChild<QDialogButtonBox*>();
+    QPushButton* open = buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+    if (!model || !name || !open) return;  // left open: reported and closed
+
+    // A name without a dot is listed and can be picked under "All Files (*.*)".
+    const QString folder = QFileInfo(path).absolutePath();
+    const QString readme = folder + QStringLiteral("/README");
+    const auto listed = [model](const QString& file) {
+        const QModelIndex index = model->index(file);
+        return index.isValid() && (model->flags(index) & Qt::ItemIsEnabled);
+    };
+    dialog->setDirectory(folder);
+    const bool loaded = QTest::qWaitFor([&] { return listed(path) && listed(readme); }, kWaitMs);
+    seen.readmeShown = loaded && model->nameFilters() == QStringList{QStringLiteral("*")};
+
+    name->setText(path);
+    if (QTest::qWaitFor([open] { return open->isEnabled(); }, kWaitMs)) open->click();
+    seen.closedByOpen = !dialog->isVisible();
 }
 
 }  // namespace
@@ -141,13 +195,14 @@ class QtWindowTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QObject> scope_;
-    std::unique_ptr<ScratchDir> dir_;
+    std::unique_ptr<test::TempDir> dir_;
     std::unique_ptr<qt::QtWindowSystem> qtWindow_;
     std::unique_ptr<RecordingWindowSystem> window_;
     std::unique_ptr<SlowFileSystem> slowFiles_;
     std::unique_ptr<frmSplitter> form_;
-    SeenDialog strayDialog_;  // a dialog that must not open
+    ModalAnswers modals_;
+    std::optional<QString> choice_;  // what the open-file dialog answers; nothing is Cancel
+    int dialogs_ = 0;                // open-file dialogs asked for
 
     QWidget* w(Control c) { return qtWindow_->widget(c); }
     QLabel* label(Control c) { return qobject_cast<QLabel*>(w(c)); }
@@ -162,10 +217,9 @@ private:
         QVERIFY(QTest::qWaitForWindowExposed(qtWindow_->window()));
     }
 
-    // Browse through the real dialog, choosing `path`.
-    void Browse(const QString& path) {
-        SeenDialog seen;
-        AnswerNextDialog(seen, path);
+    // Browse, choosing `path` in the dialog.
+    void Browse(const std::string& path) {
+        choice_ = QString::fromStdString(path);
         QTest::mouseClick(button(Control::cmdSelectFile), Qt::LeftButton);
     }
 
@@ -174,23 +228,39 @@ private:
         QTest::keyClicks(edit(Control::txtNoOfParts), parts);
     }
 
+    // Answers the next message box by pressing `pressed`, keeping what it showed.
+    void AnswerBox(SeenBox& seen, QMessageBox::StandardButton pressed) {
+        modals_.Queue([&seen, pressed](QWidget* window) {
+            auto* box = qobject_cast<QMessageBox*>(window);
+            if (box == nullptr) return;
+            seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
+            if (QAbstractButton* b = box->button(pressed)) b->click();
+        });
+    }
+
 private slots:
     void init() {
-        scope_ = std::make_unique<QObject>();
-        g_testScope = scope_.get();
-        dir_ = std::make_unique<ScratchDir>();
+        modals_.Reset();
+        choice_.reset();
+        dialogs_ = 0;
+        dir_ = std::make_unique<test::TempDir>();
         qtWindow_ = std::make_unique<qt::QtWindowSystem>("Splitter");
+        qtWindow_->SetOpenDialog([this](QFileDialog&) {
+            ++dialogs_;
+            return choice_;
+        });
         window_ = std::make_unique<RecordingWindowSystem>(*qtWindow_);
     }
 
     void cleanup() {
+        QStringList problems = modals_.Problems();
+        for (const QString& left : CloseModals()) problems << left + QStringLiteral(" left open");
         form_.reset();
         window_.reset();
         qtWindow_.reset();
         slowFiles_.reset();
         dir_.reset();
-        g_testScope = nullptr;
-        scope_.reset();
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QStringLiteral("; "))));
     }
 
     void windowMakeUp() {
@@ -380,7 +450,7 @@ private slots:
         QVERIFY(button(Control::cmdSelectFile)->isEnabled());
         QVERIFY(button(Control::cmdExit)->isEnabled());
         QCOMPARE(label(Control::lblStatus)->text(), QStringLiteral("Ready..."));
-        QTRY_COMPARE(QApplication::focusWidget(), w(Control::cmdSelectFile));
+        AWAIT(QApplication::focusWidget() == w(Control::cmdSelectFile), "the focus on Browse");
 
         // Tab walks the controls in their order, passing over the disabled Split button.
         const Control order[] = {Control::txtNoOfParts, Control::txtSelectedFile, Control::cmdExit,
@@ -400,16 +470,18 @@ private slots:
 
         // Alt+X is Exit.
         QTest::keyClick(qtWindow_->window(), Qt::Key_X, Qt::AltModifier);
-        QTRY_COMPARE(window_->ends, 1);
+        AWAIT(window_->ends == 1, "Alt+X to end the program");
     }
 
     void tabOrderWithSplitEnabled() {
         Open();
-        Browse(QString::fromStdString(dir_->MakeFile("t.bin", 10)));
-        QTRY_VERIFY(button(Control::cmdSplit)->isEnabled());
-        QTRY_VERIFY(qtWindow_->window()->isActiveWindow());  // back from the dialog
+        const std::string file = *dir_ / "t.bin";
+        WriteBytes(file, PatternBytes(10));
+        Browse(file);
+        AWAIT(button(Control::cmdSplit)->isEnabled(), "Split enabled after Browse");
+        AWAIT(qtWindow_->window()->isActiveWindow(), "the window active again after the dialog");
         w(Control::cmdSelectFile)->setFocus();
-        QTRY_COMPARE(QApplication::focusWidget(), w(Control::cmdSelectFile));
+        AWAIT(QApplication::focusWidget() == w(Control::cmdSelectFile), "the focus on Browse");
         const Control order[] = {Control::txtNoOfParts, Control::txtSelectedFile, Control::cmdSplit,
                                  Control::cmdExit, Control::cmdSelectFile};
         for (const Control next : order) {
@@ -418,15 +490,23 @@ private slots:
         }
     }
 
+    // The one test that drives the real open-file dialog.
     void wholeRunFromBrowseToDone() {
-        const std::string path = dir_->MakeFile("report.pdf", 100000);
-        const std::string readme = dir_->MakeFile("README", 3);
+        const std::string path = *dir_ / "report.pdf";
+        WriteBytes(path, PatternBytes(100000));
+        WriteBytes(*dir_ / "README", "abc");
+        qtWindow_->SetOpenDialog(nullptr);
         Open();
 
         SeenDialog seen;
-        AnswerNextDialog(seen, QString::fromStdString(path), QString::fromStdString(readme));
+        modals_.Queue([&seen, path = QString::fromStdString(path)](QWidget* window) {
+            if (auto* dialog = qobject_cast<QFileDialog*>(window)) {
+                ChooseInRealDialog(dialog, path, seen);
+            }
+        });
         QTest::keyClick(qtWindow_->window(), Qt::Key_B, Qt::AltModifier);  // Alt+B is Browse
-        QTRY_VERIFY(button(Control::cmdSplit)->isEnabled());
+        AWAIT(button(Control::cmdSplit)->isEnabled(), "Split enabled after the dialog's Open");
+        QVERIFY(seen.closedByOpen);
         QCOMPARE(seen.directory, QCoreApplication::applicationDirPath());
         QCOMPARE(seen.nameFilters, QStringList{QStringLiteral("All Files (*.*) (*)")});
         QCOMPARE(seen.fileMode, QFileDialog::ExistingFile);
@@ -446,11 +526,11 @@ private slots:
                 label(Control::lblStatus)->sizeHint().width());
 
         std::string joined;
-        for (int k = 0; k < 7; ++k) joined += ReadAll(path + "." + std::to_string(k));
+        for (int k = 0; k < 7; ++k) joined += ReadBytes(path + "." + std::to_string(k));
         QCOMPARE(joined.size(), std::size_t{100000});
-        QVERIFY(joined == ReadAll(path));
+        QVERIFY(joined == ReadBytes(path));
         QCOMPARE(std::filesystem::file_size(path + ".0"), std::uintmax_t{14286});
-        const std::string script = ReadAll(path + ".bat");
+        const std::string script = ReadBytes(path + ".bat");
         QVERIFY2(script.find("\"report.pdf.0\"+") != std::string::npos, script.c_str());
         QVERIFY2(script.find("\"report.pdf.6\" report.pdf") != std::string::npos, script.c_str());
     }
@@ -458,12 +538,11 @@ private slots:
     void messageBoxes() {
         Open();
         // Cancel the dialog: the Yes/No box; No leaves everything as it was.
-        SeenDialog dialog;
         SeenBox box;
-        AnswerNextDialog(dialog, QString());
-        AnswerNextBox(box, QMessageBox::No);
+        AnswerBox(box, QMessageBox::No);
         QTest::mouseClick(button(Control::cmdSelectFile), Qt::LeftButton);
-        QTRY_COMPARE(box.title, QStringLiteral("Error!"));
+        QCOMPARE(dialogs_, 1);
+        QCOMPARE(box.title, QStringLiteral("Error!"));
         QCOMPARE(box.text, QStringLiteral("You must any file...\nDo you want to continue?"));
         QCOMPARE(box.icon, QMessageBox::NoIcon);
         QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
@@ -487,15 +566,16 @@ private slots:
             {QString(40000, u'7'), QStringLiteral("Splitter"), QStringLiteral("Error 6: Overflow"),
              QMessageBox::NoIcon, Control::cmdSplit},
         };
-        const QString file = QString::fromStdString(dir_->MakeFile("m.bin", 10));
+        const std::string file = *dir_ / "m.bin";
+        WriteBytes(file, PatternBytes(10));
         for (const Case& c : cases) {
             Browse(file);
-            QTRY_VERIFY(button(Control::cmdSplit)->isEnabled());
+            AWAIT(button(Control::cmdSplit)->isEnabled(), "Split enabled after Browse");
             edit(Control::txtNoOfParts)->clear();
             edit(Control::txtNoOfParts)->insert(c.typed);
             QCOMPARE(edit(Control::txtNoOfParts)->text().size(), c.typed.size());
             SeenBox seen;
-            AnswerNextBox(seen, QMessageBox::Ok);
+            AnswerBox(seen, QMessageBox::Ok);
             button(Control::cmdSplit)->setFocus();
             QTest::mouseClick(button(Control::cmdSplit), Qt::LeftButton);
             QCOMPARE(seen.title, c.title);
@@ -504,7 +584,8 @@ private slots:
             QCOMPARE(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
             QVERIFY(!button(Control::cmdSplit)->isEnabled());
             if (c.focus == Control::txtNoOfParts) {
-                QTRY_COMPARE(QApplication::focusWidget(), w(Control::txtNoOfParts));
+                AWAIT(QApplication::focusWidget() == w(Control::txtNoOfParts),
+                      "the focus on the part count after its message box");
             }
             QCOMPARE(label(Control::lblStatus)->text(), QStringLiteral("Ready..."));
         }
@@ -513,11 +594,13 @@ private slots:
     // During a long run the window keeps answering: timers fire, Browse is refused, and closing
     // the window ends the program.
     void windowAnswersDuringALongRun() {
-        const std::string path = dir_->MakeFile("long.bin", 200000);
-        const std::string other = dir_->MakeFile("other.bin", 10);
+        const std::string path = *dir_ / "long.bin";
+        const std::string other = *dir_ / "other.bin";
+        WriteBytes(path, PatternBytes(200000));
+        WriteBytes(other, PatternBytes(10));
         Open(/*slow=*/true);
-        Browse(QString::fromStdString(path));
-        QTRY_VERIFY(button(Control::cmdSplit)->isEnabled());
+        Browse(path);
+        AWAIT(button(Control::cmdSplit)->isEnabled(), "Split enabled after Browse");
         TypeParts(QStringLiteral("3"));
 
         int ticks = 0;
@@ -530,17 +613,15 @@ private slots:
         ticker.start(20);
         bool browseRefused = false;
         QString statusSeen;
-        QTimer::singleShot(150, [&] {
+        QTimer::singleShot(150, &ticker, [&] {
             statusSeen = label(Control::lblStatus)->text();
-            AnswerNextDialog(strayDialog_, QString::fromStdString(other));
+            choice_ = QString::fromStdString(other);
             QTest::mouseClick(button(Control::cmdSelectFile), Qt::LeftButton);
             QTest::qWait(100);
-            browseRefused = edit(Control::txtSelectedFile)->text() == QString::fromStdString(path);
-            if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+            browseRefused = dialogs_ == 1 &&
+                            edit(Control::txtSelectedFile)->text() == QString::fromStdString(path);
             qtWindow_->window()->close();
         });
-        QElapsedTimer clock;
-        clock.start();
         QTest::mouseClick(button(Control::cmdSplit), Qt::LeftButton);
         ticker.stop();
 
@@ -553,14 +634,13 @@ private slots:
 
     // In a child process: Exit pressed in the middle of a run ends the process at once.
     void exitDuringARunEndsTheProcess() {
-        const std::string path = dir_->MakeFile("exit.bin", 300000);
-        QProcess child;
+        const std::string path = *dir_ / "exit.bin";
+        WriteBytes(path, PatternBytes(300000));
+        QProcess child;  // killed on the way out if still running
         child.setProcessChannelMode(QProcess::MergedChannels);
-        QElapsedTimer clock;
-        clock.start();
         child.start(QCoreApplication::applicationFilePath(),
                     {QStringLiteral("--exit-during-run"), QString::fromStdString(path)});
-        QVERIFY(child.waitForFinished(20000));
+        QVERIFY2(child.waitForFinished(2 * kWaitMs), "gave up waiting for the child to end");
         const QString output = QString::fromUtf8(child.readAll());
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0);
@@ -577,13 +657,12 @@ private slots:
 int ExitDuringRunChild(int argc, char** argv) {
     QApplication app(argc, argv);
     qt::PrepareApplication(app);
-    QObject scope;
-    g_testScope = &scope;
     qt::QtWindowSystem window("Splitter");
+    const QString path = QString::fromLocal8Bit(argv[2]);
+    window.SetOpenDialog([path](QFileDialog&) { return std::optional<QString>(path); });
     SlowFileSystem slow;
     frmSplitter form(window, slow);
     window.Show(form);
-    const std::string path = argv[2];
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         const QString status = qobject_cast<QLabel*>(window.widget(Control::lblStatus))->text();
@@ -596,10 +675,7 @@ int ExitDuringRunChild(int argc, char** argv) {
     watcher.start(20);
     QTimer::singleShot(0, [&] {
         qobject_cast<QLineEdit*>(window.widget(Control::txtNoOfParts))->setText("2");
-        // Choose the file as Browse would, then press Split.
-        AnswerNextModal<QFileDialog>(
-            [path](QFileDialog* dialog) { ChooseInDialog(dialog, QString::fromStdString(path)); });
-        form.cmdSelectFile_Click();
+        form.cmdSelectFile_Click();  // the dialog's stand-in chooses `path`
         form.cmdSplit_Click();
         std::cout << "run returned" << std::endl;
     });
