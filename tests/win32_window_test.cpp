@@ -11,20 +11,23 @@
 #include <cstdlib>
 #include <cwchar>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/win32/unicode.h"
+#include "test_support.h"
 #include "window/frm_splitter.h"
 #include "window_test_support.h"
 
 namespace splitter::win32 {
 namespace {
 
-using splitter::testing::ScratchDir;
+using splitter::test::PatternBytes;
+using splitter::test::ReadBytes;
+using splitter::test::TempDir;
+using splitter::test::WriteBytes;
 using splitter::testing::SlowFileSystem;
 
 // The real window system, with End recorded instead of ending the test, and every status text
@@ -68,11 +71,6 @@ RECT ClientRectOf(HWND control, HWND parent) {
     GetWindowRect(control, &rect);
     MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
     return rect;
-}
-
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // A message box of this thread, as the test saw it before answering it.
@@ -216,7 +214,7 @@ protected:
     frmSplitter form_{window_};
     DialogSeen dialog_;
     std::vector<std::string> answers_;  // paths the dialog returns, in order
-    ScratchDir dir_;
+    TempDir dir_;
 };
 
 TEST_F(Win32WindowTest, WindowMakeUp) {
@@ -357,7 +355,8 @@ TEST_F(Win32WindowTest, StartState) {
 
 TEST_F(Win32WindowTest, WholeRunFromBrowseToDone) {
     Open();
-    const std::string path = dir_.MakeFile("report.pdf", 100000);
+    const std::string path = dir_ / "report.pdf";
+    WriteBytes(path, PatternBytes(100000));
     Browse(path);
     EXPECT_EQ(dialog_.calls, 1);
     EXPECT_EQ(dialog_.owner, native_.window());
@@ -381,10 +380,10 @@ TEST_F(Win32WindowTest, WholeRunFromBrowseToDone) {
     EXPECT_EQ(window_.statuses.size(), 102u);  // "Splitting... ", 1 % to 100 %, "Done !"
 
     std::string joined;
-    for (int k = 0; k < 7; ++k) joined += ReadAll(path + "." + std::to_string(k));
-    EXPECT_TRUE(joined == ReadAll(path));
+    for (int k = 0; k < 7; ++k) joined += ReadBytes(path + "." + std::to_string(k));
+    EXPECT_TRUE(joined == ReadBytes(path));
     EXPECT_EQ(std::filesystem::file_size(path + ".0"), 14286u);
-    const std::string script = ReadAll(path + ".bat");
+    const std::string script = ReadBytes(path + ".bat");
     EXPECT_NE(script.find("copy /b \"report.pdf.0\"+"), std::string::npos) << script;
     EXPECT_NE(script.find("\"report.pdf.6\" report.pdf"), std::string::npos) << script;
     EXPECT_EQ(window_.ends, 0);
@@ -394,7 +393,7 @@ TEST_F(Win32WindowTest, NonAsciiNameEndToEnd) {
     Open();
     const std::filesystem::path file =
         dir_.path() / std::filesystem::path(L"r\u00e9sum\u00e9 \u00fc.txt");
-    std::ofstream(file, std::ios::binary) << "0123456789";
+    WriteBytes(file, "0123456789");
     const std::string path = Narrow(file.wstring());
     Browse(path);
     EXPECT_EQ(Caption(Control::txtSelectedFile), path);
@@ -404,7 +403,7 @@ TEST_F(Win32WindowTest, NonAsciiNameEndToEnd) {
     ASSERT_TRUE(PumpUntil([&] { return Caption(Control::lblStatus) == "Done !"; }));
     EXPECT_TRUE(std::filesystem::exists(file.wstring() + L".2"));
     // The script names the parts in the OEM code page (437 here: é is 0x82, ü 0x81).
-    const std::string script = ReadAll(file.wstring() + L".bat");
+    const std::string script = ReadBytes(std::filesystem::path(file.wstring() + L".bat"));
     if (GetOEMCP() == 437) {
         EXPECT_NE(script.find("\"r\x82sum\x82 \x81.txt.2\""), std::string::npos) << script;
     }
@@ -415,7 +414,8 @@ TEST_F(Win32WindowTest, KeyboardAccessKeys) {
     // Alt+S is inert while Split is disabled; Alt+B opens the dialog.
     AltKey(L's');
     EXPECT_EQ(window_.statuses.size(), 0u);
-    const std::string path = dir_.MakeFile("data.bin", 50);
+    const std::string path = dir_ / "data.bin";
+    WriteBytes(path, PatternBytes(50));
     answers_.push_back(path);
     AltKey(L'b');
     EXPECT_EQ(dialog_.calls, 1);
@@ -450,7 +450,8 @@ TEST_F(Win32WindowTest, MessageBoxesWithTheirStyles) {
     EXPECT_FALSE(IsWindowEnabled(h(Control::cmdSplit)));
 
     // Empty part count: the critical box (style 16) titled "Tarvo's Splitter".
-    const std::string path = dir_.MakeFile("a.txt", 10);
+    const std::string path = dir_ / "a.txt";
+    WriteBytes(path, PatternBytes(10));
     Browse(path);
     EXPECT_EQ(Caption(Control::lblbytes), "10 Bytes.");
     {
@@ -569,7 +570,8 @@ private:
 TEST_F(Win32WindowTest, RealOpenDialog) {
     native_.SetOpenDialog([](OPENFILENAMEW& ofn) { return GetOpenFileNameW(&ofn); });
     Open();
-    const std::string path = dir_.MakeFile("holiday.mp4", 4321);
+    const std::string path = dir_ / "holiday.mp4";
+    WriteBytes(path, PatternBytes(4321));
     {
         OpenDialogDriver driver(Widen(path));
         Click(Control::cmdSelectFile);
@@ -638,7 +640,8 @@ TEST_F(Win32WindowTest, WindowAnswersDuringALongRun) {
     SlowFileSystem slow;
     frmSplitter form(window_, slow);
     native_.Show(form);
-    const std::string path = dir_.MakeFile("big.bin", 1 << 20);
+    const std::string path = dir_ / "big.bin";
+    WriteBytes(path, PatternBytes(1 << 20));
     Browse(path);
     Type(Control::txtNoOfParts, L"50");
     ClickDuringRun clicks(native_, {Control::cmdSelectFile, Control::cmdExit});
@@ -679,8 +682,9 @@ TEST(Win32WindowEndTest, EndEndsTheProcess) {
 // Exit in the middle of a run ends the process there, without a message: the parts written so
 // far stay, the join script is never written.
 TEST(Win32WindowEndTest, ExitDuringARunEndsTheProcess) {
-    ScratchDir dir;
-    const std::string path = dir.MakeFile("big.bin", 1 << 20);
+    TempDir dir;
+    const std::string path = dir / "big.bin";
+    WriteBytes(path, PatternBytes(1 << 20));
     SetEnvironmentVariableW(L"SPLITTER_CHILD_FILE", Widen(path).c_str());
     EXPECT_EQ(RunChild(L"Win32WindowEndTest.DISABLED_ExitDuringARunChild"), 0u);
     SetEnvironmentVariableW(L"SPLITTER_CHILD_FILE", nullptr);
