@@ -1,30 +1,43 @@
 // The real Win32 window (under wine and Xvfb here): its make-up and start state read back
 // through the Win32 API, the keyboard, the real message boxes, and whole runs driven by
 // messages, with the open-file dialog answered by the test. One scenario runs in a child
-// process: End must end the process.
+// process: End must end the process. Nothing here waits without a bound: every dialog is
+// answered as it is shown (DialogWatch), and every test has a bound of its own (TestBound).
 #include "platform/win32/win32_window_system.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/unicode.h"
+#include "test_support.h"
 #include "window/frm_splitter.h"
 #include "window_test_support.h"
 
 namespace splitter::win32 {
 namespace {
 
-using splitter::testing::ScratchDir;
+using splitter::test::PatternBytes;
+using splitter::test::ReadBytes;
+using splitter::test::TempDir;
+using splitter::test::WriteBytes;
 using splitter::testing::SlowFileSystem;
 
 // The real window system, with End recorded instead of ending the test, and every status text
@@ -70,9 +83,36 @@ RECT ClientRectOf(HWND control, HWND parent) {
     return rect;
 }
 
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+using Clock = std::chrono::steady_clock;
+
+// A dialog or message box closes within a second of its answer; this long after it was shown,
+// the test gives up on it.
+constexpr auto kDialogBound = std::chrono::seconds(10);
+// The longest test takes some 3 s. Past this bound a test gives up; if it is still running
+// kStuckBound later, nothing reaches it any more and the program ends.
+constexpr auto kTestBound = std::chrono::seconds(60);
+constexpr auto kStuckBound = std::chrono::seconds(15);
+
+// What the running test awaits, for the messages of the bounds (read by TestBound's thread).
+std::mutex awaitedMutex;
+std::string awaitedText;
+void Await(std::string what) {
+    const std::lock_guard lock(awaitedMutex);
+    awaitedText = std::move(what);
+}
+std::string Awaited() {
+    const std::lock_guard lock(awaitedMutex);
+    return awaitedText.empty() ? "nothing in particular" : awaitedText;
+}
+
+std::string ButtonName(int button) {
+    switch (button) {
+        case IDOK: return "OK";
+        case IDCANCEL: return "Cancel";
+        case IDYES: return "Yes";
+        case IDNO: return "No";
+        default: return "button " + std::to_string(button);
+    }
 }
 
 // A message box of this thread, as the test saw it before answering it.
@@ -83,18 +123,336 @@ struct SeenBox {
     std::vector<int> buttons;  // IDOK, IDYES, IDNO...
 };
 
+BOOL CALLBACK LookAtChild(HWND child, LPARAM param) {
+    SeenBox& box = *reinterpret_cast<SeenBox*>(param);
+    const auto style = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
+    if (ClassOf(child) == L"Button") {
+        box.buttons.push_back(GetDlgCtrlID(child));
+    } else if (ClassOf(child) == L"Static") {
+        if ((style & SS_TYPEMASK) == SS_ICON) {
+            box.icon = box.icon || SendMessageW(child, STM_GETICON, 0, 0) != 0;
+        } else if (GetWindowTextLengthW(child) > 0) {
+            box.text = WindowText(child);
+        }
+    }
+    return TRUE;
+}
+
+SeenBox Look(HWND box) {
+    SeenBox seen;
+    seen.title = WindowText(box);
+    EnumChildWindows(box, &LookAtChild, reinterpret_cast<LPARAM>(&seen));
+    return seen;
+}
+
+std::string Describe(HWND dialog) {
+    const SeenBox seen = Look(dialog);
+    std::string text = "\"";
+    text += Narrow(seen.title);
+    text += "\" (\"";
+    text += Narrow(seen.text);
+    text += "\")";
+    return text;
+}
+
+// A dialog or message box: a top-level window of the dialog class.
+bool IsDialogBox(HWND window) {
+    return ClassOf(window) == L"#32770" && (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) == 0;
+}
+
+BOOL CALLBACK AddIfShownDialog(HWND window, LPARAM param) {
+    if (IsDialogBox(window) && IsWindowVisible(window))
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> ShownDialogs() {
+    std::vector<HWND> dialogs;
+    EnumThreadWindows(GetCurrentThreadId(), &AddIfShownDialog, reinterpret_cast<LPARAM>(&dialogs));
+    return dialogs;
+}
+
+// Watches the dialogs and message boxes of this thread from the moment they are shown: a CBT
+// hook sees each one activated and destroyed. The handler of the moment answers a new one with
+// a posted message, so that the dialog first handles what it posted itself while starting up; a
+// dialog that no handler takes is answered No, Cancel or OK, and the test fails. A dialog still
+// open kDialogBound after it was shown is given up on: every dialog of the thread is ended,
+// again on every tick until none is left, and the test fails saying what it awaited. So no
+// modal loop outlives its bound, whatever the window does. One lives for each test.
+class DialogWatch {
+public:
+    class Handler {
+    public:
+        // Answers `dialog` (through DialogWatch::Answer), or returns false to leave it be.
+        virtual bool Take(HWND dialog) = 0;
+        // `dialog` is being destroyed.
+        virtual void Closed(HWND dialog) { (void)dialog; }
+
+    protected:
+        ~Handler() = default;
+    };
+
+    DialogWatch() {
+        static const wchar_t* const helperClass = [] {
+            WNDCLASSW helper{};
+            helper.lpfnWndProc = &DialogWatch::HelperProc;
+            helper.hInstance = GetModuleHandleW(nullptr);
+            helper.lpszClassName = L"SplitterTestDialogWatch";
+            RegisterClassW(&helper);
+            return helper.lpszClassName;
+        }();
+        current_ = this;
+        helper_ = CreateWindowExW(0, helperClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+        hook_ = SetWindowsHookExW(WH_CBT, &DialogWatch::OnCbt, nullptr, GetCurrentThreadId());
+        // Ticks behind the hook, and for the bound.
+        SetTimer(helper_, 1, 50, nullptr);
+        helperForOtherThreads_ = helper_;
+        EXPECT_NE(helper_, nullptr);
+        EXPECT_NE(hook_, nullptr);
+    }
+    ~DialogWatch() {
+        helperForOtherThreads_ = nullptr;
+        UnhookWindowsHookEx(hook_);
+        DestroyWindow(helper_);
+        current_ = nullptr;
+    }
+    DialogWatch(const DialogWatch&) = delete;
+    DialogWatch& operator=(const DialogWatch&) = delete;
+
+    // The watch of the running test.
+    static DialogWatch& Current() {
+        if (current_ == nullptr) throw std::logic_error("no DialogWatch in this test");
+        return *current_;
+    }
+
+    // Returns the handler it replaces. The steps that one left for later are dropped with it.
+    Handler* SetHandler(Handler* handler) {
+        later_.clear();
+        return std::exchange(handler_, handler);
+    }
+
+    // Clicks `button` of `dialog` through the queue, and notes it for the message of the bound.
+    void Answer(HWND dialog, int button) {
+        const auto open = open_.find(dialog);
+        if (open != open_.end()) open->second.answers.push_back(ButtonName(button));
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    }
+
+    // Runs `step` from the next message loop of the thread, a modal one too.
+    void Later(std::function<void()> step) {
+        later_.push_back(std::move(step));
+        PostMessageW(helper_, kLaterMessage, 0, 0);
+    }
+
+    // From TestBound's thread when the test passed its bound: give up on every dialog.
+    static void GiveUpFromAnotherThread() {
+        if (const HWND helper = helperForOtherThreads_) PostMessageW(helper, kGiveUpMessage, 0, 0);
+    }
+
+private:
+    static constexpr UINT kShownMessage = WM_APP + 1;
+    static constexpr UINT kLaterMessage = WM_APP + 2;
+    static constexpr UINT kGiveUpMessage = WM_APP + 3;
+
+    struct Open {
+        Clock::time_point shown;
+        std::vector<std::string> answers;
+    };
+
+    static LRESULT CALLBACK OnCbt(int code, WPARAM wParam, LPARAM lParam) {
+        DialogWatch* self = current_;
+        const auto window = reinterpret_cast<HWND>(wParam);
+        if (self != nullptr && (code == HCBT_ACTIVATE || code == HCBT_DESTROYWND) &&
+            IsDialogBox(window)) {
+            // Looked at once the activation is over; a destruction is noted at once, since the
+            // test may check it as soon as the modal call returns.
+            if (code == HCBT_ACTIVATE)
+                PostMessageW(self->helper_, kShownMessage, wParam, 0);
+            else
+                self->Closed(window);
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
+    static LRESULT CALLBACK HelperProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        DialogWatch* self = current_;
+        if (self != nullptr && window == self->helper_) {
+            switch (message) {
+                case kShownMessage: self->Shown(reinterpret_cast<HWND>(wParam)); return 0;
+                case kLaterMessage: self->RunLater(); return 0;
+                case kGiveUpMessage:
+                    self->GiveUp("the test, past its bound of " +
+                                 std::to_string(kTestBound.count()) + " s");
+                    return 0;
+                case WM_TIMER: self->Tick(); return 0;
+                default: break;
+            }
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    void Shown(HWND dialog) {
+        // Gone already, or activated again (when a box of its own closes).
+        if (!IsWindow(dialog) || open_.count(dialog) != 0) return;
+        open_[dialog].shown = Clock::now();
+        if (closing_) {
+            EndDialog(dialog, 0);
+            return;
+        }
+        if (handler_ != nullptr && handler_->Take(dialog)) return;
+        const int button = GetDlgItem(dialog, IDNO) != nullptr       ? IDNO
+                           : GetDlgItem(dialog, IDCANCEL) != nullptr ? IDCANCEL
+                                                                     : IDOK;
+        ADD_FAILURE() << "A dialog nobody awaited, answered " << ButtonName(button) << ": "
+                      << Describe(dialog) << "; the test awaited " << Awaited();
+        Answer(dialog, button);
+    }
+
+    void Closed(HWND dialog) {
+        if (open_.erase(dialog) != 0 && handler_ != nullptr) handler_->Closed(dialog);
+    }
+
+    void RunLater() {
+        while (!later_.empty()) {
+            const std::function<void()> step = std::move(later_.front());
+            later_.pop_front();
+            step();
+        }
+    }
+
+    void Tick() {
+        // Behind the hook: a dialog shown or destroyed without its notice.
+        for (const HWND dialog : ShownDialogs()) Shown(dialog);
+        std::vector<HWND> gone;
+        for (const auto& [dialog, open] : open_) {
+            if (!IsWindow(dialog)) gone.push_back(dialog);
+        }
+        for (const HWND dialog : gone) Closed(dialog);
+        if (closing_) {
+            closing_ = EndAll();
+            return;
+        }
+        for (const auto& [dialog, open] : open_) {
+            if (Clock::now() - open.shown < kDialogBound) continue;
+            std::string answers;
+            for (const std::string& answer : open.answers) answers += " " + answer;
+            GiveUp(Describe(dialog) + ", open " + std::to_string(kDialogBound.count()) +
+                   " s after it was shown (answered:" + (answers.empty() ? " never" : answers) +
+                   ")");
+            return;
+        }
+    }
+
+    void GiveUp(const std::string& what) {
+        ADD_FAILURE() << "Gave up on " << what << ", awaiting " << Awaited()
+                      << "; every dialog of the thread is ended";
+        closing_ = EndAll();
+    }
+
+    // Ends every dialog of the thread with 0, which MessageBox returns for no answer (the
+    // window takes it as No or OK) and GetOpenFileName for cancelled. False when none is left.
+    bool EndAll() {
+        std::vector<HWND> left = ShownDialogs();
+        for (const auto& [dialog, open] : open_) {
+            if (IsWindow(dialog) && std::find(left.begin(), left.end(), dialog) == left.end())
+                left.push_back(dialog);
+        }
+        for (const HWND dialog : left) EndDialog(dialog, 0);
+        return !left.empty();
+    }
+
+    static inline DialogWatch* current_ = nullptr;
+    static inline std::atomic<HWND> helperForOtherThreads_{nullptr};
+    HWND helper_ = nullptr;
+    HHOOK hook_ = nullptr;
+    Handler* handler_ = nullptr;
+    std::map<HWND, Open> open_;  // shown and not destroyed yet
+    std::deque<std::function<void()>> later_;
+    bool closing_ = false;  // given up: ending every dialog until none is left
+};
+
+// Gives every test a bound of its own, so that a stuck test fails by itself instead of using up
+// CTest's bound for the whole program. A thread keeps the time: past kTestBound the test is
+// marked expired (PumpUntil stops waiting) and the dialog watch gives up on every dialog, which
+// lets the modal loops return; a test still running kStuckBound later is stuck where no message
+// reaches it, and the program ends, naming it and what it awaited.
+class TestBound final : public ::testing::EmptyTestEventListener {
+public:
+    TestBound() : thread_([this] { Watch(); }) {}
+    ~TestBound() override {
+        {
+            const std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    TestBound(const TestBound&) = delete;
+    TestBound& operator=(const TestBound&) = delete;
+
+    static bool Expired() { return expired_; }
+
+private:
+    void OnTestStart(const ::testing::TestInfo& test) override {
+        Await("");
+        const std::lock_guard lock(mutex_);
+        name_ = std::string(test.test_suite_name()) + "." + test.name();
+        ++serial_;
+        running_ = true;
+        expired_ = false;
+        changed_.notify_all();
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        const std::lock_guard lock(mutex_);
+        running_ = false;
+        changed_.notify_all();
+    }
+
+    void Watch() {
+        std::unique_lock lock(mutex_);
+        while (!quit_) {
+            if (!running_) {
+                changed_.wait(lock);
+                continue;
+            }
+            const int serial = serial_;
+            const auto moved = [&] { return quit_ || !running_ || serial_ != serial; };
+            if (changed_.wait_for(lock, kTestBound, moved)) continue;
+            expired_ = true;
+            DialogWatch::GiveUpFromAnotherThread();
+            if (changed_.wait_for(lock, kStuckBound, moved)) continue;
+            std::fprintf(stderr,
+                         "\n%s: still running %d s past its bound of %d s, awaiting %s; the test "
+                         "program ends here.\n",
+                         name_.c_str(), static_cast<int>(kStuckBound.count()),
+                         static_cast<int>(kTestBound.count()), Awaited().c_str());
+            std::fflush(stderr);
+            TerminateProcess(GetCurrentProcess(), 1);
+        }
+    }
+
+    static inline std::atomic<bool> expired_{false};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string name_;
+    int serial_ = 0;
+    bool running_ = false;
+    bool quit_ = false;
+    std::thread thread_;  // last: starts once the rest is made
+};
+
 // While it lives, answers the message boxes of this thread in turn with `answers` (then No, or
-// OK), after noting what each one shows. Runs from a timer, which each box's own modal loop
-// dispatches.
-class BoxAnswerer {
+// OK), after noting what each one shows; each must have closed by the end of its life.
+class BoxAnswerer final : public DialogWatch::Handler {
 public:
     explicit BoxAnswerer(std::vector<int> answers) : answers_(std::move(answers)) {
-        current_ = this;
-        timer_ = SetTimer(nullptr, 0, 20, &BoxAnswerer::Tick);
+        previous_ = DialogWatch::Current().SetHandler(this);
     }
     ~BoxAnswerer() {
-        KillTimer(nullptr, timer_);
-        current_ = nullptr;
+        DialogWatch::Current().SetHandler(previous_);
+        for (std::size_t i = 0; i < answered_.size(); ++i)
+            EXPECT_FALSE(IsWindow(answered_[i])) << "box " << i + 1 << " answered, not closed";
     }
     BoxAnswerer(const BoxAnswerer&) = delete;
     BoxAnswerer& operator=(const BoxAnswerer&) = delete;
@@ -102,45 +460,22 @@ public:
     std::vector<SeenBox> seen;
 
 private:
-    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-        if (current_ != nullptr) EnumThreadWindows(GetCurrentThreadId(), &BoxAnswerer::Look, 0);
-    }
-    static BOOL CALLBACK Look(HWND window, LPARAM) {
-        if (ClassOf(window) != L"#32770" || !IsWindowVisible(window)) return TRUE;
-        BoxAnswerer& self = *current_;
-        if (window == self.answered_) return FALSE;  // answered, not closed yet
-        self.answered_ = window;
-        SeenBox box;
-        box.title = WindowText(window);
-        EnumChildWindows(window, &BoxAnswerer::LookAtChild, reinterpret_cast<LPARAM>(&box));
-        const std::size_t index = self.seen.size();
-        int answer = index < self.answers_.size() ? self.answers_[index] : IDOK;
-        if (index >= self.answers_.size() &&
-            std::find(box.buttons.begin(), box.buttons.end(), IDNO) != box.buttons.end())
+    bool Take(HWND box) override {
+        SeenBox seenBox = Look(box);
+        const std::size_t index = seen.size();
+        int answer = index < answers_.size() ? answers_[index] : IDOK;
+        if (index >= answers_.size() && std::find(seenBox.buttons.begin(), seenBox.buttons.end(),
+                                                  IDNO) != seenBox.buttons.end())
             answer = IDNO;
-        self.seen.push_back(std::move(box));
-        PostMessageW(window, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
-        return FALSE;
-    }
-    static BOOL CALLBACK LookAtChild(HWND child, LPARAM param) {
-        SeenBox& box = *reinterpret_cast<SeenBox*>(param);
-        const auto style = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
-        if (ClassOf(child) == L"Button") {
-            box.buttons.push_back(GetDlgCtrlID(child));
-        } else if (ClassOf(child) == L"Static") {
-            if ((style & SS_TYPEMASK) == SS_ICON) {
-                box.icon = box.icon || SendMessageW(child, STM_GETICON, 0, 0) != 0;
-            } else if (GetWindowTextLengthW(child) > 0) {
-                box.text = WindowText(child);
-            }
-        }
-        return TRUE;
+        seen.push_back(std::move(seenBox));
+        answered_.push_back(box);
+        DialogWatch::Current().Answer(box, answer);
+        return true;
     }
 
-    static inline BoxAnswerer* current_ = nullptr;
     std::vector<int> answers_;
-    HWND answered_ = nullptr;
-    UINT_PTR timer_ = 0;
+    std::vector<HWND> answered_;
+    DialogWatch::Handler* previous_ = nullptr;
 };
 
 class Win32WindowTest : public ::testing::Test {
@@ -155,15 +490,29 @@ protected:
     int px(int twips) const { return TwipsToPixelsAt(twips, native_.dpi()); }
     std::string Caption(Control control) const { return Narrow(WindowText(h(control))); }
 
-    // Dispatches messages until `done` holds; false after `seconds` without it.
-    bool PumpUntil(const std::function<bool()>& done, double seconds = 20) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    // Dispatches messages until `done` holds; false after `seconds` without it, or once the
+    // test has passed its own bound.
+    bool PumpUntil(const std::function<bool()>& done, double seconds) {
+        const auto end = Clock::now() + std::chrono::duration<double>(seconds);
         while (!done()) {
-            if (std::chrono::steady_clock::now() > end) return false;
+            if (Clock::now() > end || TestBound::Expired()) return false;
             native_.DoEvents();
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         }
         return true;
+    }
+    // Dispatches messages until the status line shows `status`; fails, saying so, after
+    // `seconds` without it.
+    bool PumpUntilStatus(const std::string& status, double seconds = 20) {
+        Await("the status \"" + status + "\"");
+        const auto start = Clock::now();
+        if (PumpUntil([&] { return Caption(Control::lblStatus) == status; }, seconds)) return true;
+        ADD_FAILURE()
+            << "Waited "
+            << std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count()
+            << " s for the status \"" << status << "\"; it shows \"" << Caption(Control::lblStatus)
+            << "\"";
+        return false;
     }
     void Pump() {
         PumpUntil([] { return false; }, 0.2);
@@ -171,16 +520,19 @@ protected:
 
     // A click as a button gets it from the mouse: BM_CLICK, through the queue.
     void Click(Control button) {
+        Await("the click on " + NameOf(button) + " to be handled");
         PostMessageW(h(button), BM_CLICK, 0, 0);
         Pump();
     }
     // Alt+key, as the keyboard sends it.
     void AltKey(wchar_t key) {
+        Await("Alt+" + Narrow(std::wstring(1, key)) + " to be handled");
         PostMessageW(native_.window(), WM_SYSCHAR, key, 1 << 29);
         Pump();
     }
     // Types `text` into a text box, one WM_CHAR per character, as the keyboard does.
     void Type(Control textBox, const std::wstring& text) {
+        Await("the typing into " + NameOf(textBox) + " to be handled");
         ::SetFocus(h(textBox));
         for (const wchar_t c : text) PostMessageW(h(textBox), WM_CHAR, c, 1);
         Pump();
@@ -188,6 +540,12 @@ protected:
     void Browse(const std::string& path) {
         answers_.push_back(path);
         Click(Control::cmdSelectFile);
+    }
+    static std::string NameOf(Control control) {
+        for (const ControlLayout& c : kFormLayout) {
+            if (c.id == control) return std::string(c.name);
+        }
+        return "?";
     }
 
     BOOL AnswerDialog(OPENFILENAMEW& ofn) {
@@ -211,12 +569,18 @@ protected:
         return TRUE;
     }
 
+    void TearDown() override {
+        EXPECT_FALSE(TestBound::Expired())
+            << "The test ran past its bound of " << kTestBound.count() << " s";
+    }
+
+    DialogWatch dialogs_;  // first: it watches every dialog of the test, from the start
     Win32WindowSystem native_{"Splitter"};
     RecordingWindowSystem window_{native_};
     frmSplitter form_{window_};
     DialogSeen dialog_;
     std::vector<std::string> answers_;  // paths the dialog returns, in order
-    ScratchDir dir_;
+    TempDir dir_;
 };
 
 TEST_F(Win32WindowTest, WindowMakeUp) {
@@ -357,7 +721,8 @@ TEST_F(Win32WindowTest, StartState) {
 
 TEST_F(Win32WindowTest, WholeRunFromBrowseToDone) {
     Open();
-    const std::string path = dir_.MakeFile("report.pdf", 100000);
+    const std::string path = dir_ / "report.pdf";
+    WriteBytes(path, PatternBytes(100000));
     Browse(path);
     EXPECT_EQ(dialog_.calls, 1);
     EXPECT_EQ(dialog_.owner, native_.window());
@@ -373,7 +738,7 @@ TEST_F(Win32WindowTest, WholeRunFromBrowseToDone) {
     Type(Control::txtNoOfParts, L"7");
     EXPECT_EQ(Caption(Control::txtNoOfParts), "7");
     Click(Control::cmdSplit);
-    ASSERT_TRUE(PumpUntil([&] { return Caption(Control::lblStatus) == "Done !"; }));
+    ASSERT_TRUE(PumpUntilStatus("Done !"));
     EXPECT_FALSE(IsWindowEnabled(h(Control::cmdSplit)));
     ASSERT_FALSE(window_.statuses.empty());
     EXPECT_EQ(window_.statuses.front(), "Splitting... ");
@@ -381,10 +746,10 @@ TEST_F(Win32WindowTest, WholeRunFromBrowseToDone) {
     EXPECT_EQ(window_.statuses.size(), 102u);  // "Splitting... ", 1 % to 100 %, "Done !"
 
     std::string joined;
-    for (int k = 0; k < 7; ++k) joined += ReadAll(path + "." + std::to_string(k));
-    EXPECT_TRUE(joined == ReadAll(path));
+    for (int k = 0; k < 7; ++k) joined += ReadBytes(path + "." + std::to_string(k));
+    EXPECT_TRUE(joined == ReadBytes(path));
     EXPECT_EQ(std::filesystem::file_size(path + ".0"), 14286u);
-    const std::string script = ReadAll(path + ".bat");
+    const std::string script = ReadBytes(path + ".bat");
     EXPECT_NE(script.find("copy /b \"report.pdf.0\"+"), std::string::npos) << script;
     EXPECT_NE(script.find("\"report.pdf.6\" report.pdf"), std::string::npos) << script;
     EXPECT_EQ(window_.ends, 0);
@@ -394,17 +759,17 @@ TEST_F(Win32WindowTest, NonAsciiNameEndToEnd) {
     Open();
     const std::filesystem::path file =
         dir_.path() / std::filesystem::path(L"r\u00e9sum\u00e9 \u00fc.txt");
-    std::ofstream(file, std::ios::binary) << "0123456789";
+    WriteBytes(file, "0123456789");
     const std::string path = Narrow(file.wstring());
     Browse(path);
     EXPECT_EQ(Caption(Control::txtSelectedFile), path);
     EXPECT_EQ(Caption(Control::lblbytes), "10 Bytes.");
     Type(Control::txtNoOfParts, L"3");
     Click(Control::cmdSplit);
-    ASSERT_TRUE(PumpUntil([&] { return Caption(Control::lblStatus) == "Done !"; }));
+    ASSERT_TRUE(PumpUntilStatus("Done !"));
     EXPECT_TRUE(std::filesystem::exists(file.wstring() + L".2"));
     // The script names the parts in the OEM code page (437 here: é is 0x82, ü 0x81).
-    const std::string script = ReadAll(file.wstring() + L".bat");
+    const std::string script = ReadBytes(std::filesystem::path(file.wstring() + L".bat"));
     if (GetOEMCP() == 437) {
         EXPECT_NE(script.find("\"r\x82sum\x82 \x81.txt.2\""), std::string::npos) << script;
     }
@@ -415,14 +780,15 @@ TEST_F(Win32WindowTest, KeyboardAccessKeys) {
     // Alt+S is inert while Split is disabled; Alt+B opens the dialog.
     AltKey(L's');
     EXPECT_EQ(window_.statuses.size(), 0u);
-    const std::string path = dir_.MakeFile("data.bin", 50);
+    const std::string path = dir_ / "data.bin";
+    WriteBytes(path, PatternBytes(50));
     answers_.push_back(path);
     AltKey(L'b');
     EXPECT_EQ(dialog_.calls, 1);
     EXPECT_EQ(Caption(Control::lblbytes), "50 Bytes.");
     Type(Control::txtNoOfParts, L"5");
     AltKey(L'S');
-    ASSERT_TRUE(PumpUntil([&] { return Caption(Control::lblStatus) == "Done !"; }));
+    ASSERT_TRUE(PumpUntilStatus("Done !"));
     // Enter and Escape mean nothing: no button is the default or the cancel button.
     PostMessageW(h(Control::txtNoOfParts), WM_KEYDOWN, VK_RETURN, 1);
     PostMessageW(h(Control::txtNoOfParts), WM_KEYDOWN, VK_ESCAPE, 1);
@@ -450,7 +816,8 @@ TEST_F(Win32WindowTest, MessageBoxesWithTheirStyles) {
     EXPECT_FALSE(IsWindowEnabled(h(Control::cmdSplit)));
 
     // Empty part count: the critical box (style 16) titled "Tarvo's Splitter".
-    const std::string path = dir_.MakeFile("a.txt", 10);
+    const std::string path = dir_ / "a.txt";
+    WriteBytes(path, PatternBytes(10));
     Browse(path);
     EXPECT_EQ(Caption(Control::lblbytes), "10 Bytes.");
     {
@@ -481,17 +848,18 @@ TEST_F(Win32WindowTest, MessageBoxesWithTheirStyles) {
     }
 }
 
-// Drives the real open-file dialog of this thread from a timer: asks first for a file that
-// does not exist (the dialog must refuse it with a box of its own), then for `path`.
-class OpenDialogDriver {
+// Drives the real open-file dialog of this thread: asks first for a file that does not exist
+// (the dialog must refuse it with a box of its own), then, once that box has closed, for
+// `path`. Anything else shown meanwhile is left to the dialog watch.
+class OpenDialogDriver final : public DialogWatch::Handler {
 public:
     explicit OpenDialogDriver(std::wstring path) : path_(std::move(path)) {
-        current_ = this;
-        timer_ = SetTimer(nullptr, 0, 50, &OpenDialogDriver::Tick);
+        previous_ = DialogWatch::Current().SetHandler(this);
     }
     ~OpenDialogDriver() {
-        KillTimer(nullptr, timer_);
-        current_ = nullptr;
+        DialogWatch::Current().SetHandler(previous_);
+        EXPECT_FALSE(dialog_ != nullptr && IsWindow(dialog_)) << "the dialog did not close";
+        EXPECT_FALSE(refusal_ != nullptr && IsWindow(refusal_)) << "its box did not close";
     }
     OpenDialogDriver(const OpenDialogDriver&) = delete;
     OpenDialogDriver& operator=(const OpenDialogDriver&) = delete;
@@ -511,27 +879,14 @@ private:
     static constexpr int kFileNameCombo = 0x47c;  // cmb13
     static constexpr int kFileNameEdit = 0x480;   // edt1
 
-    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-        if (current_ != nullptr)
-            EnumThreadWindows(GetCurrentThreadId(), &OpenDialogDriver::Look, 0);
-    }
-    static BOOL CALLBACK Look(HWND window, LPARAM) {
-        if (ClassOf(window) != L"#32770" || !IsWindowVisible(window)) return TRUE;
-        OpenDialogDriver& self = *current_;
-        if (GetDlgItem(window, kFileTypes) == nullptr) {
-            // A box of the dialog's own: the refusal of the missing file.
-            if (self.step_ == 1) {
-                self.refusedMissingFile = true;
-                self.step_ = 2;
-                PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            }
-            return FALSE;
-        }
-        if (self.step_ == 0) {
-            self.seen = true;
-            self.title = WindowText(window);
+    bool Take(HWND window) override {
+        if (GetDlgItem(window, kFileTypes) != nullptr) {
+            if (seen) return false;  // a second dialog
+            seen = true;
+            dialog_ = window;
+            title = WindowText(window);
             const HWND readOnly = GetDlgItem(window, kReadOnlyBox);
-            self.readOnlyBoxShown = readOnly != nullptr && IsWindowVisible(readOnly);
+            readOnlyBoxShown = readOnly != nullptr && IsWindowVisible(readOnly);
             const HWND types = GetDlgItem(window, kFileTypes);
             const auto count = SendMessageW(types, CB_GETCOUNT, 0, 0);
             for (LRESULT i = 0; i < count; ++i) {
@@ -542,34 +897,44 @@ private:
                 SendMessageW(types, CB_GETLBTEXT, static_cast<WPARAM>(i),
                              reinterpret_cast<LPARAM>(item.data()));
                 item.pop_back();
-                self.filters.push_back(item);
+                filters.push_back(item);
             }
-            self.folder = WindowText(GetDlgItem(window, kLookIn));
-            self.Enter(window, self.path_ + L".missing");
-            self.step_ = 1;
-        } else if (self.step_ == 2) {
-            self.Enter(window, self.path_);
-            self.step_ = 3;
+            folder = WindowText(GetDlgItem(window, kLookIn));
+            Enter(path_ + L".missing");
+            return true;
         }
-        return FALSE;
+        // A box of the dialog's own: the refusal of the missing file.
+        if (dialog_ == nullptr || refusal_ != nullptr || !IsWindow(dialog_)) return false;
+        refusedMissingFile = true;
+        refusal_ = window;
+        DialogWatch::Current().Answer(window, IDOK);
+        return true;
     }
-    void Enter(HWND dialog, const std::wstring& name) {
-        HWND box = GetDlgItem(dialog, kFileNameCombo);
-        if (box == nullptr) box = GetDlgItem(dialog, kFileNameEdit);
+    void Closed(HWND window) override {
+        if (window != refusal_) return;
+        // Back in the dialog's own loop once the box is gone: the name it must take.
+        DialogWatch::Current().Later([this] {
+            if (IsWindow(dialog_)) Enter(path_);
+        });
+    }
+    void Enter(const std::wstring& name) {
+        HWND box = GetDlgItem(dialog_, kFileNameCombo);
+        if (box == nullptr) box = GetDlgItem(dialog_, kFileNameEdit);
         SetWindowTextW(box, name.c_str());
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        DialogWatch::Current().Answer(dialog_, IDOK);
     }
 
-    static inline OpenDialogDriver* current_ = nullptr;
     std::wstring path_;
-    int step_ = 0;
-    UINT_PTR timer_ = 0;
+    HWND dialog_ = nullptr;
+    HWND refusal_ = nullptr;
+    DialogWatch::Handler* previous_ = nullptr;
 };
 
 TEST_F(Win32WindowTest, RealOpenDialog) {
     native_.SetOpenDialog([](OPENFILENAMEW& ofn) { return GetOpenFileNameW(&ofn); });
     Open();
-    const std::string path = dir_.MakeFile("holiday.mp4", 4321);
+    const std::string path = dir_ / "holiday.mp4";
+    WriteBytes(path, PatternBytes(4321));
     {
         OpenDialogDriver driver(Widen(path));
         Click(Control::cmdSelectFile);
@@ -638,12 +1003,13 @@ TEST_F(Win32WindowTest, WindowAnswersDuringALongRun) {
     SlowFileSystem slow;
     frmSplitter form(window_, slow);
     native_.Show(form);
-    const std::string path = dir_.MakeFile("big.bin", 1 << 20);
+    const std::string path = dir_ / "big.bin";
+    WriteBytes(path, PatternBytes(1 << 20));
     Browse(path);
     Type(Control::txtNoOfParts, L"50");
     ClickDuringRun clicks(native_, {Control::cmdSelectFile, Control::cmdExit});
     Click(Control::cmdSplit);
-    ASSERT_TRUE(PumpUntil([&] { return Caption(Control::lblStatus) == "Done !"; }, 60));
+    ASSERT_TRUE(PumpUntilStatus("Done !", 30));
     // Exit was answered in the middle of the run (the recorded End), Browse was refused.
     EXPECT_NE(clicks.statusAtClick.find("% Completed. ]"), std::string::npos)
         << clicks.statusAtClick;
@@ -664,8 +1030,14 @@ DWORD RunChild(const std::wstring& test) {
                         &startup, &process))
         return 98;
     DWORD status = 99;
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+    Await("the child " + Narrow(test) + " to end");
+    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) {
         GetExitCodeProcess(process.hProcess, &status);
+    } else {
+        ADD_FAILURE() << "The child " << Narrow(test) << " did not end within 30 s; ended";
+        TerminateProcess(process.hProcess, status);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return status;
@@ -679,8 +1051,9 @@ TEST(Win32WindowEndTest, EndEndsTheProcess) {
 // Exit in the middle of a run ends the process there, without a message: the parts written so
 // far stay, the join script is never written.
 TEST(Win32WindowEndTest, ExitDuringARunEndsTheProcess) {
-    ScratchDir dir;
-    const std::string path = dir.MakeFile("big.bin", 1 << 20);
+    TempDir dir;
+    const std::string path = dir / "big.bin";
+    WriteBytes(path, PatternBytes(1 << 20));
     SetEnvironmentVariableW(L"SPLITTER_CHILD_FILE", Widen(path).c_str());
     EXPECT_EQ(RunChild(L"Win32WindowEndTest.DISABLED_ExitDuringARunChild"), 0u);
     SetEnvironmentVariableW(L"SPLITTER_CHILD_FILE", nullptr);
@@ -691,6 +1064,7 @@ TEST(Win32WindowEndTest, ExitDuringARunEndsTheProcess) {
 
 // Run only by EndEndsTheProcess, in its child process.
 TEST(Win32WindowEndTest, DISABLED_ExitChild) {
+    DialogWatch dialogs;
     Win32WindowSystem window("Splitter");
     frmSplitter form(window);
     window.Show(form);
@@ -702,6 +1076,7 @@ TEST(Win32WindowEndTest, DISABLED_ExitChild) {
 TEST(Win32WindowEndTest, DISABLED_ExitDuringARunChild) {
     wchar_t file[MAX_PATH] = {};
     ASSERT_GT(GetEnvironmentVariableW(L"SPLITTER_CHILD_FILE", file, MAX_PATH), 0u);
+    DialogWatch dialogs;
     Win32WindowSystem window("Splitter");
     window.SetOpenDialog([&file](OPENFILENAMEW& ofn) {
         wcscpy(ofn.lpstrFile, file);
@@ -745,3 +1120,13 @@ TEST(TwipsTest, ToPixelsAtDpi) {
 
 }  // namespace
 }  // namespace splitter::win32
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    splitter::win32::TestBound bound;
+    ::testing::TestEventListeners& listeners = ::testing::UnitTest::GetInstance()->listeners();
+    listeners.Append(&bound);
+    const int status = RUN_ALL_TESTS();
+    listeners.Release(&bound);
+    return status;
+}
