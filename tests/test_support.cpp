@@ -47,6 +47,16 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ignored);
 }
 
+std::string TempDir::MakeFile(const std::string& name, std::size_t size) const {
+    const std::string path = *this / name;
+    WriteBytes(path, PatternBytes(size));
+    return path;
+}
+
+std::vector<std::string> TempDir::Names() const {
+    return ListFolder(path_);
+}
+
 std::string ReadBytes(const PathArg& arg) {
     const fs::path& path = arg.path;
     std::ifstream in(path, std::ios::binary);
@@ -81,6 +91,13 @@ void RecordingHost::SetStatus(const std::string& text) {
     if (onStatus) onStatus(text);
 }
 
+std::string RecordingHost::Messages() const {
+    std::string all;
+    for (const std::string& e : errors) all += e + "\n";
+    for (const std::string& r : reports) all += r + "\n";
+    return all;
+}
+
 class CountingReadable final : public ReadableFile {
 public:
     CountingReadable(std::unique_ptr<ReadableFile> target, FaultyFileSystem& owner)
@@ -91,7 +108,7 @@ public:
 
     std::uint64_t Length() override { return target_->Length(); }
     std::size_t Read(char* buffer, std::size_t n) override {
-        if (owner_.fault == FaultyFileSystem::Fault::kReadByte && Name() == owner_.failName &&
+        if (owner_.Fails(FaultyFileSystem::Fault::kReadByte, Name()) &&
             position_ + n > owner_.failAt) {
             if (position_ >= owner_.failAt) throw owner_.failure;
             n = static_cast<std::size_t>(owner_.failAt - position_);
@@ -161,9 +178,7 @@ public:
     const std::string& Name() const override { return target_->Name(); }
 
 private:
-    bool Failing(FaultyFileSystem::Fault fault) const {
-        return owner_.fault == fault && Name() == owner_.failName;
-    }
+    bool Failing(FaultyFileSystem::Fault fault) const { return owner_.Fails(fault, Name()); }
     void Count(std::uint64_t n) {
         written_ += n;
         owner_.bytesWritten += n;
@@ -173,6 +188,36 @@ private:
     FaultyFileSystem& owner_;
     std::uint64_t written_ = 0;
 };
+
+bool FaultyFileSystem::Fails(Fault at, const std::string& name) const {
+    return fault == at && (failName.empty() || name == failName);
+}
+
+std::unique_ptr<WritableFile> FaultyFileSystem::Counted(const std::string& path,
+                                                        std::unique_ptr<WritableFile> file) {
+    created.push_back(FileTitleOf(path));
+    return std::make_unique<CountingWritable>(std::move(file), *this);
+}
+
+std::unique_ptr<ReadableFile> FaultyFileSystem::OpenRead(const std::string& path) {
+    return std::make_unique<CountingReadable>(FileSystemWrapper::OpenRead(path), *this);
+}
+
+std::unique_ptr<WritableFile> FaultyFileSystem::Create(const std::string& path,
+                                                       const ReadableFile* mustNotBe) {
+    if (Fails(Fault::kCreate, FileTitleOf(path))) throw failure;
+    return Counted(path, FileSystemWrapper::Create(path, mustNotBe));
+}
+
+std::unique_ptr<WritableFile> FaultyFileSystem::CreateNew(const std::string& path) {
+    if (Fails(Fault::kCreate, FileTitleOf(path))) throw failure;
+    return Counted(path, FileSystemWrapper::CreateNew(path));
+}
+
+void FaultyFileSystem::Rename(const std::string& from, const std::string& to, bool replace) {
+    if (Fails(Fault::kRename, FileTitleOf(to))) throw failure;
+    FileSystemWrapper::Rename(from, to, replace);
+}
 
 namespace {
 
@@ -259,17 +304,6 @@ void MemoryFileSystem::Remove(const std::string& path) {
 
 FileId MemoryFileSystem::IdOf(const std::string& path) const {
     return FileId{0, std::hash<std::string>{}(path)};
-}
-
-std::unique_ptr<ReadableFile> FaultyFileSystem::OpenRead(const std::string& path) {
-    return std::make_unique<CountingReadable>(FileSystemWrapper::OpenRead(path), *this);
-}
-
-std::unique_ptr<WritableFile> FaultyFileSystem::Create(const std::string& path,
-                                                       const ReadableFile* mustNotBe) {
-    if (fault == Fault::kCreate && FileTitleOf(path) == failName) throw failure;
-    created.push_back(FileTitleOf(path));
-    return std::make_unique<CountingWritable>(FileSystemWrapper::Create(path, mustNotBe), *this);
 }
 
 ReferenceRun ReferenceStatuses(std::uint64_t length, int parts) {
