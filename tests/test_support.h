@@ -1,6 +1,6 @@
 // Helpers shared by the tests: temporary folders, whole-file reads and writes, a host that
 // records what a run shows, a file system that counts and fails on demand, and one that holds
-// its files in memory.
+// its files in memory (files of any length among them).
 #pragma once
 
 #include <cstdint>
@@ -114,9 +114,32 @@ private:
                                           std::unique_ptr<WritableFile> file);
 };
 
-// Files held in memory, for runs by the thousand.
+// The byte at `offset` of a pattern file (see MemoryFile): every bit of the offset stirs it, so
+// neighbouring offsets, and offsets 4 GiB apart, get unrelated bytes and a byte out of place
+// shows.
+char PatternByteAt(std::uint64_t offset);
+
+// A file of a MemoryFileSystem. A plain file holds its bytes. A pattern file holds none, so it
+// may have any length: its byte at offset i is PatternByteAt(start + i), made when it is read.
+// A copy from a pattern file into an empty file makes that file a pattern file too, starting where
+// the copied bytes came from; every later write must hold the pattern's bytes from
+// start + length on, and `misplaced` counts the writes that did not.
+struct MemoryFile {
+    std::uint64_t length = 0;
+    std::optional<std::uint64_t> start;  // pattern files: the pattern offset of the first byte
+    std::string bytes;                   // plain files: the bytes
+    int misplaced = 0;
+};
+
+// Files held in memory: small ones for runs by the thousand, pattern files for runs above 4 GiB
+// that write nothing to disk. Copies between pattern files move no bytes, so a run over
+// gigabytes takes milliseconds.
 class MemoryFileSystem : public FileSystem {
 public:
+    // Adds a plain file, or a pattern file of `length` bytes from pattern offset `start`.
+    void Add(const std::string& path, std::string bytes);
+    void AddPattern(const std::string& path, std::uint64_t start, std::uint64_t length);
+
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override;
     std::unique_ptr<WritableFile> Create(const std::string& path,
                                          const ReadableFile* mustNotBe) override;
@@ -126,11 +149,14 @@ public:
     void Rename(const std::string& from, const std::string& to, bool replace) override;
     void Remove(const std::string& path) override;
 
-    std::map<std::string, std::shared_ptr<std::string>> files;
-
-private:
-    FileId IdOf(const std::string& path) const;
+    // Several names may share one file, as hard links do.
+    std::map<std::string, std::shared_ptr<MemoryFile>> files;
+    std::uint64_t bytesWritten = 0;  // over all files
 };
+
+// The percentage shown once the byte at zero-based `offset` of a `length`-byte file is copied,
+// worked out on its own: offset / length * 100 in double precision, rounded half to even.
+int ReferencePercent(std::uint64_t offset, std::uint64_t length);
 
 // The sequence of status texts of a run, computed byte by byte as the plain description of a
 // run has it: the percentage after every copied byte, shown whenever it changes. Returns also,
