@@ -8,13 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
 #include "window_test_support.h"
 
 namespace splitter {
 namespace {
 
+using test::TempDir;
 using testing::FakeWindowSystem;
-using testing::ScratchDir;
 using Box = FakeWindowSystem::Box;
 
 class FrmSplitterTest : public ::testing::Test {
@@ -36,7 +37,7 @@ protected:
         form.cmdSplit_Click();
     }
 
-    ScratchDir dir;
+    TempDir dir;
     FakeWindowSystem ui;
     frmSplitter form{ui};
 };
@@ -246,7 +247,7 @@ TEST_F(FrmSplitterTest, PartCountTable) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE('"' + (c.typed.size() > 40 ? c.typed.substr(0, 40) + "..." : c.typed) + '"');
-        ScratchDir runDir;
+        TempDir runDir;
         FakeWindowSystem fake;
         frmSplitter window(fake);
         window.Form_Load();

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <map>
 #include <set>
+#include <stdexcept>
 
 #include "engine/join_script.h"
 #include "engine/plan.h"
@@ -24,11 +25,14 @@ namespace splitter {
 namespace {
 
 namespace fs = std::filesystem;
+using test::FaultyFileSystem;
 using test::ListFolder;
 using test::PatternBytes;
 using test::ReadBytes;
+using test::RecordingHost;
 using test::TempDir;
 using test::WriteBytes;
+using Fault = FaultyFileSystem::Fault;
 
 // ---- reading the script -----------------------------------------------------------------------
 
@@ -231,24 +235,6 @@ TEST(JoinSizeCheckTest, EverySplitFits) {
 
 // ---- joining real files -----------------------------------------------------------------------
 
-class Recorder final : public SplitHost, public JoinHost {
-public:
-    void SetStatus(const std::string& text) override { statuses.push_back(text); }
-    void FocusPartCount() override {}
-    void Yield() override {}
-    void ShowError(const std::string& message) override { reports.push_back(message); }
-    void Report(const std::string& message) override { reports.push_back(message); }
-
-    std::string AllReports() const {
-        std::string all;
-        for (const std::string& r : reports) all += r + "\n";
-        return all;
-    }
-
-    std::vector<std::string> statuses;
-    std::vector<std::string> reports;
-};
-
 // Splits `bytes` saved as `name` in `folder` into `parts`, and removes the source, as on the
 // machine that receives the parts. Returns the script's path.
 // Whether this system can hold and split a file of that name. Windows holds no name with < > |
@@ -272,9 +258,9 @@ std::string SplitAway(const fs::path& folder, const std::string& name, const std
                       int parts) {
     const fs::path source = folder / name;
     WriteBytes(source, bytes);
-    Recorder host;
+    RecordingHost host;
     const SplitResult result = Split(static_cast<std::int16_t>(parts), source.string(), name, host);
-    if (result != SplitResult::kDone) throw std::runtime_error("split: " + host.AllReports());
+    if (result != SplitResult::kDone) throw std::runtime_error("split: " + host.Messages());
     fs::remove(source);
     return JoinScriptPath(source.string());
 }
@@ -297,8 +283,8 @@ TEST(JoinRoundTripTest, GivesBackTheSourceByteForByte) {
         TempDir folder;
         const std::string bytes = PatternBytes(c.length, static_cast<unsigned>(c.name.size()));
         const std::string script = SplitAway(folder.path(), c.name, bytes, c.parts);
-        Recorder host;
-        ASSERT_EQ(Join(script, {}, host), JoinResult::kDone) << c.name << "\n" << host.AllReports();
+        RecordingHost host;
+        ASSERT_EQ(Join(script, {}, host), JoinResult::kDone) << c.name << "\n" << host.Messages();
         EXPECT_TRUE(ReadBytes(folder / c.name) == bytes) << c.name;
         EXPECT_EQ(ListFolder(folder.path()).size(), static_cast<std::size_t>(c.parts) + 2)
             << c.name;
@@ -313,10 +299,10 @@ TEST(JoinRoundTripTest, ShowsTheProgressOfASplit) {
         TempDir folder;
         const fs::path source = folder / "f";
         WriteBytes(source, PatternBytes(length));
-        Recorder splitHost;
+        RecordingHost splitHost;
         ASSERT_EQ(Split(3, source.string(), "f", splitHost), SplitResult::kDone);
         fs::remove(source);
-        Recorder joinHost;
+        RecordingHost joinHost;
         ASSERT_EQ(Join(JoinScriptPath(source.string()), {}, joinHost), JoinResult::kDone);
 
         std::vector<std::string> expected = {kJoiningText};
@@ -342,9 +328,8 @@ TEST(JoinRoundTripTest, JoinsAHandWrittenScript) {
                                    "copy /b \"report.pdf.0\"+\"report.pdf.1\"+\"report.pdf.2\" "
                                    "report.pdf";
         WriteBytes(folder / "report.pdf.bat", script);
-        Recorder host;
-        ASSERT_EQ(Join(folder / "report.pdf.bat", {}, host), JoinResult::kDone)
-            << host.AllReports();
+        RecordingHost host;
+        ASSERT_EQ(Join(folder / "report.pdf.bat", {}, host), JoinResult::kDone) << host.Messages();
         EXPECT_TRUE(ReadBytes(folder / "report.pdf") == bytes);
     }
 }
@@ -357,63 +342,15 @@ TEST(JoinRoundTripTest, FindsThePartsBesideTheScript) {
     SplitAway(folder / "sub", "data.bin", bytes, 4);
     const fs::path before = fs::current_path();
     fs::current_path(folder.path());
-    Recorder host;
+    RecordingHost host;
     const JoinResult result = Join("sub/data.bin.bat", {}, host);
     fs::current_path(before);
-    ASSERT_EQ(result, JoinResult::kDone) << host.AllReports();
+    ASSERT_EQ(result, JoinResult::kDone) << host.Messages();
     EXPECT_TRUE(ReadBytes(folder / "sub/data.bin") == bytes);
     EXPECT_FALSE(fs::exists(folder / "data.bin"));
 }
 
 // ---- refusals and failures --------------------------------------------------------------------
-
-// A file layer that fails where a test says.
-class JoinFaults final : public FileSystemWrapper {
-public:
-    using FileSystemWrapper::FileSystemWrapper;
-
-    std::optional<int> createFails;  // CreateNew throws this code
-    std::optional<int> writeFails;   // the temporary file fills up after `writeLimit` bytes
-    std::uint64_t writeLimit = 0;
-    std::optional<int> closeFails;   // closing the temporary file throws this code
-    std::optional<int> renameFails;  // the rename into place throws this code
-
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
-        if (createFails) throw Failure::Of(*createFails, FileTitleOf(path));
-        return std::make_unique<File>(*this, target().CreateNew(path));
-    }
-    void Rename(const std::string& from, const std::string& to, bool replace) override {
-        if (renameFails) throw Failure::Of(*renameFails, FileTitleOf(to));
-        FileSystemWrapper::Rename(from, to, replace);
-    }
-
-private:
-    class File final : public WritableFile {
-    public:
-        File(JoinFaults& owner, std::unique_ptr<WritableFile> file)
-            : owner_(owner), file_(std::move(file)) {}
-        void Write(const char* data, std::size_t n) override {
-            if (owner_.writeFails && written_ + n > owner_.writeLimit) {
-                const auto room = static_cast<std::size_t>(owner_.writeLimit - written_);
-                file_->Write(data, room);  // the bytes that still fit land, as on a full disk
-                written_ += room;
-                throw Failure::Of(*owner_.writeFails, Name());
-            }
-            file_->Write(data, n);
-            written_ += n;
-        }
-        void Close() override {
-            file_->Close();
-            if (owner_.closeFails) throw Failure::Of(*owner_.closeFails, Name());
-        }
-        const std::string& Name() const override { return file_->Name(); }
-
-    private:
-        JoinFaults& owner_;
-        std::unique_ptr<WritableFile> file_;
-        std::uint64_t written_ = 0;
-    };
-};
 
 // One refused or failed join and everything it must leave as it was.
 TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
@@ -423,7 +360,7 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
     struct Case {
         const char* what;
         std::function<void(TempDir&)> arrange;  // after the split
-        std::function<void(JoinFaults&)> inject;
+        std::function<void(FaultyFileSystem&)> inject;
         JoinOptions options;
         JoinResult result;
         std::vector<std::string> reports;  // pieces of the reports, in order
@@ -504,28 +441,38 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
          {"Error 53: File not found (" + name + ".bat)"}},
         {"a folder with no write permission",
          {},
-         [](JoinFaults& files) { files.createFails = kPermissionDenied; },
+         [](FaultyFileSystem& files) {
+             files.fault = Fault::kCreate;
+             files.failure = Failure::Of(kPermissionDenied);
+         },
          {},
          JoinResult::kFailed,
          {"Error 70: Permission denied"}},
         {"a full disk",
          {},
-         [](JoinFaults& files) {
-             files.writeFails = kDiskFull;
-             files.writeLimit = 25000;
+         [](FaultyFileSystem& files) {
+             files.fault = Fault::kWriteByte;
+             files.failAt = 25000;
+             files.failure = Failure::Of(kDiskFull);
          },
          {},
          JoinResult::kFailed,
          {"Error 61: Disk full"}},
         {"a disk that fills up at the close",
          {},
-         [](JoinFaults& files) { files.closeFails = kDiskFull; },
+         [](FaultyFileSystem& files) {
+             files.fault = Fault::kClose;
+             files.failure = Failure::Of(kDiskFull);
+         },
          {},
          JoinResult::kFailed,
          {"Error 61: Disk full"}},
         {"a rename that fails",
          {},
-         [](JoinFaults& files) { files.renameFails = kPermissionDenied; },
+         [&](FaultyFileSystem& files) {
+             files.fault = Fault::kRename;
+             files.failure = Failure::Of(kPermissionDenied, name);
+         },
          {},
          JoinResult::kFailed,
          {"Error 70: Permission denied (" + name + ")"}},
@@ -539,13 +486,13 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
         for (const std::string& n : ListFolder(folder.path())) {
             if (fs::is_regular_file(folder / n)) before[n] = ReadBytes(folder / n);
         }
-        JoinFaults files(FileSystem::Default());
+        FaultyFileSystem files;  // with no name to fail on, a fault hits the temporary file
         if (c.inject) c.inject(files);
-        Recorder host;
+        RecordingHost host;
 
         EXPECT_EQ(Join(script, c.options, host, files), c.result) << c.what << "\n"
-                                                                  << host.AllReports();
-        ASSERT_EQ(host.reports.size(), c.reports.size()) << c.what << "\n" << host.AllReports();
+                                                                  << host.Messages();
+        ASSERT_EQ(host.reports.size(), c.reports.size()) << c.what << "\n" << host.Messages();
         for (std::size_t i = 0; i < c.reports.size(); ++i) {
             EXPECT_NE(host.reports[i].find(c.reports[i]), std::string::npos)
                 << c.what << ": " << host.reports[i];
@@ -570,14 +517,65 @@ TEST(JoinFailureTest, JoinsAnywayWhenAskedTo) {
     const std::string script = SplitAway(folder.path(), "f", bytes, 4);
     std::ofstream(folder / "f.3", std::ios::app | std::ios::binary) << "tail";
     WriteBytes(folder / "f", "old");
-    Recorder host;
+    RecordingHost host;
     ASSERT_EQ(Join(script, {.force = true, .anySizes = true}, host), JoinResult::kDone)
-        << host.AllReports();
+        << host.Messages();
     EXPECT_TRUE(ReadBytes(folder / "f") == bytes + "tail");
     EXPECT_EQ(ListFolder(folder.path()).size(), 6u);  // no temporary file left
 }
 
 // ---- above 4 GiB ------------------------------------------------------------------------------
+
+// On pattern files in memory (see test_support.h), so nothing is written to disk: the parts of a
+// split of 4.5 GiB join back with every byte in place, and each percentage appears where the
+// split showed it, at most 64 KiB later. The same parts listed in another order are joined in
+// that order, and the pattern shows the bytes out of place.
+TEST(JoinAboveFourGiB, JoinsWhatASplitWrote) {
+    const std::uint64_t length = (std::uint64_t{9} << 29) + 3;  // three parts of 1610612737
+    const std::string path = "/big/big.img";
+    test::MemoryFileSystem files;
+    files.AddPattern(path, 0, length);
+    RecordingHost splitHost;
+    std::vector<std::uint64_t> splitBytes;
+    // A run that lost count of its bytes may never end: stop it.
+    auto bounded = [](std::vector<std::uint64_t>& list, std::uint64_t bytes) {
+        list.push_back(bytes);
+        if (list.size() > 200) throw std::runtime_error("more than 200 statuses");
+    };
+    splitHost.onStatus = [&](const std::string&) { bounded(splitBytes, files.bytesWritten); };
+    ASSERT_EQ(Split(3, path, "big.img", splitHost, files), SplitResult::kDone)
+        << splitHost.Messages();
+    files.Remove(path);
+
+    RecordingHost host;
+    const std::uint64_t before = files.bytesWritten;
+    std::vector<std::uint64_t> joinBytes;
+    host.onStatus = [&](const std::string&) { bounded(joinBytes, files.bytesWritten - before); };
+    ASSERT_EQ(Join(JoinScriptPath(path), {}, host, files), JoinResult::kDone) << host.Messages();
+    const test::MemoryFile& joined = *files.files.at(path);
+    EXPECT_EQ(joined.length, length);
+    EXPECT_EQ(joined.start, 0u);
+    EXPECT_EQ(joined.misplaced, 0);
+    EXPECT_EQ(files.files.size(), 5u);  // parts, script and file: no temporary file is left
+
+    ASSERT_EQ(host.statuses.size(), 102u);
+    ASSERT_EQ(splitHost.statuses.size(), 102u);
+    for (std::size_t i = 1; i <= 100; ++i) {
+        EXPECT_EQ(host.statuses[i],
+                  "Joining" + splitHost.statuses[i].substr(std::string("Splitting").size()));
+        EXPECT_GE(joinBytes[i], splitBytes[i]) << host.statuses[i];
+        EXPECT_LE(joinBytes[i], splitBytes[i] + 65536) << host.statuses[i];
+    }
+    EXPECT_EQ(host.statuses.back(), kDoneText);
+
+    files.Remove(path);
+    files.Add(JoinScriptPath(path), "copy /b big.img.1+big.img.0+big.img.2 big.img\r\n");
+    RecordingHost swapped;
+    ASSERT_EQ(Join(JoinScriptPath(path), {}, swapped, files), JoinResult::kDone)
+        << swapped.Messages();
+    EXPECT_EQ(files.files.at(path)->start, length / 3);
+    EXPECT_GT(files.files.at(path)->misplaced, 0);  // part 0, where part 1 should have been
+}
 
 // A sparse file of 4.5 GiB with marks at the ends of the parts. The copy fills the holes on file
 // systems that cannot share extents, so this writes some 9 GiB and takes about a minute on one
@@ -598,13 +596,13 @@ TEST(JoinLargeTest, JoinsAFileAbove4GiB) {
         }
     }
     fs::resize_file(source, length);
-    Recorder splitHost;
+    RecordingHost splitHost;
     ASSERT_EQ(Split(3, source.string(), "big.img", splitHost), SplitResult::kDone);
     fs::rename(source, folder / "big.img.orig");
 
-    Recorder host;
+    RecordingHost host;
     ASSERT_EQ(Join(JoinScriptPath(source.string()), {}, host), JoinResult::kDone)
-        << host.AllReports();
+        << host.Messages();
     ASSERT_EQ(fs::file_size(source), length);
     std::ifstream in(source, std::ios::binary);
     for (const std::uint64_t at : marks) {

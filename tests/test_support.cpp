@@ -47,6 +47,16 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ignored);
 }
 
+std::string TempDir::MakeFile(const std::string& name, std::size_t size) const {
+    const std::string path = *this / name;
+    WriteBytes(path, PatternBytes(size));
+    return path;
+}
+
+std::vector<std::string> TempDir::Names() const {
+    return ListFolder(path_);
+}
+
 std::string ReadBytes(const PathArg& arg) {
     const fs::path& path = arg.path;
     std::ifstream in(path, std::ios::binary);
@@ -81,6 +91,13 @@ void RecordingHost::SetStatus(const std::string& text) {
     if (onStatus) onStatus(text);
 }
 
+std::string RecordingHost::Messages() const {
+    std::string all;
+    for (const std::string& e : errors) all += e + "\n";
+    for (const std::string& r : reports) all += r + "\n";
+    return all;
+}
+
 class CountingReadable final : public ReadableFile {
 public:
     CountingReadable(std::unique_ptr<ReadableFile> target, FaultyFileSystem& owner)
@@ -91,7 +108,7 @@ public:
 
     std::uint64_t Length() override { return target_->Length(); }
     std::size_t Read(char* buffer, std::size_t n) override {
-        if (owner_.fault == FaultyFileSystem::Fault::kReadByte && Name() == owner_.failName &&
+        if (owner_.Fails(FaultyFileSystem::Fault::kReadByte, Name()) &&
             position_ + n > owner_.failAt) {
             if (position_ >= owner_.failAt) throw owner_.failure;
             n = static_cast<std::size_t>(owner_.failAt - position_);
@@ -161,9 +178,7 @@ public:
     const std::string& Name() const override { return target_->Name(); }
 
 private:
-    bool Failing(FaultyFileSystem::Fault fault) const {
-        return owner_.fault == fault && Name() == owner_.failName;
-    }
+    bool Failing(FaultyFileSystem::Fault fault) const { return owner_.Fails(fault, Name()); }
     void Count(std::uint64_t n) {
         written_ += n;
         owner_.bytesWritten += n;
@@ -174,69 +189,184 @@ private:
     std::uint64_t written_ = 0;
 };
 
+bool FaultyFileSystem::Fails(Fault at, const std::string& name) const {
+    return fault == at && (failName.empty() || name == failName);
+}
+
+std::unique_ptr<WritableFile> FaultyFileSystem::Counted(const std::string& path,
+                                                        std::unique_ptr<WritableFile> file) {
+    created.push_back(FileTitleOf(path));
+    return std::make_unique<CountingWritable>(std::move(file), *this);
+}
+
+std::unique_ptr<ReadableFile> FaultyFileSystem::OpenRead(const std::string& path) {
+    return std::make_unique<CountingReadable>(FileSystemWrapper::OpenRead(path), *this);
+}
+
+std::unique_ptr<WritableFile> FaultyFileSystem::Create(const std::string& path,
+                                                       const ReadableFile* mustNotBe) {
+    if (Fails(Fault::kCreate, FileTitleOf(path))) throw failure;
+    return Counted(path, FileSystemWrapper::Create(path, mustNotBe));
+}
+
+std::unique_ptr<WritableFile> FaultyFileSystem::CreateNew(const std::string& path) {
+    if (Fails(Fault::kCreate, FileTitleOf(path))) throw failure;
+    return Counted(path, FileSystemWrapper::CreateNew(path));
+}
+
+void FaultyFileSystem::Rename(const std::string& from, const std::string& to, bool replace) {
+    if (Fails(Fault::kRename, FileTitleOf(to))) throw failure;
+    FileSystemWrapper::Rename(from, to, replace);
+}
+
+char PatternByteAt(std::uint64_t offset) {
+    // splitmix64's finaliser: every bit of the offset stirs every bit of the byte.
+    std::uint64_t z = offset + 0x9E3779B97F4A7C15u;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    return static_cast<char>(z ^ (z >> 31));
+}
+
 namespace {
+
+FileId IdOf(const MemoryFile& file) {
+    return FileId{0, reinterpret_cast<std::uintptr_t>(&file)};
+}
 
 class MemoryReadable final : public ReadableFile {
 public:
-    MemoryReadable(std::shared_ptr<std::string> bytes, std::string name, FileId id)
-        : bytes_(std::move(bytes)), name_(std::move(name)), id_(id) {}
-    std::uint64_t Length() override { return bytes_->size(); }
+    MemoryReadable(std::shared_ptr<MemoryFile> file, std::string name)
+        : file_(std::move(file)), name_(std::move(name)) {}
+    std::uint64_t Length() override { return file_->length; }
     std::size_t Read(char* buffer, std::size_t n) override {
-        n = std::min(n, bytes_->size() - position_);
-        std::copy_n(bytes_->data() + position_, n, buffer);
+        n = static_cast<std::size_t>(std::min<std::uint64_t>(n, file_->length - position_));
+        if (const auto at = PatternOffset()) {
+            for (std::size_t i = 0; i < n; ++i) buffer[i] = PatternByteAt(*at + i);
+        } else {
+            std::copy_n(file_->bytes.data() + position_, n, buffer);
+        }
         position_ += n;
         return n;
     }
     const std::string& Name() const override { return name_; }
-    FileId Id() const override { return id_; }
+    FileId Id() const override { return IdOf(*file_); }
+
+    // Where in the pattern the next byte lies; none for a plain file.
+    std::optional<std::uint64_t> PatternOffset() const {
+        if (!file_->start) return std::nullopt;
+        return *file_->start + position_;
+    }
+    void Skip(std::uint64_t n) {
+        if (n > file_->length - position_) throw Failure::Of(kDeviceIoError, name_);
+        position_ += n;
+    }
 
 private:
-    std::shared_ptr<std::string> bytes_;
+    std::shared_ptr<MemoryFile> file_;
     std::string name_;
-    FileId id_;
-    std::size_t position_ = 0;
+    std::uint64_t position_ = 0;
 };
 
 class MemoryWritable final : public WritableFile {
 public:
-    MemoryWritable(std::shared_ptr<std::string> bytes, std::string name)
-        : bytes_(std::move(bytes)), name_(std::move(name)) {}
-    void Write(const char* data, std::size_t n) override { bytes_->append(data, n); }
+    MemoryWritable(std::shared_ptr<MemoryFile> file, std::string name, MemoryFileSystem& owner)
+        : file_(std::move(file)), name_(std::move(name)), owner_(owner) {}
+
+    void Write(const char* data, std::size_t n) override {
+        MemoryFile& file = *file_;
+        if (file.start) {
+            for (std::size_t i = 0; i < n; ++i) {
+                if (data[i] != PatternByteAt(*file.start + file.length + i)) {
+                    ++file.misplaced;
+                    break;
+                }
+            }
+        } else {
+            // A plain file of gigabytes would only exhaust the memory: say what went wrong.
+            if (file.bytes.size() + n > (std::size_t{64} << 20))
+                throw std::length_error(name_ + ": a plain file in memory above 64 MiB");
+            file.bytes.append(data, n);
+        }
+        Count(n);
+    }
+
+    // A copy from a pattern file moves no bytes: it records where they came from.
+    void CopyFrom(ReadableFile& source, std::uint64_t n) override {
+        auto* memory = dynamic_cast<MemoryReadable*>(&source);
+        const auto from = memory != nullptr ? memory->PatternOffset() : std::nullopt;
+        if (!from) {
+            WritableFile::CopyFrom(source, n);
+            return;
+        }
+        memory->Skip(n);
+        MemoryFile& file = *file_;
+        if (file.length == 0)
+            file.start = *from;
+        else if (!file.start || *file.start + file.length != *from)
+            ++file.misplaced;
+        Count(n);
+    }
+
     void Close() override {}
     const std::string& Name() const override { return name_; }
 
 private:
-    std::shared_ptr<std::string> bytes_;
+    void Count(std::uint64_t n) {
+        file_->length += n;
+        owner_.bytesWritten += n;
+    }
+
+    std::shared_ptr<MemoryFile> file_;
     std::string name_;
+    MemoryFileSystem& owner_;
 };
 
 }  // namespace
 
+void MemoryFileSystem::Add(const std::string& path, std::string bytes) {
+    auto file = std::make_shared<MemoryFile>();
+    file->length = bytes.size();
+    file->bytes = std::move(bytes);
+    files[path] = std::move(file);
+}
+
+void MemoryFileSystem::AddPattern(const std::string& path, std::uint64_t start,
+                                  std::uint64_t length) {
+    auto file = std::make_shared<MemoryFile>();
+    file->length = length;
+    file->start = start;
+    files[path] = std::move(file);
+}
+
 std::unique_ptr<ReadableFile> MemoryFileSystem::OpenRead(const std::string& path) {
     const auto found = files.find(path);
     if (found == files.end()) throw Failure::Of(kFileNotFound, FileTitleOf(path));
-    return std::make_unique<MemoryReadable>(found->second, FileTitleOf(path), IdOf(path));
+    return std::make_unique<MemoryReadable>(found->second, FileTitleOf(path));
 }
 
 std::unique_ptr<WritableFile> MemoryFileSystem::Create(const std::string& path,
                                                        const ReadableFile* mustNotBe) {
-    if (mustNotBe != nullptr && mustNotBe->Id() == IdOf(path))
+    std::shared_ptr<MemoryFile>& file = files[path];
+    if (file && mustNotBe != nullptr && mustNotBe->Id() == IdOf(*file))
         throw Failure::Of(kPathFileAccessError, FileTitleOf(path));
-    auto& bytes = files[path];
-    bytes = std::make_shared<std::string>();
-    return std::make_unique<MemoryWritable>(bytes, FileTitleOf(path));
+    // Cut in place, so that every name of the file sees it.
+    if (file)
+        *file = MemoryFile{};
+    else
+        file = std::make_shared<MemoryFile>();
+    return std::make_unique<MemoryWritable>(file, FileTitleOf(path), *this);
 }
 
 std::uint64_t MemoryFileSystem::FileLength(const std::string& path) {
     const auto found = files.find(path);
     if (found == files.end()) throw Failure::Of(kFileNotFound, FileTitleOf(path));
-    return found->second->size();
+    return found->second->length;
 }
 
 std::optional<FileStatus> MemoryFileSystem::Status(const std::string& path) {
     const auto found = files.find(path);
     if (found == files.end()) return std::nullopt;
-    return FileStatus{true, found->second->size(), IdOf(path)};
+    return FileStatus{true, found->second->length, IdOf(*found->second)};
 }
 
 std::unique_ptr<WritableFile> MemoryFileSystem::CreateNew(const std::string& path) {
@@ -248,28 +378,18 @@ void MemoryFileSystem::Rename(const std::string& from, const std::string& to, bo
     const auto found = files.find(from);
     if (found == files.end()) throw Failure::Of(kFileNotFound, FileTitleOf(from));
     if (!replace && files.count(to) != 0) throw Failure::Of(kPathFileAccessError, FileTitleOf(to));
-    auto bytes = found->second;
+    auto file = found->second;
     files.erase(found);
-    files[to] = std::move(bytes);
+    files[to] = std::move(file);
 }
 
 void MemoryFileSystem::Remove(const std::string& path) {
     if (files.erase(path) == 0) throw Failure::Of(kFileNotFound, FileTitleOf(path));
 }
 
-FileId MemoryFileSystem::IdOf(const std::string& path) const {
-    return FileId{0, std::hash<std::string>{}(path)};
-}
-
-std::unique_ptr<ReadableFile> FaultyFileSystem::OpenRead(const std::string& path) {
-    return std::make_unique<CountingReadable>(FileSystemWrapper::OpenRead(path), *this);
-}
-
-std::unique_ptr<WritableFile> FaultyFileSystem::Create(const std::string& path,
-                                                       const ReadableFile* mustNotBe) {
-    if (fault == Fault::kCreate && FileTitleOf(path) == failName) throw failure;
-    created.push_back(FileTitleOf(path));
-    return std::make_unique<CountingWritable>(FileSystemWrapper::Create(path, mustNotBe), *this);
+int ReferencePercent(std::uint64_t offset, std::uint64_t length) {
+    return static_cast<int>(
+        std::nearbyint(static_cast<double>(offset) / static_cast<double>(length) * 100.0));
 }
 
 ReferenceRun ReferenceStatuses(std::uint64_t length, int parts) {
@@ -281,8 +401,7 @@ ReferenceRun ReferenceStatuses(std::uint64_t length, int parts) {
     }
     int lastShown = 0;
     for (std::uint64_t p = 0; p < length; ++p) {
-        const int percent = static_cast<int>(
-            std::nearbyint(static_cast<double>(p) / static_cast<double>(length) * 100.0));
+        const int percent = ReferencePercent(p, length);
         if (percent != lastShown) {
             lastShown = percent;
             std::ostringstream text;

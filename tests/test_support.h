@@ -1,5 +1,6 @@
 // Helpers shared by the tests: temporary folders, whole-file reads and writes, a host that
-// records what a run shows, and file systems that count or fail on demand.
+// records what a run shows, a file system that counts and fails on demand, and one that holds
+// its files in memory (files of any length among them).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/join.h"
 #include "engine/split.h"
 #include "platform/failure.h"
 #include "platform/file_system.h"
@@ -31,6 +33,10 @@ public:
     const fs::path& path() const { return path_; }
     // The UTF-8 path of `name` (UTF-8) in the folder.
     std::string operator/(const std::string& name) const;
+    // Writes a file of `size` bytes (PatternBytes) and returns its UTF-8 path.
+    std::string MakeFile(const std::string& name, std::size_t size) const;
+    // The files in the folder, by name.
+    std::vector<std::string> Names() const;
 
 private:
     fs::path path_;
@@ -52,17 +58,22 @@ std::string PatternBytes(std::size_t length, unsigned seed = 1);
 // The files in a folder, by name.
 std::vector<std::string> ListFolder(const fs::path& folder);
 
-// Records everything a run shows. `onStatus` runs on every status text, for tests that look at
-// the disk at that moment.
-class RecordingHost : public SplitHost {
+// Records everything a split or a join shows. `onStatus` runs on every status text, for tests
+// that look at the files at that moment.
+class RecordingHost : public SplitHost, public JoinHost {
 public:
     void SetStatus(const std::string& text) override;
     void FocusPartCount() override { ++focusCount; }
     void Yield() override { ++yieldCount; }
     void ShowError(const std::string& message) override { errors.push_back(message); }
+    void Report(const std::string& message) override { reports.push_back(message); }
+
+    // The errors and reports, one a line, for a test's failure output.
+    std::string Messages() const;
 
     std::vector<std::string> statuses;
-    std::vector<std::string> errors;
+    std::vector<std::string> errors;   // a split's error boxes
+    std::vector<std::string> reports;  // a join's reports
     int focusCount = 0;
     int yieldCount = 0;
     std::function<void(const std::string&)> onStatus;
@@ -70,10 +81,12 @@ public:
 
 // Wraps a file system, counts the bytes written and the files open, and throws `failure` at
 // the chosen point: when the `failAt`-th byte (0-based) would be written to the file named
-// `failName`, or when that file is created, read or closed.
+// `failName` or read from it, when that file is created (Create or CreateNew) or closed, or
+// when a file is renamed to that name. An empty `failName` stands for any file (a join's
+// temporary file has a random name).
 class FaultyFileSystem : public FileSystemWrapper {
 public:
-    enum class Fault { kNone, kCreate, kWriteByte, kClose, kReadByte };
+    enum class Fault { kNone, kCreate, kWriteByte, kClose, kReadByte, kRename };
 
     explicit FaultyFileSystem(FileSystem& target = FileSystem::Default())
         : FileSystemWrapper(target) {}
@@ -81,9 +94,11 @@ public:
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override;
     std::unique_ptr<WritableFile> Create(const std::string& path,
                                          const ReadableFile* mustNotBe) override;
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override;
+    void Rename(const std::string& from, const std::string& to, bool replace) override;
 
     Fault fault = Fault::kNone;
-    std::string failName;  // file title, e.g. "source.bin.2"
+    std::string failName;  // file title, e.g. "source.bin.2"; empty: any file
     std::uint64_t failAt = 0;
     Failure failure = Failure::Of(kDiskFull);
 
@@ -94,11 +109,37 @@ public:
 private:
     friend class CountingWritable;
     friend class CountingReadable;
+    bool Fails(Fault at, const std::string& name) const;
+    std::unique_ptr<WritableFile> Counted(const std::string& path,
+                                          std::unique_ptr<WritableFile> file);
 };
 
-// Files held in memory, for runs by the thousand.
+// The byte at `offset` of a pattern file (see MemoryFile): every bit of the offset stirs it, so
+// neighbouring offsets, and offsets 4 GiB apart, get unrelated bytes and a byte out of place
+// shows.
+char PatternByteAt(std::uint64_t offset);
+
+// A file of a MemoryFileSystem. A plain file holds its bytes. A pattern file holds none, so it
+// may have any length: its byte at offset i is PatternByteAt(start + i), made when it is read.
+// A copy from a pattern file into an empty file makes that file a pattern file too, starting where
+// the copied bytes came from; every later write must hold the pattern's bytes from
+// start + length on, and `misplaced` counts the writes that did not.
+struct MemoryFile {
+    std::uint64_t length = 0;
+    std::optional<std::uint64_t> start;  // pattern files: the pattern offset of the first byte
+    std::string bytes;                   // plain files: the bytes
+    int misplaced = 0;
+};
+
+// Files held in memory: small ones for runs by the thousand, pattern files for runs above 4 GiB
+// that write nothing to disk. Copies between pattern files move no bytes, so a run over
+// gigabytes takes milliseconds.
 class MemoryFileSystem : public FileSystem {
 public:
+    // Adds a plain file, or a pattern file of `length` bytes from pattern offset `start`.
+    void Add(const std::string& path, std::string bytes);
+    void AddPattern(const std::string& path, std::uint64_t start, std::uint64_t length);
+
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override;
     std::unique_ptr<WritableFile> Create(const std::string& path,
                                          const ReadableFile* mustNotBe) override;
@@ -108,11 +149,14 @@ public:
     void Rename(const std::string& from, const std::string& to, bool replace) override;
     void Remove(const std::string& path) override;
 
-    std::map<std::string, std::shared_ptr<std::string>> files;
-
-private:
-    FileId IdOf(const std::string& path) const;
+    // Several names may share one file, as hard links do.
+    std::map<std::string, std::shared_ptr<MemoryFile>> files;
+    std::uint64_t bytesWritten = 0;  // over all files
 };
+
+// The percentage shown once the byte at zero-based `offset` of a `length`-byte file is copied,
+// worked out on its own: offset / length * 100 in double precision, rounded half to even.
+int ReferencePercent(std::uint64_t offset, std::uint64_t length);
 
 // The sequence of status texts of a run, computed byte by byte as the plain description of a
 // run has it: the percentage after every copied byte, shown whenever it changes. Returns also,

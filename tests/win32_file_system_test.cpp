@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "engine/split.h"
@@ -13,37 +12,20 @@
 #include "platform/win32/win32_failure.h"
 #include "platform/win32/windows_api.h"
 #include "test_support.h"
-#include "window_test_support.h"
 
 namespace splitter {
 namespace {
 
 using test::CodeOf;
-using testing::ScratchDir;
+using test::ReadBytes;
+using test::RecordingHost;
+using test::TempDir;
+using test::WriteBytes;
 
 // The scratch folder's path in UTF-8, as the window hands paths to the engine.
 std::string Utf8(const std::filesystem::path& path) {
     return win32::Narrow(path.wstring());
 }
-
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-class NullHost final : public SplitHost {
-public:
-    void SetStatus(const std::string& text) override { last = text; }
-    void FocusPartCount() override {}
-    void Yield() override {}
-    void ShowError(const std::string& message) override { error = message; }
-    std::string last;
-    std::string error;
-};
 
 TEST(Win32FailureTest, ErrorCodesTable) {
     struct Case {
@@ -81,7 +63,7 @@ TEST(Win32FailureTest, ErrorCodesTable) {
 }
 
 TEST(Win32FileSystemTest, WideNamesRoundTrip) {
-    ScratchDir dir;
+    TempDir dir;
     FileSystem& files = FileSystem::Default();
     // Names of several scripts, and characters cmd gives a meaning to.
     const wchar_t* names[] = {L"plain.txt", L"caf\u00e9 \u00fc.txt",
@@ -94,7 +76,7 @@ TEST(Win32FileSystemTest, WideNamesRoundTrip) {
         auto out = files.Create(utf8, nullptr);
         out->Write("hello", 5);
         out->Close();
-        EXPECT_EQ(ReadAll(path), "hello");  // the name on disk is the wide name itself
+        EXPECT_EQ(ReadBytes(path), "hello");  // the name on disk is the wide name itself
         EXPECT_EQ(files.FileLength(utf8), 5u);
         auto in = files.OpenRead(utf8);
         EXPECT_EQ(in->Length(), 5u);
@@ -106,7 +88,7 @@ TEST(Win32FileSystemTest, WideNamesRoundTrip) {
 }
 
 TEST(Win32FileSystemTest, PathsLongerThanTheClassicLimit) {
-    ScratchDir dir;
+    TempDir dir;
     std::filesystem::path folder = dir.path();
     for (int i = 0; i < 3; ++i) folder /= std::wstring(90, static_cast<wchar_t>(L'a' + i));
     std::filesystem::create_directories(L"\\\\?\\" + folder.wstring());
@@ -117,14 +99,14 @@ TEST(Win32FileSystemTest, PathsLongerThanTheClassicLimit) {
     out->Write("0123456789", 10);
     out->Close();
     EXPECT_EQ(files.FileLength(source), 10u);
-    NullHost host;
-    EXPECT_EQ(Split(3, source, "long.bin", host), SplitResult::kDone) << host.error;
+    RecordingHost host;
+    EXPECT_EQ(Split(3, source, "long.bin", host), SplitResult::kDone) << host.Messages();
     EXPECT_EQ(files.FileLength(source + ".2"), 2u);
     EXPECT_EQ(files.FileLength(source + ".bat") > 0, true);
 }
 
 TEST(Win32FileSystemTest, FailureCodesOfTheRealApi) {
-    ScratchDir dir;
+    TempDir dir;
     FileSystem& files = FileSystem::Default();
     const std::string folder = Utf8(dir.path());
     struct Case {
@@ -148,27 +130,28 @@ TEST(Win32FileSystemTest, FailureCodesOfTheRealApi) {
 }
 
 TEST(Win32FileSystemTest, PartThatIsTheSourceIsRefusedBeforeTruncation) {
-    ScratchDir dir;
+    TempDir dir;
     const std::filesystem::path source = dir.path() / L"movie.mkv";
-    WriteAll(source, "0123456789");
+    WriteBytes(source, "0123456789");
     // A second name of the source, where the run will write part 1.
     const std::filesystem::path link = dir.path() / L"movie.mkv.1";
     ASSERT_TRUE(CreateHardLinkW(link.c_str(), source.c_str(), nullptr));
-    NullHost host;
+    RecordingHost host;
     EXPECT_EQ(Split(2, Utf8(source), "movie.mkv", host), SplitResult::kFailed);
-    EXPECT_EQ(host.error, "Error 75: Path/File access error (movie.mkv.1)");
-    EXPECT_EQ(ReadAll(source), "0123456789");
+    EXPECT_EQ(host.errors,
+              std::vector<std::string>{"Error 75: Path/File access error (movie.mkv.1)"});
+    EXPECT_EQ(ReadBytes(source), "0123456789");
     EXPECT_FALSE(std::filesystem::exists(dir.path() / L"movie.mkv.bat"));
 }
 
 TEST(Win32FileSystemTest, ExistingPartIsTruncated) {
-    ScratchDir dir;
+    TempDir dir;
     const std::filesystem::path source = dir.path() / L"data.bin";
-    WriteAll(source, "abcdef");
-    WriteAll(dir.path() / L"data.bin.0", std::string(1000, 'x'));
-    NullHost host;
-    EXPECT_EQ(Split(2, Utf8(source), "data.bin", host), SplitResult::kDone) << host.error;
-    EXPECT_EQ(ReadAll(dir.path() / L"data.bin.0"), "abc");
+    WriteBytes(source, "abcdef");
+    WriteBytes(dir.path() / L"data.bin.0", std::string(1000, 'x'));
+    RecordingHost host;
+    EXPECT_EQ(Split(2, Utf8(source), "data.bin", host), SplitResult::kDone) << host.Messages();
+    EXPECT_EQ(ReadBytes(dir.path() / L"data.bin.0"), "abc");
 }
 
 TEST(ScriptEncodingTest, OemCodePageOrRefusal) {
@@ -203,13 +186,13 @@ TEST(ScriptEncodingTest, OemCodePageOrRefusal) {
 }
 
 TEST(ScriptEncodingTest, RefusedNameWritesNothing) {
-    ScratchDir dir;
+    TempDir dir;
     const std::filesystem::path source = dir.path() / L"\u0444\u0430\u0439\u043b.txt";
-    WriteAll(source, "0123456789");
-    NullHost host;
+    WriteBytes(source, "0123456789");
+    RecordingHost host;
     EXPECT_EQ(Split(3, Utf8(source), Utf8(source.filename()), host), SplitResult::kFailed);
-    EXPECT_EQ(host.error,
-              "Error 52: Bad file name or number (\xd1\x84\xd0\xb0\xd0\xb9\xd0\xbb.txt)");
+    EXPECT_EQ(host.errors, std::vector<std::string>{"Error 52: Bad file name or number "
+                                                    "(\xd1\x84\xd0\xb0\xd0\xb9\xd0\xbb.txt)"});
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                             std::filesystem::directory_iterator()),
               1);
