@@ -1,17 +1,13 @@
 // Helpers for the window tests: a fake window system that records what the window's logic does
-// and answers its dialogs from queues, and a scratch folder with real files.
+// and answers its dialogs from queues, and a file system that makes a run slow.
 #pragma once
 
-#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
-#include <random>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,52 +17,6 @@
 #include "window/form_layout.h"
 
 namespace splitter::testing {
-
-// A folder under the system's temporary folder, removed with everything in it at the end.
-class ScratchDir {
-public:
-    // create_directory fails on a name that exists, so two tests never share a folder.
-    ScratchDir() {
-        const std::filesystem::path base = std::filesystem::temp_directory_path();
-        std::random_device random;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::filesystem::path candidate = base / ("splitter-" + std::to_string(random()));
-            if (std::filesystem::create_directory(candidate)) {
-                path_ = candidate;
-                return;
-            }
-        }
-        throw std::runtime_error("no scratch folder under " + base.string());
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-
-    // Writes a file of `size` bytes (a repeating pattern) and returns its full path.
-    std::string MakeFile(const std::string& name, std::size_t size) const {
-        const std::filesystem::path file = path_ / name;
-        std::ofstream out(file, std::ios::binary);
-        for (std::size_t i = 0; i < size; ++i) out.put(static_cast<char>('a' + i % 26));
-        return file.string();
-    }
-
-    // Every file in the folder, by name.
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path_))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Keeps every control's state as the window would show it, and lets a test answer the message
 // boxes and the open-file dialog. Controls start as form_layout.h describes them, focus on
