@@ -28,7 +28,7 @@
 #include "engine/plan.h"
 #include "engine/split.h"
 #include "platform/failure.h"
-#include "window/part_count.h"
+#include "engine/part_count.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "platform/failure.h"
-#include "window/part_count.h"
+#include "engine/part_count.h"
 
 namespace splitter {
 namespace {
