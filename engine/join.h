@@ -1,60 +1,12 @@
 // The join: rebuilds a file from its parts by reading the join script that the split wrote
-// beside them. The script is the one record of which parts make the file and in what order, so
-// it is read here as cmd would read it, and anything it might read differently is refused.
+// beside them (see join_script.h), after checking every part against the plan of a split.
 #pragma once
 
-#include <cstdint>
-#include <optional>
-#include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "platform/file_system.h"
 
 namespace splitter {
-
-// What a join script asks for: these parts, in this order, make the file `destination`. Names
-// carry no folder; they are looked up in the script's own folder.
-struct JoinList {
-    std::vector<std::string> parts;
-    std::string destination;
-};
-
-// A script that cannot be read as a join. `line` is 1-based; 0 when no one line is at fault.
-class ScriptError : public std::runtime_error {
-public:
-    ScriptError(int line, const std::string& reason)
-        : std::runtime_error(reason), line_(line), reason_(reason) {}
-    int line() const { return line_; }
-    const std::string& reason() const { return reason_; }
-
-private:
-    int line_;
-    std::string reason_;
-};
-
-// Reads the text of a join script: every form JoinScriptText writes, and the same by hand
-// (LF or CR LF line ends, a final line break or none, any letter case in the commands, spaces
-// around '+', unquoted names that need no quotes). Understood lines:
-// - blank lines, and `echo`, `rem` and `::` lines, which only print or say nothing;
-// - `copy /b SOURCE+SOURCE+... DEST`: the first such line lists the first parts and names the
-//   destination; each later one is `copy /b DEST+SOURCE+... DEST` and appends more parts.
-// In names, "%%" stands for '%'. Throws ScriptError for the first line that is anything else,
-// or holds anything cmd would read otherwise: a lone '%', a redirection, a command separator,
-// an unclosed quote, a name with a folder in it.
-JoinList ParseJoinScript(const std::string& text);
-
-// A part whose size does not fit: part `part` was expected to hold `expected` bytes.
-struct SizeMisfit {
-    std::size_t part;
-    std::uint64_t expected;
-};
-
-// The parts carry no header, so their sizes are the only check there is: they must be
-// PlanPartSizes(their total, their count). When they are not, names the part to blame: the
-// first that differs from the plan that fits the most parts (one part cut short or grown leaves
-// all the others fitting the plan of the original total). nullopt when the sizes fit.
-std::optional<SizeMisfit> FindSizeMisfit(const std::vector<std::uint64_t>& sizes);
 
 // What a join needs of whoever runs it.
 class JoinHost {
@@ -78,7 +30,7 @@ enum class JoinResult {
     kDone,               // the destination is in place, byte for byte the parts
     kBadScript,          // the script cannot be read as a join
     kMissingParts,       // a listed part is absent or not a regular file
-    kSizesDoNotFit,      // a part was cut or grown (see FindSizeMisfit)
+    kSizesDoNotFit,      // a part was cut or grown (see FindSizeMisfit in plan.h)
     kDestinationExists,  // and `force` was not given
     kRefused,            // the destination is one of the parts, or not a regular file
     kFailed,             // a file operation failed ("Error CODE: DESCRIPTION")
