@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "engine/join.h"
+#include "engine/part_count.h"
 #include "engine/plan.h"
 #include "engine/split.h"
 #include "platform/failure.h"
-#include "engine/part_count.h"
 
 namespace {
 
@@ -111,7 +111,7 @@ void PrintError(const std::string& message) {
 
 // Shows the status texts on standard output: one line each, or one line redrawn in place when
 // standard output is a terminal.
-class ConsoleHost final : public SplitHost, public JoinHost {
+class ConsoleHost final : public SplitHost {
 public:
     ConsoleHost() : terminal_(IsTerminal()) {}
     ~ConsoleHost() override { EndLine(); }
@@ -126,11 +126,10 @@ public:
     }
     void FocusPartCount() override {}
     void Yield() override {}
-    void ShowError(const std::string& message) override {
+    void ReportError(const std::string& message) override {
         EndLine();
         PrintError(message);
     }
-    void Report(const std::string& message) override { ShowError(message); }
 
     void EndLine() {
         if (pending_) std::cout << '\n' << std::flush;
@@ -155,7 +154,7 @@ int RunSplit(const std::string& file, std::string_view partsText) {
         case PartCountVerdict::kOk: break;
     }
     ConsoleHost host;
-    const SplitResult result = Split(count.parts, file, FileTitleOf(file), host);
+    const SplitResult result = SplitFile(count.parts, file, FileTitleOf(file), host);
     host.EndLine();
     switch (result) {
         case SplitResult::kDone: return kExitDone;

@@ -24,17 +24,17 @@ constexpr std::uint64_t kMaxBlock = std::uint64_t{16} << 20;
 constexpr std::uint64_t kAlign = std::uint64_t{64} << 10;
 constexpr auto kYieldInterval = std::chrono::milliseconds(100);
 
-class Run {
+class JoinRun {
 public:
-    Run(const std::string& scriptPath, const JoinOptions& options, JoinHost& host,
-        FileSystem& files)
+    JoinRun(const std::string& scriptPath, const JoinOptions& options, RunHost& host,
+            FileSystem& files)
         : scriptPath_(scriptPath),
           folder_(scriptPath.substr(0, scriptPath.size() - FileTitleOf(scriptPath).size())),
           options_(options),
           host_(host),
           files_(files) {}
 
-    ~Run() { RemoveTemporary(); }
+    ~JoinRun() { RemoveTemporary(); }
 
     JoinResult Go() {
         host_.SetStatus(kJoiningText);
@@ -43,7 +43,7 @@ public:
         } catch (const ScriptError& error) {
             const std::string where =
                 error.line() > 0 ? ", line " + std::to_string(error.line()) : std::string();
-            host_.Report(FileTitleOf(scriptPath_) + where + ": " + error.reason());
+            host_.ReportError(FileTitleOf(scriptPath_) + where + ": " + error.reason());
             return JoinResult::kBadScript;
         }
         if (const auto result = CheckParts(); result != JoinResult::kDone) return result;
@@ -79,10 +79,10 @@ private:
         for (const std::string& name : list_.parts) {
             const auto status = files_.Status(folder_ + name);
             if (!status) {
-                host_.Report("Missing part: " + name);
+                host_.ReportError("Missing part: " + name);
                 missing = true;
             } else if (!status->regular) {
-                host_.Report("Part is not a regular file: " + name);
+                host_.ReportError("Part is not a regular file: " + name);
                 missing = true;
             } else {
                 sizes_.push_back(status->length);
@@ -93,10 +93,10 @@ private:
         total_ = std::accumulate(sizes_.begin(), sizes_.end(), std::uint64_t{0});
         if (options_.anySizes) return JoinResult::kDone;
         if (const auto misfit = FindSizeMisfit(sizes_)) {
-            host_.Report("Part " + list_.parts[misfit->part] + " has " +
-                         std::to_string(sizes_[misfit->part]) + " bytes where " +
-                         std::to_string(misfit->expected) +
-                         " were expected: it was cut short or grown since the split");
+            host_.ReportError("Part " + list_.parts[misfit->part] + " has " +
+                              std::to_string(sizes_[misfit->part]) + " bytes where " +
+                              std::to_string(misfit->expected) +
+                              " were expected: it was cut short or grown since the split");
             return JoinResult::kSizesDoNotFit;
         }
         return JoinResult::kDone;
@@ -107,15 +107,16 @@ private:
         const auto status = files_.Status(DestinationPath());
         if (!status) return JoinResult::kDone;
         if (std::find(ids_.begin(), ids_.end(), status->id) != ids_.end()) {
-            host_.Report("The destination is one of the parts: " + list_.destination);
+            host_.ReportError("The destination is one of the parts: " + list_.destination);
             return JoinResult::kRefused;
         }
         if (!status->regular) {
-            host_.Report("The destination exists and is not a regular file: " + list_.destination);
+            host_.ReportError("The destination exists and is not a regular file: " +
+                              list_.destination);
             return JoinResult::kRefused;
         }
         if (!options_.force) {
-            host_.Report("The destination exists: " + list_.destination);
+            host_.ReportError("The destination exists: " + list_.destination);
             return JoinResult::kDestinationExists;
         }
         return JoinResult::kDone;
@@ -184,7 +185,7 @@ private:
     const std::string scriptPath_;
     const std::string folder_;  // the script's folder, with its trailing separator
     const JoinOptions options_;
-    JoinHost& host_;
+    RunHost& host_;
     FileSystem& files_;
 
     JoinList list_;
@@ -203,16 +204,16 @@ private:
 
 }  // namespace
 
-JoinResult Join(const std::string& scriptPath, const JoinOptions& options, JoinHost& host,
+JoinResult Join(const std::string& scriptPath, const JoinOptions& options, RunHost& host,
                 FileSystem& files) {
     // One catch for every failure; the run's destructor has removed the temporary file by then.
     try {
-        return Run(scriptPath, options, host, files).Go();
+        return JoinRun(scriptPath, options, host, files).Go();
     } catch (const ScriptError& error) {
-        host.Report(FileTitleOf(scriptPath) + ": " + error.reason());
+        host.ReportError(FileTitleOf(scriptPath) + ": " + error.reason());
         return JoinResult::kBadScript;
     } catch (...) {
-        host.Report(CurrentFailure().Message());
+        host.ReportError(CurrentFailure().Message());
     }
     return JoinResult::kFailed;
 }

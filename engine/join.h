@@ -4,22 +4,10 @@
 
 #include <string>
 
+#include "engine/run_host.h"
 #include "platform/file_system.h"
 
 namespace splitter {
-
-// What a join needs of whoever runs it.
-class JoinHost {
-public:
-    virtual ~JoinHost() = default;
-    // Sets the status text.
-    virtual void SetStatus(const std::string& text) = 0;
-    // Dispatches the window events queued so far and returns.
-    virtual void Yield() = 0;
-    // One reason why the join stops: a script line it cannot read, a missing part, or a
-    // failure "Error CODE: DESCRIPTION". Several may come before the join gives up.
-    virtual void Report(const std::string& message) = 0;
-};
 
 struct JoinOptions {
     bool force = false;     // replace a destination that exists
@@ -51,7 +39,7 @@ std::string JoinProgressText(int percent);
 // Status texts: "Joining... ", then "Joining... [ P % Completed. ]" for the same percentages,
 // in the same order, as a split of the same total shows (each once the bytes up to its point,
 // and at most 64 KiB more, are in place), then "Done !".
-JoinResult Join(const std::string& scriptPath, const JoinOptions& options, JoinHost& host,
+JoinResult Join(const std::string& scriptPath, const JoinOptions& options, RunHost& host,
                 FileSystem& files = FileSystem::Default());
 
 }  // namespace splitter

@@ -55,8 +55,4 @@ private:
 // "Splitting... [ 42 % Completed. ]"
 std::string ProgressText(int percent);
 
-inline constexpr const char* kSplittingText = "Splitting... ";
-inline constexpr const char* kUnableText = "Unable to split...";
-inline constexpr const char* kDoneText = "Done !";
-
 }  // namespace splitter

@@ -19,9 +19,10 @@ constexpr std::uint64_t kMaxBlock = std::uint64_t{4} << 20;
 constexpr std::uint64_t kAlignment = std::uint64_t{64} << 10;  // divides kMaxBlock
 constexpr auto kYieldInterval = std::chrono::milliseconds(100);
 
-class Run {
+class SplitRun {
 public:
-    Run(std::int16_t parts, std::string path, std::string title, SplitHost& host, FileSystem& files)
+    SplitRun(std::int16_t parts, std::string path, std::string title, SplitHost& host,
+             FileSystem& files)
         : parts_(parts),
           path_(std::move(path)),
           title_(std::move(title)),
@@ -108,13 +109,13 @@ private:
 
 }  // namespace
 
-SplitResult Split(std::int16_t iNoOfParts, const std::string& sFilePath,
-                  const std::string& sFileTitle, SplitHost& host, FileSystem& files) {
+SplitResult SplitFile(std::int16_t iNoOfParts, const std::string& sFilePath,
+                      const std::string& sFileTitle, SplitHost& host, FileSystem& files) {
     // The run's error trap: any failure ends the run here, with every file it opened closed.
     try {
-        return Run(iNoOfParts, sFilePath, sFileTitle, host, files).Go();
+        return SplitRun(iNoOfParts, sFilePath, sFileTitle, host, files).Go();
     } catch (...) {
-        host.ShowError(CurrentFailure().Message());
+        host.ReportError(CurrentFailure().Message());
     }
     return SplitResult::kFailed;
 }

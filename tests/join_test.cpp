@@ -231,13 +231,12 @@ TEST(JoinSizeCheckTest, EverySplitFits) {
 
 // ---- joining real files -----------------------------------------------------------------------
 
-class Recorder final : public SplitHost, public JoinHost {
+class Recorder final : public SplitHost {
 public:
     void SetStatus(const std::string& text) override { statuses.push_back(text); }
     void FocusPartCount() override {}
     void Yield() override {}
-    void ShowError(const std::string& message) override { reports.push_back(message); }
-    void Report(const std::string& message) override { reports.push_back(message); }
+    void ReportError(const std::string& message) override { reports.push_back(message); }
 
     std::string AllReports() const {
         std::string all;
@@ -273,7 +272,8 @@ std::string SplitAway(const fs::path& folder, const std::string& name, const std
     const fs::path source = folder / name;
     WriteBytes(source, bytes);
     Recorder host;
-    const SplitResult result = Split(static_cast<std::int16_t>(parts), source.string(), name, host);
+    const SplitResult result =
+        SplitFile(static_cast<std::int16_t>(parts), source.string(), name, host);
     if (result != SplitResult::kDone) throw std::runtime_error("split: " + host.AllReports());
     fs::remove(source);
     return JoinScriptPath(source.string());
@@ -314,7 +314,7 @@ TEST(JoinRoundTripTest, ShowsTheProgressOfASplit) {
         const fs::path source = folder / "f";
         WriteBytes(source, PatternBytes(length));
         Recorder splitHost;
-        ASSERT_EQ(Split(3, source.string(), "f", splitHost), SplitResult::kDone);
+        ASSERT_EQ(SplitFile(3, source.string(), "f", splitHost), SplitResult::kDone);
         fs::remove(source);
         Recorder joinHost;
         ASSERT_EQ(Join(JoinScriptPath(source.string()), {}, joinHost), JoinResult::kDone);
@@ -599,7 +599,7 @@ TEST(JoinLargeTest, JoinsAFileAbove4GiB) {
     }
     fs::resize_file(source, length);
     Recorder splitHost;
-    ASSERT_EQ(Split(3, source.string(), "big.img", splitHost), SplitResult::kDone);
+    ASSERT_EQ(SplitFile(3, source.string(), "big.img", splitHost), SplitResult::kDone);
     fs::rename(source, folder / "big.img.orig");
 
     Recorder host;

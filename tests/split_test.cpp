@@ -31,7 +31,7 @@ std::string Part(int k) {
 
 SplitResult SplitIn(const TempDir& dir, int parts, RecordingHost& host,
                     FileSystem& files = FileSystem::Default(), const std::string& title = kSource) {
-    return Split(static_cast<std::int16_t>(parts), dir / title, title, host, files);
+    return SplitFile(static_cast<std::int16_t>(parts), dir / title, title, host, files);
 }
 
 // Every length up to 300 with small part counts, and lengths around the large counts: the parts
@@ -136,8 +136,8 @@ TEST(SplitProgress, StatusesMatchByteByByteCopy) {
                 if (text.rfind("Splitting... [", 0) == 0)
                     bytesAtStatus.push_back(files.bytesWritten);
             };
-            Split(static_cast<std::int16_t>(parts), "/m/" + std::string(kSource), kSource, host,
-                  files);
+            SplitFile(static_cast<std::int16_t>(parts), "/m/" + std::string(kSource), kSource, host,
+                      files);
 
             const test::ReferenceRun reference = test::ReferenceStatuses(length, parts);
             ASSERT_EQ(host.statuses, reference.statuses) << length << " in " << parts;

@@ -59,7 +59,7 @@ public:
     void SetStatus(const std::string& text) override;
     void FocusPartCount() override { ++focusCount; }
     void Yield() override { ++yieldCount; }
-    void ShowError(const std::string& message) override { errors.push_back(message); }
+    void ReportError(const std::string& message) override { errors.push_back(message); }
 
     std::vector<std::string> statuses;
     std::vector<std::string> errors;

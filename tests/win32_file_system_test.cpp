@@ -40,7 +40,7 @@ public:
     void SetStatus(const std::string& text) override { last = text; }
     void FocusPartCount() override {}
     void Yield() override {}
-    void ShowError(const std::string& message) override { error = message; }
+    void ReportError(const std::string& message) override { error = message; }
     std::string last;
     std::string error;
 };
@@ -118,7 +118,7 @@ TEST(Win32FileSystemTest, PathsLongerThanTheClassicLimit) {
     out->Close();
     EXPECT_EQ(files.FileLength(source), 10u);
     NullHost host;
-    EXPECT_EQ(Split(3, source, "long.bin", host), SplitResult::kDone) << host.error;
+    EXPECT_EQ(SplitFile(3, source, "long.bin", host), SplitResult::kDone) << host.error;
     EXPECT_EQ(files.FileLength(source + ".2"), 2u);
     EXPECT_EQ(files.FileLength(source + ".bat") > 0, true);
 }
@@ -155,7 +155,7 @@ TEST(Win32FileSystemTest, PartThatIsTheSourceIsRefusedBeforeTruncation) {
     const std::filesystem::path link = dir.path() / L"movie.mkv.1";
     ASSERT_TRUE(CreateHardLinkW(link.c_str(), source.c_str(), nullptr));
     NullHost host;
-    EXPECT_EQ(Split(2, Utf8(source), "movie.mkv", host), SplitResult::kFailed);
+    EXPECT_EQ(SplitFile(2, Utf8(source), "movie.mkv", host), SplitResult::kFailed);
     EXPECT_EQ(host.error, "Error 75: Path/File access error (movie.mkv.1)");
     EXPECT_EQ(ReadAll(source), "0123456789");
     EXPECT_FALSE(std::filesystem::exists(dir.path() / L"movie.mkv.bat"));
@@ -167,7 +167,7 @@ TEST(Win32FileSystemTest, ExistingPartIsTruncated) {
     WriteAll(source, "abcdef");
     WriteAll(dir.path() / L"data.bin.0", std::string(1000, 'x'));
     NullHost host;
-    EXPECT_EQ(Split(2, Utf8(source), "data.bin", host), SplitResult::kDone) << host.error;
+    EXPECT_EQ(SplitFile(2, Utf8(source), "data.bin", host), SplitResult::kDone) << host.error;
     EXPECT_EQ(ReadAll(dir.path() / L"data.bin.0"), "abc");
 }
 
@@ -207,7 +207,7 @@ TEST(ScriptEncodingTest, RefusedNameWritesNothing) {
     const std::filesystem::path source = dir.path() / L"\u0444\u0430\u0439\u043b.txt";
     WriteAll(source, "0123456789");
     NullHost host;
-    EXPECT_EQ(Split(3, Utf8(source), Utf8(source.filename()), host), SplitResult::kFailed);
+    EXPECT_EQ(SplitFile(3, Utf8(source), Utf8(source.filename()), host), SplitResult::kFailed);
     EXPECT_EQ(host.error,
               "Error 52: Bad file name or number (\xd1\x84\xd0\xb0\xd0\xb9\xd0\xbb.txt)");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),

@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "platform/failure.h"
 #include "engine/part_count.h"
+#include "platform/failure.h"
 
 namespace splitter {
 namespace {
@@ -116,7 +116,7 @@ void frmSplitter::cmdSplit_Click() {
             case PartCountVerdict::kOk: Split(count.parts); return;
         }
     } catch (...) {
-        ShowError(CurrentFailure().Message());
+        ReportError(CurrentFailure().Message());
     }
 }
 
@@ -128,7 +128,7 @@ SplitResult frmSplitter::Split(std::int16_t iNoOfParts) {
     const RunningScope running(running_);
     const std::string path = sFilePath;
     const std::string title = sFileTitle;
-    return splitter::Split(iNoOfParts, path, title, *this, files_);
+    return SplitFile(iNoOfParts, path, title, *this, files_);
 }
 
 void frmSplitter::SetStatus(const std::string& text) {
@@ -143,7 +143,7 @@ void frmSplitter::Yield() {
     window_.DoEvents();
 }
 
-void frmSplitter::ShowError(const std::string& message) {
+void frmSplitter::ReportError(const std::string& message) {
     window_.MsgBox(message, kMsgOkOnly, "");
 }
 

@@ -65,7 +65,7 @@ private:
     void SetStatus(const std::string& text) override;
     void FocusPartCount() override;
     void Yield() override;
-    void ShowError(const std::string& message) override;
+    void ReportError(const std::string& message) override;
 
     // Stores the dialog's answer in sFilePath and sFileTitle.
     void TakeChoice(const OpenFileResult& choice);
