@@ -1,7 +1,6 @@
 #include "engine/join.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <numeric>
@@ -9,20 +8,12 @@
 
 #include "engine/join_script.h"
 #include "engine/plan.h"
+#include "engine/progress_copier.h"
 #include "platform/failure.h"
 
 namespace splitter {
 
-std::string JoinProgressText(int percent) {
-    return "Joining... [ " + std::to_string(percent) + " % Completed. ]";
-}
-
 namespace {
-
-// Bytes copied between two looks at the clock, as in a split, and the alignment of the blocks.
-constexpr std::uint64_t kMaxBlock = std::uint64_t{16} << 20;
-constexpr std::uint64_t kAlign = std::uint64_t{64} << 10;
-constexpr auto kYieldInterval = std::chrono::milliseconds(100);
 
 class JoinRun {
 public:
@@ -50,15 +41,13 @@ public:
         if (const auto result = CheckDestination(); result != JoinResult::kDone) return result;
 
         CreateTemporary();
-        progress_ = ProgressPlan(total_);
-        nextStep_ = progress_.NextStep(0, lastShown_);
-        lastYield_ = std::chrono::steady_clock::now();
+        ProgressCopier copier(total_, "Joining", host_);
         for (std::size_t k = 0; k < list_.parts.size(); ++k) {
             auto part = files_.OpenRead(folder_ + list_.parts[k]);
             if (part->Length() != sizes_[k])
                 throw Failure(kDeviceIoError,
                               "Part changed during the join (" + part->Name() + ")");
-            CopyPart(*part, sizes_[k]);
+            copier.CopyPart(*part, *temporary_, sizes_[k]);
         }
         temporary_->Close();
         const auto written = files_.Status(temporaryPath_);
@@ -148,38 +137,6 @@ private:
         temporaryPath_.clear();
     }
 
-    // Copies `size` bytes of one part. Blocks end on a multiple of kAlign bytes into the part:
-    // the kernel copies page-aligned ranges much faster (a third faster than blocks that end at
-    // the exact bytes of the progress points). So a percentage is shown once its byte and up to
-    // kAlign - 1 bytes after it are copied; the texts and their order are those of a split.
-    void CopyPart(ReadableFile& part, std::uint64_t size) {
-        const std::uint64_t start = offset_;
-        const std::uint64_t end = offset_ + size;
-        while (offset_ < end) {
-            std::uint64_t blockEnd = std::min(end, offset_ + kMaxBlock);
-            if (nextStep_.offset < blockEnd) {
-                const std::uint64_t into = nextStep_.offset + 1 - start;
-                blockEnd = std::min(blockEnd, start + (into + kAlign - 1) / kAlign * kAlign);
-            }
-            temporary_->CopyFrom(part, blockEnd - offset_);
-            offset_ = blockEnd;
-            bool shown = false;
-            while (nextStep_.offset < offset_) {
-                lastShown_ = nextStep_.percent;
-                Yield();
-                host_.SetStatus(JoinProgressText(lastShown_));
-                nextStep_ = progress_.NextStep(nextStep_.offset + 1, lastShown_);
-                shown = true;
-            }
-            if (!shown && std::chrono::steady_clock::now() - lastYield_ >= kYieldInterval) Yield();
-        }
-    }
-
-    void Yield() {
-        host_.Yield();
-        lastYield_ = std::chrono::steady_clock::now();
-    }
-
     std::string DestinationPath() const { return folder_ + list_.destination; }
 
     const std::string scriptPath_;
@@ -194,12 +151,6 @@ private:
     std::uint64_t total_ = 0;
     std::unique_ptr<WritableFile> temporary_;
     std::string temporaryPath_;
-
-    std::uint64_t offset_ = 0;
-    int lastShown_ = 0;
-    ProgressPlan progress_{0};
-    ProgressStep nextStep_{0, 0};
-    std::chrono::steady_clock::time_point lastYield_;
 };
 
 }  // namespace

@@ -26,9 +26,6 @@ enum class JoinResult {
 
 inline constexpr const char* kJoiningText = "Joining... ";
 
-// "Joining... [ 42 % Completed. ]"
-std::string JoinProgressText(int percent);
-
 // Joins the parts listed by the script at `scriptPath` into its destination, both in the
 // script's folder. Everything is checked before anything is written: the script, that every
 // part is there (all missing ones are reported at once), their sizes, and the destination.
@@ -37,8 +34,7 @@ std::string JoinProgressText(int percent);
 // destination is either whole or untouched. The parts are only read.
 //
 // Status texts: "Joining... ", then "Joining... [ P % Completed. ]" for the same percentages,
-// in the same order, as a split of the same total shows (each once the bytes up to its point,
-// and at most 64 KiB more, are in place), then "Done !".
+// at the same bytes, as a split of the same total shows (see progress_copier.h), then "Done !".
 JoinResult Join(const std::string& scriptPath, const JoinOptions& options, RunHost& host,
                 FileSystem& files = FileSystem::Default());
 

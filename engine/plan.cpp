@@ -96,8 +96,4 @@ ProgressStep ProgressPlan::NextStep(std::uint64_t from, int lastShown) const {
     return {hi, PercentAt(hi, length_)};
 }
 
-std::string ProgressText(int percent) {
-    return "Splitting... [ " + std::to_string(percent) + " % Completed. ]";
-}
-
 }  // namespace splitter

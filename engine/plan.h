@@ -52,7 +52,4 @@ private:
     std::uint64_t length_;
 };
 
-// "Splitting... [ 42 % Completed. ]"
-std::string ProgressText(int percent);
-
 }  // namespace splitter

@@ -306,18 +306,33 @@ TEST(JoinRoundTripTest, GivesBackTheSourceByteForByte) {
     }
 }
 
-// The percentages appear where a split of the same file shows them.
+// The percentages appear at the bytes where a split of the same file shows them.
 TEST(JoinRoundTripTest, ShowsTheProgressOfASplit) {
     for (const std::size_t length :
          {std::size_t{10}, std::size_t{199}, std::size_t{12345}, std::size_t{3000001}}) {
         TempDir folder;
         const fs::path source = folder / "f";
         WriteBytes(source, PatternBytes(length));
-        Recorder splitHost;
-        ASSERT_EQ(SplitFile(3, source.string(), "f", splitHost), SplitResult::kDone);
+        // The bytes written when each progress text appears.
+        const auto watch = [](test::RecordingHost& host, const test::FaultyFileSystem& files,
+                              std::vector<std::uint64_t>& bytes) {
+            host.onStatus = [&](const std::string& text) {
+                if (text.find("% Completed") != std::string::npos)
+                    bytes.push_back(files.bytesWritten);
+            };
+        };
+        test::FaultyFileSystem splitFiles;
+        test::RecordingHost splitHost;
+        std::vector<std::uint64_t> splitBytes;
+        watch(splitHost, splitFiles, splitBytes);
+        ASSERT_EQ(SplitFile(3, source.string(), "f", splitHost, splitFiles), SplitResult::kDone);
         fs::remove(source);
-        Recorder joinHost;
-        ASSERT_EQ(Join(JoinScriptPath(source.string()), {}, joinHost), JoinResult::kDone);
+        test::FaultyFileSystem joinFiles;
+        test::RecordingHost joinHost;
+        std::vector<std::uint64_t> joinBytes;
+        watch(joinHost, joinFiles, joinBytes);
+        ASSERT_EQ(Join(JoinScriptPath(source.string()), {}, joinHost, joinFiles),
+                  JoinResult::kDone);
 
         std::vector<std::string> expected = {kJoiningText};
         for (std::size_t i = 1; i + 1 < splitHost.statuses.size(); ++i) {
@@ -327,6 +342,7 @@ TEST(JoinRoundTripTest, ShowsTheProgressOfASplit) {
         }
         expected.push_back(kDoneText);
         EXPECT_EQ(joinHost.statuses, expected) << length;
+        EXPECT_EQ(joinBytes, splitBytes) << length;
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "engine/join_script.h"
 #include "engine/plan.h"
+#include "engine/progress_copier.h"
 #include "platform/script_encoding.h"
 #include "test_support.h"
 
@@ -314,7 +315,7 @@ TEST(SplitLarge, SparseFileAboveFourGiB) {
     for (int k = 0; k < 3; ++k)
         EXPECT_EQ(test::fs::file_size(dir / Part(k)), sizes[static_cast<std::size_t>(k)]);
     EXPECT_EQ(host.statuses.size(), 102u);  // "Splitting... ", 1 % to 100 %, "Done !"
-    EXPECT_EQ(host.statuses[100], ProgressText(100));
+    EXPECT_EQ(host.statuses[100], ProgressText("Splitting", 100));
 
     auto byteAt = [&](int k, std::uint64_t at) {
         std::ifstream f(dir / Part(k), std::ios::binary);

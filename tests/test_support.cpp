@@ -272,6 +272,12 @@ std::unique_ptr<WritableFile> FaultyFileSystem::Create(const std::string& path,
     return std::make_unique<CountingWritable>(FileSystemWrapper::Create(path, mustNotBe), *this);
 }
 
+std::unique_ptr<WritableFile> FaultyFileSystem::CreateNew(const std::string& path) {
+    if (fault == Fault::kCreate && FileTitleOf(path) == failName) throw failure;
+    created.push_back(FileTitleOf(path));
+    return std::make_unique<CountingWritable>(FileSystemWrapper::CreateNew(path), *this);
+}
+
 ReferenceRun ReferenceStatuses(std::uint64_t length, int parts) {
     ReferenceRun run;
     run.statuses.push_back(kSplittingText);

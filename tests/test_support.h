@@ -81,6 +81,7 @@ public:
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override;
     std::unique_ptr<WritableFile> Create(const std::string& path,
                                          const ReadableFile* mustNotBe) override;
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override;
 
     Fault fault = Fault::kNone;
     std::string failName;  // file title, e.g. "source.bin.2"
