@@ -29,14 +29,7 @@ public:
 
     JoinResult Go() {
         host_.SetStatus(kJoiningText);
-        try {
-            list_ = ReadJoinScript(scriptPath_, files_);
-        } catch (const ScriptError& error) {
-            const std::string where =
-                error.line() > 0 ? ", line " + std::to_string(error.line()) : std::string();
-            host_.ReportError(FileTitleOf(scriptPath_) + where + ": " + error.reason());
-            return JoinResult::kBadScript;
-        }
+        list_ = ReadJoinScript(scriptPath_, files_);
         if (const auto result = CheckParts(); result != JoinResult::kDone) return result;
         if (const auto result = CheckDestination(); result != JoinResult::kDone) return result;
 
@@ -157,11 +150,11 @@ private:
 
 JoinResult Join(const std::string& scriptPath, const JoinOptions& options, RunHost& host,
                 FileSystem& files) {
-    // One catch for every failure; the run's destructor has removed the temporary file by then.
+    // The join's one error trap; the run's destructor has removed the temporary file by then.
     try {
         return JoinRun(scriptPath, options, host, files).Go();
     } catch (const ScriptError& error) {
-        host.ReportError(FileTitleOf(scriptPath) + ": " + error.reason());
+        host.ReportError(error.Message(FileTitleOf(scriptPath)));
         return JoinResult::kBadScript;
     } catch (...) {
         host.ReportError(CurrentFailure().Message());

@@ -246,6 +246,11 @@ void ReadLine(std::string_view line, int number, JoinList& list) {
 
 }  // namespace
 
+std::string ScriptError::Message(const std::string& scriptName) const {
+    const std::string where = line_ > 0 ? ", line " + std::to_string(line_) : std::string();
+    return scriptName + where + ": " + reason_;
+}
+
 JoinList ParseJoinScript(const std::string& text) {
     JoinList list;
     std::size_t start = 0;

@@ -66,6 +66,9 @@ public:
         : std::runtime_error(reason), line_(line), reason_(reason) {}
     int line() const { return line_; }
     const std::string& reason() const { return reason_; }
+    // "NAME, line N: REASON", or "NAME: REASON" when no one line is at fault; NAME is the
+    // script's file name.
+    std::string Message(const std::string& scriptName) const;
 
 private:
     int line_;

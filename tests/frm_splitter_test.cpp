@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/failure.h"
 #include "window_test_support.h"
 
 namespace splitter {
@@ -184,6 +185,25 @@ TEST_F(FrmSplitterTest, FileGoneBeforeItsSizeIsTakenIsReported) {
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].prompt.rfind("Error 53: File not found", 0), 0u) << ui.boxes[0].prompt;
     EXPECT_EQ(ui.boxes[0].style, kMsgOkOnly);
+    EXPECT_FALSE(state(Control::cmdSplit).enabled);
+    EXPECT_FALSE(state(Control::lblbytes).visible);
+}
+
+// A file the dialog chose but that cannot be looked at (a folder on the way refuses access).
+TEST_F(FrmSplitterTest, FileThatCannotBeLookedAtIsReported) {
+    class Refusing final : public FileSystemWrapper {
+    public:
+        using FileSystemWrapper::FileSystemWrapper;
+        std::optional<FileStatus> Status(const std::string& path) override {
+            throw Failure::Of(kPermissionDenied, FileTitleOf(path));
+        }
+    } refusing(FileSystem::Default());
+    frmSplitter refused(ui, refusing);
+    refused.Form_Load();
+    ui.Choose(dir.MakeFile("locked.bin", 10));
+    refused.cmdSelectFile_Click();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0], (Box{"Error 70: Permission denied (locked.bin)", kMsgOkOnly, ""}));
     EXPECT_FALSE(state(Control::cmdSplit).enabled);
     EXPECT_FALSE(state(Control::lblbytes).visible);
 }
