@@ -12,7 +12,6 @@
 #include "platform/failure.h"
 
 namespace splitter {
-
 namespace {
 
 class JoinRun {
