@@ -7,28 +7,16 @@
 // Prints every status text the window would show, each on its own line (redrawn in place on a
 // terminal). Exit status: 0 after "Done !", 1 after a failure, 2 for a bad part count, a file
 // with fewer bytes than parts, or a join refused before anything was written.
-#ifdef _WIN32
-#include "platform/win32/windows_api.h"
-// After windows.h, which it needs.
-#include <io.h>
-#include <shellapi.h>
-
-#include "platform/win32/unicode.h"
-#else
-#include <unistd.h>
-#endif
-
-#include <cstdio>
 #include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/join.h"
-#include "engine/plan.h"
+#include "engine/part_count.h"
 #include "engine/split.h"
+#include "platform/console.h"
 #include "platform/failure.h"
-#include "window/part_count.h"
 
 namespace {
 
@@ -58,62 +46,11 @@ constexpr const char* kUsage =
     "Exit status: 0 when done, 1 after a failure, 2 for a bad part count, a file with\n"
     "fewer bytes than PARTS, or a join refused before anything was written.\n";
 
-// Whether standard output is a terminal that understands the redraw-in-place escapes.
-bool IsTerminal() {
-#ifdef _WIN32
-    if (_isatty(_fileno(stdout)) == 0) return false;
-    const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode = 0;
-    return GetConsoleMode(console, &mode) &&
-           SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-#else
-    return ::isatty(STDOUT_FILENO) == 1;
-#endif
-}
-
-// The arguments in UTF-8. On Windows argv holds them in the ANSI code page, which loses the
-// names of other scripts: they are taken from the wide command line instead.
-std::vector<std::string> Arguments(int argc, char** argv) {
-#ifdef _WIN32
-    (void)argc;
-    (void)argv;
-    int count = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    std::vector<std::string> args;
-    for (int i = 1; wide != nullptr && i < count; ++i) args.push_back(win32::Narrow(wide[i]));
-    LocalFree(wide);
-    return args;
-#else
-    return std::vector<std::string>(argv + 1, argv + argc);
-#endif
-}
-
-// Writes `message` and a line break to standard error. A Windows console gets it as wide
-// characters, so that a file name in any script shows as itself; a file or pipe gets UTF-8.
-void PrintError(const std::string& message) {
-#ifdef _WIN32
-    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
-    DWORD mode = 0;
-    if (GetConsoleMode(console, &mode)) {
-        try {
-            const std::wstring wide = win32::Widen(message + "\n");
-            DWORD written = 0;
-            std::cerr.flush();
-            WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-            return;
-        } catch (const Failure&) {
-            // Not UTF-8: the bytes as they are, below.
-        }
-    }
-#endif
-    std::cerr << message << std::endl;
-}
-
 // Shows the status texts on standard output: one line each, or one line redrawn in place when
 // standard output is a terminal.
-class ConsoleHost final : public SplitHost, public JoinHost {
+class ConsoleHost final : public SplitHost {
 public:
-    ConsoleHost() : terminal_(IsTerminal()) {}
+    ConsoleHost() : terminal_(console::RedrawsInPlace()) {}
     ~ConsoleHost() override { EndLine(); }
 
     void SetStatus(const std::string& text) override {
@@ -126,11 +63,10 @@ public:
     }
     void FocusPartCount() override {}
     void Yield() override {}
-    void ShowError(const std::string& message) override {
+    void ReportError(const std::string& message) override {
         EndLine();
-        PrintError(message);
+        console::PrintError(message);
     }
-    void Report(const std::string& message) override { ShowError(message); }
 
     void EndLine() {
         if (pending_) std::cout << '\n' << std::flush;
@@ -155,7 +91,7 @@ int RunSplit(const std::string& file, std::string_view partsText) {
         case PartCountVerdict::kOk: break;
     }
     ConsoleHost host;
-    const SplitResult result = Split(count.parts, file, FileTitleOf(file), host);
+    const SplitResult result = SplitFile(count.parts, file, FileTitleOf(file), host);
     host.EndLine();
     switch (result) {
         case SplitResult::kDone: return kExitDone;
@@ -210,7 +146,7 @@ int RunJoin(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    const std::vector<std::string> args = Arguments(argc, argv);
+    const std::vector<std::string> args = console::Arguments(argc, argv);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
         std::cout << kUsage;
         return kExitDone;

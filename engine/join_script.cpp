@@ -1,12 +1,17 @@
 #include "engine/join_script.h"
 
 #include <string_view>
-#include <vector>
 
 #include "platform/failure.h"
+#include "platform/script_encoding.h"
 
 namespace splitter {
 namespace {
+
+bool IsControl(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+}
 
 // Characters that make `copy` read an unquoted destination as several arguments, or that cmd
 // reads as a redirection or a pipe (possible in names on POSIX systems).
@@ -33,8 +38,7 @@ std::string Destination(const std::string& fileTitle) {
 void CheckScriptableName(const std::string& fileTitle) {
     if (fileTitle.empty()) throw Failure::Of(kBadFileName);
     for (const char c : fileTitle) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || byte < 0x20 || byte == 0x7f) throw Failure::Of(kBadFileName, fileTitle);
+        if (c == '"' || IsControl(c)) throw Failure::Of(kBadFileName, fileTitle);
     }
 }
 
@@ -70,6 +74,214 @@ std::string JoinScriptText(const std::string& fileTitle, int parts) {
         text += lines[i];
     }
     return text;
+}
+
+// ---- reading ----------------------------------------------------------------------------------
+
+namespace {
+
+// A join script of 999 parts is some tens of kilobytes; anything much larger is not one.
+constexpr std::uint64_t kMaxScriptSize = std::uint64_t{1} << 20;
+
+// Characters that cmd reads as something other than part of an unquoted name: command
+// separators, redirections, escapes, groups and argument delimiters.
+constexpr std::string_view kUnquotedForbidden = "&|<>()^,;=";
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// True when `line` starts with `word` in any letter case, followed by the end, a blank or one of
+// `after`.
+bool StartsWithWord(std::string_view line, std::string_view word, std::string_view after = {}) {
+    if (line.size() < word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (Lower(line[i]) != word[i]) return false;
+    }
+    if (line.size() == word.size()) return true;
+    const char next = line[word.size()];
+    return IsBlank(next) || after.find(next) != std::string_view::npos;
+}
+
+// The line as the message shows it: printable, and not too long.
+std::string Quoted(std::string_view line) {
+    constexpr std::size_t kMax = 60;
+    std::string out;
+    for (const char c : line.substr(0, kMax)) out += IsControl(c) ? '?' : c;
+    if (line.size() > kMax) out += "...";
+    return "\"" + out + "\"";
+}
+
+// Reads the names of one `copy /b` line.
+class CopyLine {
+public:
+    CopyLine(std::string_view text, int line) : text_(text), line_(line) {}
+
+    // SOURCE+SOURCE+... DEST: the sources, then the destination last.
+    std::vector<std::string> Names() {
+        std::vector<std::string> names{Name()};
+        for (;;) {
+            SkipBlanks();
+            if (AtEnd()) Fail("the line names no destination after the parts");
+            if (text_[pos_] != '+') break;
+            ++pos_;
+            SkipBlanks();
+            names.push_back(Name());
+        }
+        names.push_back(Name());
+        SkipBlanks();
+        if (!AtEnd()) Fail("more follows the destination: " + Quoted(text_.substr(pos_)));
+        return names;
+    }
+
+private:
+    bool AtEnd() const { return pos_ >= text_.size(); }
+    void SkipBlanks() {
+        while (!AtEnd() && IsBlank(text_[pos_])) ++pos_;
+    }
+    [[noreturn]] void Fail(const std::string& reason) const { throw ScriptError(line_, reason); }
+
+    // One name, quoted or not, with "%%" read as '%'.
+    std::string Name() {
+        if (AtEnd() || text_[pos_] == '+') Fail("a name is missing");
+        std::string name;
+        if (text_[pos_] == '"') {
+            ++pos_;
+            for (;;) {
+                if (AtEnd()) Fail("a quote is not closed");
+                const char c = text_[pos_];
+                if (c == '"') break;
+                Take(c, name);
+            }
+            ++pos_;
+            if (!AtEnd() && !IsBlank(text_[pos_]) && text_[pos_] != '+')
+                Fail("text follows a closing quote: " + Quoted(text_.substr(pos_)));
+        } else {
+            while (!AtEnd() && !IsBlank(text_[pos_]) && text_[pos_] != '+') {
+                const char c = text_[pos_];
+                if (c == '"') Fail("a quote starts inside a name: " + Quoted(text_.substr(pos_)));
+                if (kUnquotedForbidden.find(c) != std::string_view::npos)
+                    Fail(std::string("'") + c +
+                         "' outside quotes, which cmd does not read as part "
+                         "of a name");
+                Take(c, name);
+            }
+        }
+        if (name.empty()) Fail("a name is empty");
+        if (name == "." || name == ".." || FileTitleOf(name) != name)
+            Fail(Quoted(name) +
+                 " is not a plain file name; the parts and the destination lie "
+                 "beside the script");
+        return name;
+    }
+
+    // Adds the character at pos_ to name, reading "%%" as one '%'.
+    void Take(char c, std::string& name) {
+        if (IsControl(c)) Fail("a control character in a name");
+        if (c == '%') {
+            if (pos_ + 1 >= text_.size() || text_[pos_ + 1] != '%')
+                Fail(
+                    "a single '%', which cmd would read as a variable (a '%' in a name is "
+                    "written \"%%\")");
+            ++pos_;
+        }
+        name += c;
+        ++pos_;
+    }
+
+    std::string_view text_;
+    int line_;
+    std::size_t pos_ = 0;
+};
+
+// Adds one line to the list, or throws.
+void ReadLine(std::string_view line, int number, JoinList& list) {
+    while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
+    while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
+    if (!line.empty() && line.front() == '@') line.remove_prefix(1);
+    if (line.empty()) return;
+
+    const bool remark = line.starts_with("::") || StartsWithWord(line, "rem");
+    if (remark || StartsWithWord(line, "echo", ".:")) {
+        // Harmless only while nothing on the line runs or redirects.
+        if (line.find_first_of("&|<>") != std::string_view::npos)
+            throw ScriptError(number, "a command separator or redirection in " + Quoted(line));
+        return;
+    }
+    if (!StartsWithWord(line, "copy"))
+        throw ScriptError(number, "not a line of a join script: " + Quoted(line));
+
+    std::string_view rest = line.substr(4);
+    while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
+    if (!StartsWithWord(rest, "/b"))
+        throw ScriptError(number, "only copy /b joins byte for byte: " + Quoted(line));
+    rest.remove_prefix(2);
+    while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
+
+    std::vector<std::string> names = CopyLine(rest, number).Names();
+    const std::string destination = names.back();
+    names.pop_back();
+    auto first = names.begin();
+    if (list.destination.empty()) {
+        list.destination = destination;
+    } else {
+        // cmd appends to a file with `copy /b DEST+MORE DEST`; nothing else carries on a join.
+        if (destination != list.destination || names.front() != list.destination)
+            throw ScriptError(number, "a later copy line must append to " +
+                                          Quoted(list.destination) +
+                                          " (copy /b DEST+\"PART\" DEST)");
+        ++first;
+        if (first == names.end()) throw ScriptError(number, "the line adds no part");
+    }
+    for (auto it = first; it != names.end(); ++it) {
+        if (*it == list.destination)
+            throw ScriptError(number, "the destination " + Quoted(*it) + " is also read as a part");
+        list.parts.push_back(*it);
+    }
+}
+
+}  // namespace
+
+std::string ScriptError::Message(const std::string& scriptName) const {
+    const std::string where = line_ > 0 ? ", line " + std::to_string(line_) : std::string();
+    return scriptName + where + ": " + reason_;
+}
+
+JoinList ParseJoinScript(const std::string& text) {
+    JoinList list;
+    std::size_t start = 0;
+    int number = 0;
+    for (;;) {
+        const std::size_t end = text.find('\n', start);
+        std::string_view line(text.data() + start,
+                              (end == std::string::npos ? text.size() : end) - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ReadLine(line, ++number, list);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    if (list.parts.empty()) throw ScriptError(0, "no copy /b line: not a join script");
+    return list;
+}
+
+JoinList ReadJoinScript(const std::string& path, FileSystem& files) {
+    auto script = files.OpenRead(path);
+    if (script->Length() > kMaxScriptSize)
+        throw ScriptError(
+            0, "too large for a join script (" + std::to_string(script->Length()) + " bytes)");
+    std::string text(static_cast<std::size_t>(script->Length()), '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const std::size_t n = script->Read(text.data() + got, text.size() - got);
+        if (n == 0) break;
+        got += n;
+    }
+    text.resize(got);
+    return ParseJoinScript(CommandScriptText(text));
 }
 
 }  // namespace splitter

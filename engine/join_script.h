@@ -1,5 +1,7 @@
 // The join script: a command script for the Windows command interpreter that rebuilds the
-// source from its parts with `copy /b`. It is the only record of how the parts fit together.
+// source from its parts with `copy /b`. It is the only record of how the parts fit together, so
+// it is written for cmd and read back as cmd would read it, refusing anything cmd might read
+// differently.
 //
 // For ordinary names the text is exactly
 //
@@ -11,9 +13,16 @@
 // with no line break after the last line. Names that cmd would misread get the escapes below.
 #pragma once
 
+#include <cstdint>
+#include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "platform/file_system.h"
 
 namespace splitter {
+
+// ---- writing --------------------------------------------------------------------------------
 
 // Longest line cmd reads from a batch file; longer lines are cut without a word.
 inline constexpr std::size_t kMaxScriptLine = 8191;
@@ -40,5 +49,46 @@ std::string JoinScriptText(const std::string& fileTitle, int parts);
 inline std::string JoinScriptPath(const std::string& sourcePath) {
     return sourcePath + ".bat";
 }
+
+// ---- reading --------------------------------------------------------------------------------
+
+// What a join script asks for: these parts, in this order, make the file `destination`. Names
+// carry no folder; they are looked up in the script's own folder.
+struct JoinList {
+    std::vector<std::string> parts;
+    std::string destination;
+};
+
+// A script that cannot be read as a join. `line` is 1-based; 0 when no one line is at fault.
+class ScriptError : public std::runtime_error {
+public:
+    ScriptError(int line, const std::string& reason)
+        : std::runtime_error(reason), line_(line), reason_(reason) {}
+    int line() const { return line_; }
+    const std::string& reason() const { return reason_; }
+    // "NAME, line N: REASON", or "NAME: REASON" when no one line is at fault; NAME is the
+    // script's file name.
+    std::string Message(const std::string& scriptName) const;
+
+private:
+    int line_;
+    std::string reason_;
+};
+
+// Reads the text of a join script: every form JoinScriptText writes, and the same by hand
+// (LF or CR LF line ends, a final line break or none, any letter case in the commands, spaces
+// around '+', unquoted names that need no quotes). Understood lines:
+// - blank lines, and `echo`, `rem` and `::` lines, which only print or say nothing;
+// - `copy /b SOURCE+SOURCE+... DEST`: the first such line lists the first parts and names the
+//   destination; each later one is `copy /b DEST+SOURCE+... DEST` and appends more parts.
+// In names, "%%" stands for '%'. Throws ScriptError for the first line that is anything else,
+// or holds anything cmd would read otherwise: a lone '%', a redirection, a command separator,
+// an unclosed quote, a name with a folder in it.
+JoinList ParseJoinScript(const std::string& text);
+
+// Reads the script file at `path` in the encoding cmd reads it in (CommandScriptText) and
+// parses it. Throws ScriptError also for a file too large to be a join script, and Failure when
+// the file cannot be read.
+JoinList ReadJoinScript(const std::string& path, FileSystem& files);
 
 }  // namespace splitter

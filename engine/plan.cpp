@@ -3,8 +3,18 @@
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
+#include <limits>
+#include <numeric>
 
 namespace splitter {
+namespace {
+
+// A count as PlanPartSizes takes it; no list of parts comes near the limit.
+int ClampedToInt(std::size_t n) {
+    return static_cast<int>(std::min<std::size_t>(n, std::numeric_limits<int>::max()));
+}
+
+}  // namespace
 
 std::vector<std::uint64_t> PlanPartSizes(std::uint64_t length, int parts) {
     const auto n = static_cast<std::uint64_t>(parts);
@@ -27,6 +37,47 @@ int PercentAt(std::uint64_t offset, std::uint64_t length) {
     return static_cast<int>(std::nearbyint(ratio * 100.0));
 }
 
+std::optional<SizeMisfit> FindSizeMisfit(const std::vector<std::uint64_t>& sizes) {
+    if (sizes.empty()) return std::nullopt;
+    const std::size_t n = sizes.size();
+    const std::uint64_t total = std::accumulate(sizes.begin(), sizes.end(), std::uint64_t{0});
+
+    struct Fit {
+        std::size_t misfits = 0;
+        SizeMisfit first{0, 0};
+    };
+    const auto fitTo = [&](std::uint64_t length) {
+        const std::vector<std::uint64_t> plan = PlanPartSizes(length, ClampedToInt(n));
+        Fit fit;
+        for (std::size_t k = 0; k < n; ++k) {
+            if (sizes[k] == plan[k]) continue;
+            if (fit.misfits++ == 0) fit.first = {k, plan[k]};
+        }
+        return fit;
+    };
+
+    Fit best = fitTo(total);
+    if (best.misfits == 0) return std::nullopt;
+
+    // The plans of the totals there would be had one part kept its size: the size of another
+    // part, or nothing (a trailing part of a small file), in place of its own. And the plan
+    // where every part has the first one's size, for a last part that was cut or grown.
+    const auto consider = [&](std::uint64_t length) {
+        const Fit fit = fitTo(length);
+        if (fit.misfits < best.misfits) best = fit;
+    };
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    if (sizes[0] <= kMax / n) consider(sizes[0] * n);
+    for (std::size_t j = 0; j < n && best.misfits > 1; ++j) {
+        const std::uint64_t others = total - sizes[j];
+        for (const std::size_t i : {std::size_t{0}, std::size_t{1}}) {
+            if (i != j && i < n && sizes[i] <= kMax - others) consider(others + sizes[i]);
+        }
+        consider(others);
+    }
+    return best.first;
+}
+
 ProgressStep ProgressPlan::NextStep(std::uint64_t from, int lastShown) const {
     if (from >= length_ || PercentAt(length_ - 1, length_) == lastShown)
         return {length_, lastShown};
@@ -43,10 +94,6 @@ ProgressStep ProgressPlan::NextStep(std::uint64_t from, int lastShown) const {
         }
     }
     return {hi, PercentAt(hi, length_)};
-}
-
-std::string ProgressText(int percent) {
-    return "Splitting... [ " + std::to_string(percent) + " % Completed. ]";
 }
 
 }  // namespace splitter

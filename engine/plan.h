@@ -1,7 +1,9 @@
 // The plan of a split and the progress percentages of a run: pure arithmetic, no files.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,18 @@ namespace splitter {
 // the rounded-up size runs past the end (10 bytes in 7 parts), each part takes what is left,
 // at most S, so the trailing parts are empty (2,2,2,2,2,0,0). The sizes always add up to length.
 std::vector<std::uint64_t> PlanPartSizes(std::uint64_t length, int parts);
+
+// A part whose size does not fit: part `part` was expected to hold `expected` bytes.
+struct SizeMisfit {
+    std::size_t part;
+    std::uint64_t expected;
+};
+
+// The parts carry no header, so their sizes are the only check there is: they must be
+// PlanPartSizes(their total, their count). When they are not, names the part to blame: the
+// first that differs from the plan that fits the most parts (one part cut short or grown leaves
+// all the others fitting the plan of the original total). nullopt when the sizes fit.
+std::optional<SizeMisfit> FindSizeMisfit(const std::vector<std::uint64_t>& sizes);
 
 // The whole-number percentage shown after copying the byte at zero-based offset `offset` of a
 // `length`-byte file: (offset / length) * 100 in double precision, rounded half to even.
@@ -37,12 +51,5 @@ public:
 private:
     std::uint64_t length_;
 };
-
-// "Splitting... [ 42 % Completed. ]"
-std::string ProgressText(int percent);
-
-inline constexpr const char* kSplittingText = "Splitting... ";
-inline constexpr const char* kUnableText = "Unable to split...";
-inline constexpr const char* kDoneText = "Done !";
 
 }  // namespace splitter

@@ -4,25 +4,20 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/run_host.h"
 #include "platform/file_system.h"
 
 namespace splitter {
 
-// What a run needs of the window that hosts it. The engine touches the window through nothing
-// else, so it runs just as well under a command line or a test.
-class SplitHost {
+// A split asks one thing more of its host than a join does.
+class SplitHost : public RunHost {
 public:
-    virtual ~SplitHost() = default;
-    // Sets the status text (the caption of the status label).
-    virtual void SetStatus(const std::string& text) = 0;
     // Moves the keyboard focus to the part-count box.
     virtual void FocusPartCount() = 0;
-    // Dispatches the window events queued so far and returns.
-    virtual void Yield() = 0;
-    // The run's error box: `message` is "Error CODE: DESCRIPTION"; OK only, no icon, the
-    // application's title.
-    virtual void ShowError(const std::string& message) = 0;
 };
+
+inline constexpr const char* kSplittingText = "Splitting... ";
+inline constexpr const char* kUnableText = "Unable to split...";
 
 enum class SplitResult {
     kDone,           // "Done !": every part and the script are written
@@ -36,13 +31,13 @@ enum class SplitResult {
 // Status texts, in order: "Splitting... ", then "Splitting... [ P % Completed. ]" each time
 // the whole-number percentage of the byte just copied changes, then "Done !" (or
 // "Unable to split..." with the focus moved to the part-count box). A failure of any file
-// operation shows "Error CODE: DESCRIPTION" through the host and ends the run; every file the run
+// operation reports "Error CODE: DESCRIPTION" to the host and ends the run; every file the run
 // opened is closed by then. The source is only ever read.
 //
 // Besides the yields that go with each change of the percentage, a long run yields about every
 // 100 ms without touching the status, so the window keeps answering.
-SplitResult Split(std::int16_t iNoOfParts, const std::string& sFilePath,
-                  const std::string& sFileTitle, SplitHost& host,
-                  FileSystem& files = FileSystem::Default());
+SplitResult SplitFile(std::int16_t iNoOfParts, const std::string& sFilePath,
+                      const std::string& sFileTitle, SplitHost& host,
+                      FileSystem& files = FileSystem::Default());
 
 }  // namespace splitter

@@ -189,6 +189,25 @@ TEST_F(FrmSplitterTest, FileGoneBeforeItsSizeIsTakenIsReported) {
     EXPECT_FALSE(state(Control::lblbytes).visible);
 }
 
+// A file the dialog chose but that cannot be looked at (a folder on the way refuses access).
+TEST_F(FrmSplitterTest, FileThatCannotBeLookedAtIsReported) {
+    class Refusing final : public FileSystemWrapper {
+    public:
+        using FileSystemWrapper::FileSystemWrapper;
+        std::optional<FileStatus> Status(const std::string& path) override {
+            throw Failure::Of(kPermissionDenied, FileTitleOf(path));
+        }
+    } refusing(FileSystem::Default());
+    frmSplitter refused(ui, refusing);
+    refused.Form_Load();
+    ui.Choose(dir.MakeFile("locked.bin", 10));
+    refused.cmdSelectFile_Click();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0], (Box{"Error 70: Permission denied (locked.bin)", kMsgOkOnly, ""}));
+    EXPECT_FALSE(state(Control::cmdSplit).enabled);
+    EXPECT_FALSE(state(Control::lblbytes).visible);
+}
+
 TEST_F(FrmSplitterTest, NameWithSpacesIsSplitAsItself) {
     const std::string spaced = dir.MakeFile("notes ", 6);
     ui.choices.push_back({spaced, "notes "});

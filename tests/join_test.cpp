@@ -259,7 +259,7 @@ std::string SplitAway(const fs::path& folder, const std::string& name, const std
     const fs::path source = folder / name;
     WriteBytes(source, bytes);
     RecordingHost host;
-    const SplitResult result = Split(static_cast<std::int16_t>(parts), source.string(), name, host);
+    const SplitResult result = SplitFile(static_cast<std::int16_t>(parts), source.string(), name, host);
     if (result != SplitResult::kDone) throw std::runtime_error("split: " + host.Messages());
     fs::remove(source);
     return JoinScriptPath(source.string());
@@ -288,22 +288,37 @@ TEST(JoinRoundTripTest, GivesBackTheSourceByteForByte) {
         EXPECT_TRUE(ReadBytes(folder / c.name) == bytes) << c.name;
         EXPECT_EQ(ListFolder(folder.path()).size(), static_cast<std::size_t>(c.parts) + 2)
             << c.name;
-        EXPECT_TRUE(host.reports.empty()) << c.name;
+        EXPECT_TRUE(host.errors.empty()) << c.name;
     }
 }
 
-// The percentages appear where a split of the same file shows them.
+// The percentages appear at the bytes where a split of the same file shows them.
 TEST(JoinRoundTripTest, ShowsTheProgressOfASplit) {
     for (const std::size_t length :
          {std::size_t{10}, std::size_t{199}, std::size_t{12345}, std::size_t{3000001}}) {
         TempDir folder;
         const fs::path source = folder / "f";
         WriteBytes(source, PatternBytes(length));
-        RecordingHost splitHost;
-        ASSERT_EQ(Split(3, source.string(), "f", splitHost), SplitResult::kDone);
+        // The bytes written when each progress text appears.
+        const auto watch = [](test::RecordingHost& host, const test::FaultyFileSystem& files,
+                              std::vector<std::uint64_t>& bytes) {
+            host.onStatus = [&](const std::string& text) {
+                if (text.find("% Completed") != std::string::npos)
+                    bytes.push_back(files.bytesWritten);
+            };
+        };
+        test::FaultyFileSystem splitFiles;
+        test::RecordingHost splitHost;
+        std::vector<std::uint64_t> splitBytes;
+        watch(splitHost, splitFiles, splitBytes);
+        ASSERT_EQ(SplitFile(3, source.string(), "f", splitHost, splitFiles), SplitResult::kDone);
         fs::remove(source);
-        RecordingHost joinHost;
-        ASSERT_EQ(Join(JoinScriptPath(source.string()), {}, joinHost), JoinResult::kDone);
+        test::FaultyFileSystem joinFiles;
+        test::RecordingHost joinHost;
+        std::vector<std::uint64_t> joinBytes;
+        watch(joinHost, joinFiles, joinBytes);
+        ASSERT_EQ(Join(JoinScriptPath(source.string()), {}, joinHost, joinFiles),
+                  JoinResult::kDone);
 
         std::vector<std::string> expected = {kJoiningText};
         for (std::size_t i = 1; i + 1 < splitHost.statuses.size(); ++i) {
@@ -313,6 +328,7 @@ TEST(JoinRoundTripTest, ShowsTheProgressOfASplit) {
         }
         expected.push_back(kDoneText);
         EXPECT_EQ(joinHost.statuses, expected) << length;
+        EXPECT_EQ(joinBytes, splitBytes) << length;
     }
 }
 
@@ -433,6 +449,18 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
          {},
          JoinResult::kBadScript,
          {name + ".bat, line 5: not a line of a join script"}},
+        {"a script with no copy line",
+         [&](TempDir& f) { WriteBytes(f / (name + ".bat"), "@Echo Off\r\n"); },
+         {},
+         {},
+         JoinResult::kBadScript,
+         {name + ".bat: no copy /b line"}},
+        {"a script too large to be one",
+         [&](TempDir& f) { WriteBytes(f / (name + ".bat"), std::string((1 << 20) + 1, ' ')); },
+         {},
+         {},
+         JoinResult::kBadScript,
+         {name + ".bat: too large for a join script"}},
         {"no script",
          [&](TempDir& f) { fs::remove(f / (name + ".bat")); },
          {},
@@ -492,10 +520,10 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
 
         EXPECT_EQ(Join(script, c.options, host, files), c.result) << c.what << "\n"
                                                                   << host.Messages();
-        ASSERT_EQ(host.reports.size(), c.reports.size()) << c.what << "\n" << host.Messages();
+        ASSERT_EQ(host.errors.size(), c.reports.size()) << c.what << "\n" << host.Messages();
         for (std::size_t i = 0; i < c.reports.size(); ++i) {
-            EXPECT_NE(host.reports[i].find(c.reports[i]), std::string::npos)
-                << c.what << ": " << host.reports[i];
+            EXPECT_NE(host.errors[i].find(c.reports[i]), std::string::npos)
+                << c.what << ": " << host.errors[i];
         }
         // Nothing new, nothing changed.
         std::set<std::string> names;
@@ -543,7 +571,7 @@ TEST(JoinAboveFourGiB, JoinsWhatASplitWrote) {
         if (list.size() > 200) throw std::runtime_error("more than 200 statuses");
     };
     splitHost.onStatus = [&](const std::string&) { bounded(splitBytes, files.bytesWritten); };
-    ASSERT_EQ(Split(3, path, "big.img", splitHost, files), SplitResult::kDone)
+    ASSERT_EQ(SplitFile(3, path, "big.img", splitHost, files), SplitResult::kDone)
         << splitHost.Messages();
     files.Remove(path);
 
@@ -597,7 +625,7 @@ TEST(JoinLargeTest, JoinsAFileAbove4GiB) {
     }
     fs::resize_file(source, length);
     RecordingHost splitHost;
-    ASSERT_EQ(Split(3, source.string(), "big.img", splitHost), SplitResult::kDone);
+    ASSERT_EQ(SplitFile(3, source.string(), "big.img", splitHost), SplitResult::kDone);
     fs::rename(source, folder / "big.img.orig");
 
     RecordingHost host;

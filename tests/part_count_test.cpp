@@ -1,4 +1,4 @@
-#include "window/part_count.h"
+#include "engine/part_count.h"
 
 #include <gtest/gtest.h>
 

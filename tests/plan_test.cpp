@@ -5,6 +5,8 @@
 #include <cmath>
 #include <numeric>
 
+#include "engine/progress_copier.h"
+
 namespace splitter {
 namespace {
 
@@ -100,8 +102,9 @@ TEST(PlanTest, ProgressStepsOfHugeFilesRiseByOne) {
 }
 
 TEST(PlanTest, ProgressText) {
-    EXPECT_EQ(ProgressText(7), "Splitting... [ 7 % Completed. ]");
-    EXPECT_EQ(ProgressText(100), "Splitting... [ 100 % Completed. ]");
+    EXPECT_EQ(ProgressText("Splitting", 7), "Splitting... [ 7 % Completed. ]");
+    EXPECT_EQ(ProgressText("Splitting", 100), "Splitting... [ 100 % Completed. ]");
+    EXPECT_EQ(ProgressText("Joining", 42), "Joining... [ 42 % Completed. ]");
 }
 
 }  // namespace

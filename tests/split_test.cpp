@@ -11,6 +11,7 @@
 
 #include "engine/join_script.h"
 #include "engine/plan.h"
+#include "engine/progress_copier.h"
 #include "platform/script_encoding.h"
 #include "test_support.h"
 
@@ -33,7 +34,7 @@ std::string Part(int k) {
 
 SplitResult SplitIn(const TempDir& dir, int parts, RecordingHost& host,
                     FileSystem& files = FileSystem::Default(), const std::string& title = kSource) {
-    return Split(static_cast<std::int16_t>(parts), dir / title, title, host, files);
+    return SplitFile(static_cast<std::int16_t>(parts), dir / title, title, host, files);
 }
 
 // Every length up to 300 with small part counts, and lengths around the large counts: the parts
@@ -138,8 +139,8 @@ TEST(SplitProgress, StatusesMatchByteByByteCopy) {
                 if (text.rfind("Splitting... [", 0) == 0)
                     bytesAtStatus.push_back(files.bytesWritten);
             };
-            Split(static_cast<std::int16_t>(parts), "/m/" + std::string(kSource), kSource, host,
-                  files);
+            SplitFile(static_cast<std::int16_t>(parts), "/m/" + std::string(kSource), kSource, host,
+                      files);
 
             const test::ReferenceRun reference = test::ReferenceStatuses(length, parts);
             ASSERT_EQ(host.statuses, reference.statuses) << length << " in " << parts;
@@ -321,7 +322,7 @@ TEST(SplitAboveFourGiB, PartsProgressAndScript) {
             // A run that lost count of its bytes may never end: stop it.
             if (bytesAtStatus.size() > 200) throw std::runtime_error("more than 200 statuses");
         };
-        ASSERT_EQ(Split(static_cast<std::int16_t>(c.parts), path, kSource, host, files),
+        ASSERT_EQ(SplitFile(static_cast<std::int16_t>(c.parts), path, kSource, host, files),
                   SplitResult::kDone)
             << host.Messages();
 
@@ -374,7 +375,7 @@ TEST(SplitLarge, SparseFileAboveFourGiB) {
     for (int k = 0; k < 3; ++k)
         EXPECT_EQ(test::fs::file_size(dir / Part(k)), sizes[static_cast<std::size_t>(k)]);
     EXPECT_EQ(host.statuses.size(), 102u);  // "Splitting... ", 1 % to 100 %, "Done !"
-    EXPECT_EQ(host.statuses[100], ProgressText(100));
+    EXPECT_EQ(host.statuses[100], ProgressText("Splitting", 100));
 
     auto byteAt = [&](int k, std::uint64_t at) {
         std::ifstream f(dir / Part(k), std::ios::binary);

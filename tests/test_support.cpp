@@ -94,7 +94,6 @@ void RecordingHost::SetStatus(const std::string& text) {
 std::string RecordingHost::Messages() const {
     std::string all;
     for (const std::string& e : errors) all += e + "\n";
-    for (const std::string& r : reports) all += r + "\n";
     return all;
 }
 

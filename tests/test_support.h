@@ -60,20 +60,18 @@ std::vector<std::string> ListFolder(const fs::path& folder);
 
 // Records everything a split or a join shows. `onStatus` runs on every status text, for tests
 // that look at the files at that moment.
-class RecordingHost : public SplitHost, public JoinHost {
+class RecordingHost : public SplitHost {
 public:
     void SetStatus(const std::string& text) override;
     void FocusPartCount() override { ++focusCount; }
     void Yield() override { ++yieldCount; }
-    void ShowError(const std::string& message) override { errors.push_back(message); }
-    void Report(const std::string& message) override { reports.push_back(message); }
+    void ReportError(const std::string& message) override { errors.push_back(message); }
 
-    // The errors and reports, one a line, for a test's failure output.
+    // The errors, one a line, for a test's failure output.
     std::string Messages() const;
 
     std::vector<std::string> statuses;
-    std::vector<std::string> errors;   // a split's error boxes
-    std::vector<std::string> reports;  // a join's reports
+    std::vector<std::string> errors;
     int focusCount = 0;
     int yieldCount = 0;
     std::function<void(const std::string&)> onStatus;

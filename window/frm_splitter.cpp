@@ -1,9 +1,7 @@
 #include "window/frm_splitter.h"
 
-#include <exception>
-
+#include "engine/part_count.h"
 #include "platform/failure.h"
-#include "window/part_count.h"
 
 namespace splitter {
 namespace {
@@ -53,70 +51,73 @@ void frmSplitter::Click(Control button) {
 
 void frmSplitter::cmdSelectFile_Click() {
     if (running_) return;
-    for (;;) {
-        const OpenFileRequest request{window_.AppPath(), kOpenFlags, kOpenFilter};
-        TakeChoice(window_.ShowOpen(request));
-        if (!sFilePath.empty() || !sFileTitle.empty()) {
-            ShowChoice();
-            return;
+    // The handler's error trap: a chosen file that cannot be looked at leaves nothing to split.
+    try {
+        for (;;) {
+            const OpenFileRequest request{window_.AppPath(), kOpenFlags, kOpenFilter};
+            const std::optional<FileStatus> chosen = TakeChoice(window_.ShowOpen(request));
+            if (!sFilePath.empty() || !sFileTitle.empty()) {
+                ShowChoice(chosen);
+                return;
+            }
+            if (window_.MsgBox(kNoFileText, kMsgYesNo, kNoFileTitle) != kMsgYes) return;
         }
-        if (window_.MsgBox(kNoFileText, kMsgYesNo, kNoFileTitle) != kMsgYes) return;
+    } catch (...) {
+        RefuseChoice(CurrentFailure().Message());
     }
 }
 
-void frmSplitter::TakeChoice(const OpenFileResult& choice) {
+std::optional<FileStatus> frmSplitter::TakeChoice(const OpenFileResult& choice) {
     // Spaces around the dialog's answer are dropped, except where they belong to the name: a
     // path that names an existing file as it stands is kept as it stands, title included, so
     // that " notes.txt " is split as itself and not as a different "notes.txt".
-    bool exists = false;
     if (!choice.path.empty()) {
-        try {
-            files_.FileLength(choice.path);
-            exists = true;
-        } catch (const std::exception&) {
+        if (auto status = files_.Status(choice.path)) {
+            sFilePath = choice.path;
+            sFileTitle = choice.title;
+            return status;
         }
     }
-    sFilePath = exists ? choice.path : TrimSpaces(choice.path);
-    sFileTitle = exists ? choice.title : TrimSpaces(choice.title);
+    sFilePath = TrimSpaces(choice.path);
+    sFileTitle = TrimSpaces(choice.title);
+    if (sFilePath.empty() || sFilePath == choice.path) return std::nullopt;
+    return files_.Status(sFilePath);
 }
 
-void frmSplitter::ShowChoice() {
-    std::uint64_t length = 0;
-    try {
-        length = files_.FileLength(sFilePath);
-    } catch (const Failure& failure) {
-        // The file went away between the dialog and here: say so, and leave nothing to split.
-        window_.MsgBox(failure.Message(), kMsgOkOnly, "");
-        window_.SetEnabled(Control::cmdSplit, false);
+void frmSplitter::ShowChoice(const std::optional<FileStatus>& chosen) {
+    if (!chosen) {
+        // The file went away between the dialog and here.
+        RefuseChoice(Failure::Of(kFileNotFound, FileTitleOf(sFilePath)).Message());
         return;
     }
     window_.SetText(Control::txtSelectedFile, sFilePath);
     window_.SetVisible(Control::lblFileSize, true);
-    window_.SetCaption(Control::lblbytes, std::to_string(length) + kBytesSuffix);
+    window_.SetCaption(Control::lblbytes, std::to_string(chosen->length) + kBytesSuffix);
     window_.SetVisible(Control::lblbytes, true);
     window_.SetEnabled(Control::cmdSplit, true);
+}
+
+void frmSplitter::RefuseChoice(const std::string& message) {
+    ReportError(message);
+    window_.SetEnabled(Control::cmdSplit, false);
 }
 
 void frmSplitter::cmdSplit_Click() {
     window_.SetEnabled(Control::cmdSplit, false);
     if (running_) return;
-    // The handler's error trap.
-    try {
-        const PartCount count = CheckPartCount(window_.Text(Control::txtNoOfParts));
-        switch (count.verdict) {
-            case PartCountVerdict::kEmpty:
-                window_.MsgBox(kEnterPartsText, kMsgCritical, kPartsBoxTitle);
-                window_.SetFocus(Control::txtNoOfParts);
-                return;
-            case PartCountVerdict::kInvalid:
-                window_.MsgBox(kInvalidPartsText, kMsgCritical, kPartsBoxTitle);
-                window_.SetFocus(Control::txtNoOfParts);
-                return;
-            case PartCountVerdict::kOverflow: throw Failure::Of(kOverflow);
-            case PartCountVerdict::kOk: Split(count.parts); return;
-        }
-    } catch (...) {
-        ShowError(CurrentFailure().Message());
+    // No trap here: the checks below fail on nothing, and the run traps its own failures.
+    const PartCount count = CheckPartCount(window_.Text(Control::txtNoOfParts));
+    switch (count.verdict) {
+        case PartCountVerdict::kEmpty:
+            window_.MsgBox(kEnterPartsText, kMsgCritical, kPartsBoxTitle);
+            window_.SetFocus(Control::txtNoOfParts);
+            return;
+        case PartCountVerdict::kInvalid:
+            window_.MsgBox(kInvalidPartsText, kMsgCritical, kPartsBoxTitle);
+            window_.SetFocus(Control::txtNoOfParts);
+            return;
+        case PartCountVerdict::kOverflow: ReportError(Failure::Of(kOverflow).Message()); return;
+        case PartCountVerdict::kOk: Split(count.parts); return;
     }
 }
 
@@ -128,7 +129,7 @@ SplitResult frmSplitter::Split(std::int16_t iNoOfParts) {
     const RunningScope running(running_);
     const std::string path = sFilePath;
     const std::string title = sFileTitle;
-    return splitter::Split(iNoOfParts, path, title, *this, files_);
+    return SplitFile(iNoOfParts, path, title, *this, files_);
 }
 
 void frmSplitter::SetStatus(const std::string& text) {
@@ -143,7 +144,7 @@ void frmSplitter::Yield() {
     window_.DoEvents();
 }
 
-void frmSplitter::ShowError(const std::string& message) {
+void frmSplitter::ReportError(const std::string& message) {
     window_.MsgBox(message, kMsgOkOnly, "");
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "engine/split.h"
@@ -65,12 +66,16 @@ private:
     void SetStatus(const std::string& text) override;
     void FocusPartCount() override;
     void Yield() override;
-    void ShowError(const std::string& message) override;
+    void ReportError(const std::string& message) override;
 
-    // Stores the dialog's answer in sFilePath and sFileTitle.
-    void TakeChoice(const OpenFileResult& choice);
-    // Shows the chosen file and enables Split.
-    void ShowChoice();
+    // Stores the dialog's answer in sFilePath and sFileTitle; returns what the stored path
+    // names, nullopt when nothing is there.
+    std::optional<FileStatus> TakeChoice(const OpenFileResult& choice);
+    // Shows the chosen file and its length and enables Split; a file that is gone is reported
+    // instead.
+    void ShowChoice(const std::optional<FileStatus>& chosen);
+    // Shows `message` in the error box and leaves nothing to split.
+    void RefuseChoice(const std::string& message);
 
     WindowSystem& window_;
     FileSystem& files_;

@@ -1,4 +1,5 @@
-// The check of the part count typed into the part-count box, shared by every front end.
+// The rule for a part count, as typed into the part-count box or given on the command line:
+// the window and the command line check it alike.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,54 @@
+// The copy loop of a run, split or join, with its progress: both runs copy through it, so both
+// show the same status texts at the same bytes.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/plan.h"
+#include "engine/run_host.h"
+#include "platform/file_system.h"
+
+namespace splitter {
+
+// "Splitting... [ 42 % Completed. ]" for the verb "Splitting", "Joining... [ ... ]" likewise.
+std::string ProgressText(std::string_view verb, int percent);
+
+// Copies the parts of a run of `total` bytes, one after the other, and shows how far the run
+// has got over all of them.
+//
+// Texts: ProgressText(verb, P) each time the whole-number percentage of the byte just copied
+// (PercentAt) changes, at exactly the bytes where a byte-by-byte copy would show it: a block
+// ends on the byte after which the percentage changes, the host yields, then the text is set.
+// A long copy also yields about every 100 ms without touching the status.
+//
+// Blocks: at most 4 MiB, so the clock is looked at often. A block that starts off a 64 KiB
+// boundary of the offset into the part (after a progress point) ends on the next one, so that
+// the blocks after it are aligned again: the kernel copies aligned ranges faster, and a
+// copy-on-write file system shares blocks only for ranges aligned in both files. The offset into
+// the part is the offset in the part file, written by a split and read by a join; the offset in
+// the whole file differs from it by the part's start, so it is aligned too whenever the part
+// starts on a block boundary, the only case in which both files can be aligned at all.
+class ProgressCopier {
+public:
+    ProgressCopier(std::uint64_t total, std::string_view verb, RunHost& host);
+
+    // Copies the run's next `size` bytes from the current position of `from` to that of `to`:
+    // one part. A failure of either file throws, and ends the run.
+    void CopyPart(ReadableFile& from, WritableFile& to, std::uint64_t size);
+
+private:
+    void Yield();
+
+    const ProgressPlan plan_;
+    const std::string verb_;
+    RunHost& host_;
+    std::uint64_t offset_ = 0;  // in the whole run, of the next byte to copy
+    int lastShown_ = 0;
+    ProgressStep next_;  // the next point where the percentage changes
+    std::chrono::steady_clock::time_point lastYield_;
+};
+
+}  // namespace splitter
