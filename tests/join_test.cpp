@@ -336,8 +336,9 @@ TEST(JoinRoundTripTest, JoinsAHandWrittenScript) {
     for (const char* lineEnd : {"\r\n", "\n"}) {
         TempDir folder;
         const std::string bytes = PatternBytes(300);
-        for (std::size_t k = 0; k < 3; ++k)
-            WriteBytes(folder / ("report.pdf." + std::to_string(k)), bytes.substr(100 * k, 100));
+        for (const char* k : {"0", "1", "2"})
+            WriteBytes(folder / (std::string("report.pdf.") + k),
+                       bytes.substr(100 * static_cast<std::size_t>(*k - '0'), 100));
         const std::string script = std::string("@Echo Off") + lineEnd +
                                    "Echo Tarvo Group's File Splitter" + lineEnd +
                                    "Echo *************************" + lineEnd +
