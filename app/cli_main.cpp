@@ -15,8 +15,8 @@
 #include "engine/join.h"
 #include "engine/part_count.h"
 #include "engine/split.h"
-#include "platform/console.h"
-#include "platform/failure.h"
+#include "files/console.h"
+#include "files/failure.h"
 
 namespace {
 

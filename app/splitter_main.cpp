@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "platform/qt/qt_window_system.h"
+#include "ui/qt/qt_window_system.h"
 #include "window/frm_splitter.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // splitter.exe: the window program on Windows. Shows the main window and runs until Exit.
-#include "platform/win32/win32_window_system.h"
+#include "ui/win32/win32_window_system.h"
 #include "window/frm_splitter.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

@@ -9,7 +9,7 @@
 #include "engine/join_script.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
-#include "platform/failure.h"
+#include "files/failure.h"
 
 namespace splitter {
 namespace {

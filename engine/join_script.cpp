@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "platform/failure.h"
-#include "platform/script_encoding.h"
+#include "files/failure.h"
+#include "files/script_encoding.h"
 
 namespace splitter {
 namespace {

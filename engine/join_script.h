@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_system.h"
+#include "files/file_system.h"
 
 namespace splitter {
 

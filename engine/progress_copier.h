@@ -9,7 +9,7 @@
 
 #include "engine/plan.h"
 #include "engine/run_host.h"
-#include "platform/file_system.h"
+#include "files/file_system.h"
 
 namespace splitter {
 

@@ -6,8 +6,8 @@
 #include "engine/join_script.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
-#include "platform/failure.h"
-#include "platform/script_encoding.h"
+#include "files/failure.h"
+#include "files/script_encoding.h"
 
 namespace splitter {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/run_host.h"
-#include "platform/file_system.h"
+#include "files/file_system.h"
 
 namespace splitter {
 

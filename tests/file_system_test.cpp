@@ -1,12 +1,12 @@
 // The real file layer of this OS: what each kind of bad path turns into.
-#include "platform/file_system.h"
+#include "files/file_system.h"
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
 
-#include "platform/failure.h"
+#include "files/failure.h"
 #include "test_support.h"
 
 namespace splitter {

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/failure.h"
+#include "files/failure.h"
 
 namespace splitter {
 namespace {

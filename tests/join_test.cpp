@@ -17,8 +17,8 @@
 #include "engine/join_script.h"
 #include "engine/plan.h"
 #include "engine/split.h"
-#include "platform/failure.h"
-#include "platform/script_encoding.h"
+#include "files/failure.h"
+#include "files/script_encoding.h"
 #include "test_support.h"
 
 namespace splitter {
@@ -259,7 +259,8 @@ std::string SplitAway(const fs::path& folder, const std::string& name, const std
     const fs::path source = folder / name;
     WriteBytes(source, bytes);
     RecordingHost host;
-    const SplitResult result = SplitFile(static_cast<std::int16_t>(parts), source.string(), name, host);
+    const SplitResult result =
+        SplitFile(static_cast<std::int16_t>(parts), source.string(), name, host);
     if (result != SplitResult::kDone) throw std::runtime_error("split: " + host.Messages());
     fs::remove(source);
     return JoinScriptPath(source.string());

@@ -25,8 +25,8 @@
 #include <memory>
 #include <optional>
 
-#include "platform/qt/qt_window_system.h"
 #include "test_support.h"
+#include "ui/qt/qt_window_system.h"
 #include "window/frm_splitter.h"
 #include "window_test_support.h"
 

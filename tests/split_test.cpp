@@ -12,7 +12,7 @@
 #include "engine/join_script.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
-#include "platform/script_encoding.h"
+#include "files/script_encoding.h"
 #include "test_support.h"
 
 namespace splitter {

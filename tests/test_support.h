@@ -14,8 +14,8 @@
 
 #include "engine/join.h"
 #include "engine/split.h"
-#include "platform/failure.h"
-#include "platform/file_system.h"
+#include "files/failure.h"
+#include "files/file_system.h"
 
 namespace splitter::test {
 

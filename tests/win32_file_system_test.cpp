@@ -6,11 +6,11 @@
 #include <string>
 
 #include "engine/split.h"
-#include "platform/file_system.h"
-#include "platform/script_encoding.h"
-#include "platform/win32/unicode.h"
-#include "platform/win32/win32_failure.h"
-#include "platform/win32/windows_api.h"
+#include "files/file_system.h"
+#include "files/script_encoding.h"
+#include "files/win32/unicode.h"
+#include "files/win32/win32_failure.h"
+#include "files/win32/windows_api.h"
 #include "test_support.h"
 
 namespace splitter {

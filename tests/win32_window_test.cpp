@@ -3,7 +3,7 @@
 // messages, with the open-file dialog answered by the test. One scenario runs in a child
 // process: End must end the process. Nothing here waits without a bound: every dialog is
 // answered as it is shown (DialogWatch), and every test has a bound of its own (TestBound).
-#include "platform/win32/win32_window_system.h"
+#include "ui/win32/win32_window_system.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/win32/unicode.h"
+#include "files/win32/unicode.h"
 #include "test_support.h"
 #include "window/frm_splitter.h"
 #include "window_test_support.h"

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/file_system.h"
-#include "platform/window_system.h"
+#include "files/file_system.h"
 #include "window/form_layout.h"
+#include "window/window_system.h"
 
 namespace splitter::testing {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "platform/window_system.h"
+#include "window/window_system.h"
 
 namespace splitter {
 

@@ -1,7 +1,7 @@
 #include "window/frm_splitter.h"
 
 #include "engine/part_count.h"
-#include "platform/failure.h"
+#include "files/failure.h"
 
 namespace splitter {
 namespace {
@@ -28,7 +28,7 @@ private:
 }  // namespace
 
 frmSplitter::frmSplitter(WindowSystem& window, FileSystem& files)
-    : window_(window), files_(files) {}
+    : window_(window), files_(files), host_(window) {}
 
 void frmSplitter::Form_Load() {
     window_.SetVisible(Control::lblFileSize, false);
@@ -98,7 +98,7 @@ void frmSplitter::ShowChoice(const std::optional<FileStatus>& chosen) {
 }
 
 void frmSplitter::RefuseChoice(const std::string& message) {
-    ReportError(message);
+    host_.ReportError(message);
     window_.SetEnabled(Control::cmdSplit, false);
 }
 
@@ -116,7 +116,9 @@ void frmSplitter::cmdSplit_Click() {
             window_.MsgBox(kInvalidPartsText, kMsgCritical, kPartsBoxTitle);
             window_.SetFocus(Control::txtNoOfParts);
             return;
-        case PartCountVerdict::kOverflow: ReportError(Failure::Of(kOverflow).Message()); return;
+        case PartCountVerdict::kOverflow:
+            host_.ReportError(Failure::Of(kOverflow).Message());
+            return;
         case PartCountVerdict::kOk: Split(count.parts); return;
     }
 }
@@ -129,23 +131,7 @@ SplitResult frmSplitter::Split(std::int16_t iNoOfParts) {
     const RunningScope running(running_);
     const std::string path = sFilePath;
     const std::string title = sFileTitle;
-    return SplitFile(iNoOfParts, path, title, *this, files_);
-}
-
-void frmSplitter::SetStatus(const std::string& text) {
-    window_.SetCaption(Control::lblStatus, text);
-}
-
-void frmSplitter::FocusPartCount() {
-    window_.SetFocus(Control::txtNoOfParts);
-}
-
-void frmSplitter::Yield() {
-    window_.DoEvents();
-}
-
-void frmSplitter::ReportError(const std::string& message) {
-    window_.MsgBox(message, kMsgOkOnly, "");
+    return SplitFile(iNoOfParts, path, title, host_, files_);
 }
 
 }  // namespace splitter

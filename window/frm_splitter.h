@@ -8,8 +8,9 @@
 #include <string>
 
 #include "engine/split.h"
-#include "platform/file_system.h"
-#include "platform/window_system.h"
+#include "files/file_system.h"
+#include "window/form_run_host.h"
+#include "window/window_system.h"
 
 namespace splitter {
 
@@ -24,7 +25,7 @@ inline constexpr const char* kOpenFilter = "All Files (*.*)|*.*";
 // Follows the size in the size caption: "2048 Bytes.".
 inline constexpr const char* kBytesSuffix = " Bytes.";
 
-class frmSplitter final : public WindowEvents, private SplitHost {
+class frmSplitter final : public WindowEvents {
 public:
     explicit frmSplitter(WindowSystem& window, FileSystem& files = FileSystem::Default());
 
@@ -62,12 +63,6 @@ public:
     void Closing() override { Form_Unload(); }
 
 private:
-    // SplitHost: what a run asks of the window.
-    void SetStatus(const std::string& text) override;
-    void FocusPartCount() override;
-    void Yield() override;
-    void ReportError(const std::string& message) override;
-
     // Stores the dialog's answer in sFilePath and sFileTitle; returns what the stored path
     // names, nullopt when nothing is there.
     std::optional<FileStatus> TakeChoice(const OpenFileResult& choice);
@@ -79,6 +74,7 @@ private:
 
     WindowSystem& window_;
     FileSystem& files_;
+    FormRunHost host_;  // what a run, and the error trap of Split, show in the window
     std::string sFilePath;
     std::string sFileTitle;
     bool running_ = false;

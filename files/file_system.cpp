@@ -1,9 +1,9 @@
-#include "platform/file_system.h"
+#include "files/file_system.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "platform/failure.h"
+#include "files/failure.h"
 
 namespace splitter {
 

@@ -1,14 +1,14 @@
 // The file layer on Windows: the wide-character file API, so that any name Windows allows works.
-#include "platform/win32/windows_api.h"
+#include "files/win32/windows_api.h"
 
 #include <algorithm>
 #include <limits>
 #include <optional>
 
-#include "platform/failure.h"
-#include "platform/file_system.h"
-#include "platform/win32/unicode.h"
-#include "platform/win32/win32_failure.h"
+#include "files/failure.h"
+#include "files/file_system.h"
+#include "files/win32/unicode.h"
+#include "files/win32/win32_failure.h"
 
 namespace splitter {
 

@@ -6,12 +6,12 @@
 #include <functional>
 #include <string>
 
-#include "platform/win32/windows_api.h"
+#include "files/win32/windows_api.h"
 // After windows.h, which it needs.
 #include <commdlg.h>
 
-#include "platform/window_system.h"
 #include "window/form_layout.h"
+#include "window/window_system.h"
 
 namespace splitter::win32 {
 

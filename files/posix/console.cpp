@@ -1,4 +1,4 @@
-#include "platform/console.h"
+#include "files/console.h"
 
 #include <unistd.h>
 

@@ -1,11 +1,11 @@
-#include "platform/win32/win32_window_system.h"
+#include "ui/win32/win32_window_system.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cwctype>
 
-#include "platform/win32/resources.h"
-#include "platform/win32/unicode.h"
+#include "files/win32/unicode.h"
+#include "ui/win32/resources.h"
 
 namespace splitter::win32 {
 namespace {

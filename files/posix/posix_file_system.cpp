@@ -9,8 +9,8 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/failure.h"
-#include "platform/file_system.h"
+#include "files/failure.h"
+#include "files/file_system.h"
 
 namespace splitter {
 namespace {

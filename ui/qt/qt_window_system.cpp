@@ -1,4 +1,4 @@
-#include "platform/qt/qt_window_system.h"
+#include "ui/qt/qt_window_system.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,9 +1,9 @@
-#include "platform/script_encoding.h"
+#include "files/script_encoding.h"
 
-#include "platform/win32/windows_api.h"
+#include "files/win32/windows_api.h"
 
-#include "platform/failure.h"
-#include "platform/win32/unicode.h"
+#include "files/failure.h"
+#include "files/win32/unicode.h"
 
 namespace splitter {
 

@@ -1,4 +1,4 @@
-#include "platform/script_encoding.h"
+#include "files/script_encoding.h"
 
 namespace splitter {
 

@@ -1,8 +1,8 @@
-#include "platform/win32/unicode.h"
+#include "files/win32/unicode.h"
 
-#include "platform/win32/windows_api.h"
+#include "files/win32/windows_api.h"
 
-#include "platform/failure.h"
+#include "files/failure.h"
 
 namespace splitter::win32 {
 

@@ -1,6 +1,6 @@
-#include "platform/console.h"
+#include "files/console.h"
 
-#include "platform/win32/windows_api.h"
+#include "files/win32/windows_api.h"
 // After windows.h, which they need.
 #include <io.h>
 #include <shellapi.h>
@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <iostream>
 
-#include "platform/failure.h"
-#include "platform/win32/unicode.h"
+#include "files/failure.h"
+#include "files/win32/unicode.h"
 
 namespace splitter::console {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/failure.h"
+#include "files/failure.h"
 
 namespace splitter {
 

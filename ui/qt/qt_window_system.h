@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/window_system.h"
 #include "window/form_layout.h"
+#include "window/window_system.h"
 
 class QApplication;
 class QFileDialog;

@@ -1,4 +1,4 @@
-#include "platform/failure.h"
+#include "files/failure.h"
 
 #include <exception>
 #include <new>

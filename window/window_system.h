@@ -1,6 +1,6 @@
 // The window-system operations that the main window's logic asks of its platform: labels, text
 // boxes, buttons, message boxes, the open-file dialog, the application folder, the event yield
-// and ending the process. One backend per window system (platform/qt, platform/win32) makes
+// and ending the process. One backend per window system (ui/qt, ui/win32) makes
 // them real; a fake drives the logic in tests. No toolkit type appears here.
 //
 // What every backend must do:

@@ -1,0 +1,21 @@
+#include "window/form_run_host.h"
+
+namespace splitter {
+
+void FormRunHost::SetStatus(const std::string& text) {
+    window_.SetCaption(Control::lblStatus, text);
+}
+
+void FormRunHost::FocusPartCount() {
+    window_.SetFocus(Control::txtNoOfParts);
+}
+
+void FormRunHost::Yield() {
+    window_.DoEvents();
+}
+
+void FormRunHost::ReportError(const std::string& message) {
+    window_.MsgBox(message, kMsgOkOnly, "");
+}
+
+}  // namespace splitter
