@@ -231,6 +231,59 @@ TEST_F(FrmSplitterTest, AnswerOfOnlySpacesCountsAsNothingChosen) {
     EXPECT_FALSE(state(Control::cmdSplit).enabled);
 }
 
+// A file named on the command line or dropped: chosen as Browse chooses, with no dialog.
+TEST_F(FrmSplitterTest, FileGivenIsChosenAsBrowseChoosesIt) {
+    const std::string file = dir.MakeFile("movie.mkv", 3000);
+    std::filesystem::create_directory(dir.path() / "folder");
+    struct Case {
+        std::string given;
+        std::string box;  // the error box; empty: the file is chosen
+    };
+    const Case cases[] = {
+        {file, ""},
+        {dir / "missing.bin", "Error 53: File not found (missing.bin)"},
+        {dir / "folder", "Error 75: Path/File access error (folder)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.given);
+        FakeWindowSystem fake;
+        frmSplitter window(fake);
+        window.Form_Load();
+        window.FileGiven(c.given);
+
+        EXPECT_TRUE(fake.dialogs.empty());
+        const bool chosen = c.box.empty();
+        if (chosen) {
+            EXPECT_TRUE(fake.boxes.empty());
+        } else {
+            EXPECT_EQ(fake.boxes, (std::vector<Box>{{c.box, kMsgOkOnly, ""}}));
+        }
+        EXPECT_EQ(fake.controls[Control::txtSelectedFile].text, chosen ? file : "");
+        EXPECT_EQ(fake.controls[Control::lblbytes].caption,
+                  chosen ? "3000 Bytes." : "-------------");
+        EXPECT_EQ(fake.controls[Control::lblbytes].visible, chosen);
+        EXPECT_EQ(fake.controls[Control::lblFileSize].visible, chosen);
+        EXPECT_EQ(fake.controls[Control::cmdSplit].enabled, chosen);
+        EXPECT_EQ(fake.focus, Control::cmdSelectFile);
+    }
+
+    // Nothing named changes nothing; a file given after a split enables Split again, and the
+    // split cuts that file.
+    Browse(dir.MakeFile("first.bin", 10));
+    form.FileGiven("  ");
+    EXPECT_EQ(form.FilePath(), dir / "first.bin");
+    PressSplit("2");
+    ASSERT_FALSE(state(Control::cmdSplit).enabled);
+    form.FileGiven(file);
+    EXPECT_EQ(form.FilePath(), file);
+    EXPECT_EQ(form.FileTitle(), "movie.mkv");
+    EXPECT_TRUE(state(Control::cmdSplit).enabled);
+    PressSplit("3");
+    EXPECT_EQ(state(Control::lblStatus).caption, "Done !");
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "movie.mkv.2"));
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
 // --- the Split command ------------------------------------------------------------------------
 
 TEST_F(FrmSplitterTest, PartCountTable) {
@@ -325,7 +378,7 @@ TEST_F(FrmSplitterTest, FailedRunShowsTheErrorAndNeverDone) {
     EXPECT_FALSE(form.Running());
 }
 
-TEST_F(FrmSplitterTest, BrowseDuringARunIsRefused) {
+TEST_F(FrmSplitterTest, BrowseAndDropDuringARunAreRefused) {
     const std::string first = dir.MakeFile("first.bin", 1000);
     const std::string second = dir.MakeFile("second.bin", 1000);
     Browse(first);
@@ -335,7 +388,8 @@ TEST_F(FrmSplitterTest, BrowseDuringARunIsRefused) {
         ui.Choose(second);
         const std::size_t dialogs = ui.dialogs.size();
         form.Click(Control::cmdSelectFile);
-        if (ui.dialogs.size() == dialogs) ++refused;
+        form.FileGiven(second);  // dropped onto the window
+        if (ui.dialogs.size() == dialogs && form.FilePath() == first) ++refused;
         ui.choices.clear();
         form.Click(Control::cmdSplit);  // disabled on screen; a stray click starts nothing
     };

@@ -67,6 +67,24 @@ void frmSplitter::cmdSelectFile_Click() {
     }
 }
 
+void frmSplitter::ChooseFile(const std::string& path) {
+    // Nothing named is nothing chosen: the window stays as it is.
+    if (running_ || TrimSpaces(path).empty()) return;
+    // Browse's error trap, and Browse's steps after its dialog.
+    try {
+        const std::optional<FileStatus> chosen = TakeChoice({path, FileTitleOf(path)});
+        // The dialog only ever returns a file; a folder (or a device) named on the command
+        // line or dropped is refused here, as the run would refuse it.
+        if (chosen && !chosen->regular) {
+            RefuseChoice(Failure::Of(kPathFileAccessError, FileTitleOf(sFilePath)).Message());
+            return;
+        }
+        ShowChoice(chosen);
+    } catch (...) {
+        RefuseChoice(CurrentFailure().Message());
+    }
+}
+
 std::optional<FileStatus> frmSplitter::TakeChoice(const OpenFileResult& choice) {
     // Spaces around the dialog's answer are dropped, except where they belong to the name: a
     // path that names an existing file as it stands is kept as it stands, title included, so

@@ -41,6 +41,11 @@ public:
     // sees its file change and no second run can start inside it.
     void cmdSelectFile_Click();
 
+    // A file named on the command line or dropped onto the window: chosen exactly as if
+    // picked in Browse's dialog (path, size, Split enabled), and refused like Browse while a
+    // run is in progress. A file that is not there is reported as Browse reports it.
+    void ChooseFile(const std::string& path);
+
     // Split: disables Split, checks the typed part count, and runs Split with it. Split stays
     // disabled whatever the outcome, until the next Browse.
     void cmdSplit_Click();
@@ -61,6 +66,7 @@ public:
     void Load() override { Form_Load(); }
     void Click(Control button) override;
     void Closing() override { Form_Unload(); }
+    void FileGiven(const std::string& path) override { ChooseFile(path); }
 
 private:
     // Stores the dialog's answer in sFilePath and sFileTitle; returns what the stored path

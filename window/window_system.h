@@ -38,7 +38,10 @@
 // Events go the other way, from the backend to the window's logic, through WindowEvents: Load
 // once before the window is first shown, Click for a click (or access key, or Space) on an
 // enabled button, Closing when the window is being closed by any means other than its Exit
-// button (Alt+F4, the session ending). All of it runs on the window's one thread.
+// button (Alt+F4, the session ending), FileGiven for a file handed to the window from outside
+// the dialog: named on the program's command line (a file manager's "Open with", a shortcut,
+// "Send To"), once the window is shown, or dropped onto the window. All of it runs on the
+// window's one thread.
 #pragma once
 
 #include <string>
@@ -155,6 +158,8 @@ public:
     virtual void Click(Control button) = 0;
     // The window is being closed by any means other than its Exit button.
     virtual void Closing() = 0;
+    // A file handed over from outside the dialog: its full path, UTF-8.
+    virtual void FileGiven(const std::string& path) = 0;
 };
 
 }  // namespace splitter
