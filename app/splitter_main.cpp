@@ -1,4 +1,8 @@
 // splitter: the window program. Shows the main window and runs until Exit.
+//
+//   splitter [FILE]
+//
+// FILE, when given (a file manager's "Open with" gives it), is chosen as if picked with Browse.
 #include <QApplication>
 
 #include <cstdlib>
@@ -34,9 +38,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication app(argc, argv);
+    // The desktop entry that the window belongs to, for its icon on Wayland.
+    QGuiApplication::setDesktopFileName(QStringLiteral("splitter"));
     splitter::qt::PrepareApplication(app);
     splitter::qt::QtWindowSystem window("Splitter");
     splitter::frmSplitter form(window);
-    window.Show(form);
+    window.Show(form, splitter::qt::FileArgument(QCoreApplication::arguments()));
     return app.exec();
 }

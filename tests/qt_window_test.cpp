@@ -6,16 +6,21 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QTreeView>
+#include <QUrl>
 #include <QtTest>
 
 #include <deque>
@@ -155,6 +160,10 @@ struct SeenDialog {
     QString filterShown;  // what the file-type box says
     bool readmeShown = false;
     bool closedByOpen = false;
+    QString fontFamily;  // the dialog's, and its name box's
+    QString nameBoxFamily;
+    QStringList cutColumns;  // columns narrower than what they show
+    bool onScreen = false;
 };
 
 // Chooses `path` in the real dialog as a user would, keeping its settings on the way: goes to
@@ -183,6 +192,29 @@ void ChooseInRealDialog(QFileDialog* dialog, const QString& path, SeenDialog& se
     dialog->setDirectory(folder);
     const bool loaded = QTest::qWaitFor([&] { return listed(path) && listed(readme); }, kWaitMs);
     seen.readmeShown = loaded && model->nameFilters() == QStringList{QStringLiteral("*")};
+
+    // Every column as wide as what it shows, the dialog on the screen, in the window's family.
+    seen.fontFamily = QFontInfo(dialog->font()).family();
+    seen.nameBoxFamily = QFontInfo(name->font()).family();
+    seen.onScreen = dialog->screen()->availableGeometry().contains(dialog->frameGeometry());
+    if (auto* list = dialog->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QTest::qWait(50);  // the columns follow the rows on the next layout pass
+        QHeaderView* header = list->header();
+        for (int column = 0; column < header->count(); ++column) {
+            if (header->isSectionHidden(column)) continue;
+            const int shown =
+                std::max(static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column),
+                         header->sectionSizeHint(column));
+            if (header->sectionSize(column) < shown) {
+                seen.cutColumns << QStringLiteral("%1 (%2 < %3)")
+                                       .arg(model->headerData(column, Qt::Horizontal).toString())
+                                       .arg(header->sectionSize(column))
+                                       .arg(shown);
+            }
+        }
+    } else {
+        seen.cutColumns << QStringLiteral("no list");
+    }
 
     name->setText(path);
     if (QTest::qWaitFor([open] { return open->isEnabled(); }, kWaitMs)) open->click();
@@ -463,6 +495,11 @@ private slots:
         QTest::keyClick(edit(Control::txtNoOfParts), Qt::Key_Return);
         QTest::keyClick(edit(Control::txtNoOfParts), Qt::Key_Escape);
         QTest::keyClick(qtWindow_->window(), Qt::Key_S, Qt::AltModifier);
+        // ... and types nothing into the box with the focus.
+        w(Control::txtNoOfParts)->setFocus();
+        AWAIT(QApplication::focusWidget() == w(Control::txtNoOfParts), "the focus on the count");
+        QTest::keyClick(edit(Control::txtNoOfParts), Qt::Key_S, Qt::AltModifier);
+        QCOMPARE(edit(Control::txtNoOfParts)->text(), QString());
         QTest::qWait(200);
         QVERIFY(QApplication::activeModalWidget() == nullptr);
         QCOMPARE(window_->ends, 0);
@@ -512,6 +549,11 @@ private slots:
         QCOMPARE(seen.fileMode, QFileDialog::ExistingFile);
         QCOMPARE(seen.filterShown, QStringLiteral("All Files (*.*)"));
         QVERIFY(seen.readmeShown);
+        const QString family = QFontInfo(qtWindow_->window()->font()).family();
+        QCOMPARE(seen.fontFamily, family);
+        QCOMPARE(seen.nameBoxFamily, family);
+        QVERIFY2(seen.cutColumns.isEmpty(), qPrintable(seen.cutColumns.join(QStringLiteral(", "))));
+        QVERIFY(seen.onScreen);
 
         QCOMPARE(edit(Control::txtSelectedFile)->text(), QString::fromStdString(path));
         QVERIFY(label(Control::lblFileSize)->isVisible());
@@ -533,6 +575,125 @@ private slots:
         const std::string script = ReadBytes(path + ".bat");
         QVERIFY2(script.find("\"report.pdf.0\"+") != std::string::npos, script.c_str());
         QVERIFY2(script.find("\"report.pdf.6\" report.pdf") != std::string::npos, script.c_str());
+    }
+
+    // "Open with": the file named on the command line is chosen as Browse would choose it, and
+    // the keyboard alone splits it: Tab, the count, Alt+S.
+    void startedWithAFile() {
+        const QString cwd = QDir::currentPath();
+        struct Case {
+            QStringList arguments;
+            QString expected;
+        };
+        const Case cases[] = {
+            {{QStringLiteral("splitter")}, QString()},
+            {{QStringLiteral("splitter"), QString()}, QString()},
+            {{QStringLiteral("splitter"), QStringLiteral("/a/./b/../c d.bin")},
+             QStringLiteral("/a/c d.bin")},
+            {{QStringLiteral("splitter"), QStringLiteral("sub/f.txt"), QStringLiteral("more")},
+             cwd + QStringLiteral("/sub/f.txt")},
+        };
+        for (const Case& c : cases) {
+            QCOMPARE(QString::fromStdString(qt::FileArgument(c.arguments)), c.expected);
+        }
+
+        const std::string path = *dir_ / "holiday.mp4";
+        WriteBytes(path, PatternBytes(30001));
+        form_ = std::make_unique<frmSplitter>(*window_);
+        qtWindow_->Show(*form_, path);
+        QVERIFY(QTest::qWaitForWindowExposed(qtWindow_->window()));
+        AWAIT(button(Control::cmdSplit)->isEnabled(), "Split enabled by the file given");
+        QCOMPARE(dialogs_, 0);
+        QCOMPARE(edit(Control::txtSelectedFile)->text(), QString::fromStdString(path));
+        QVERIFY(label(Control::lblFileSize)->isVisible());
+        QVERIFY(label(Control::lblbytes)->isVisible());
+        QCOMPARE(label(Control::lblbytes)->text(), QStringLiteral("30001 Bytes."));
+
+        AWAIT(QApplication::focusWidget() == w(Control::cmdSelectFile), "the focus on Browse");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w(Control::txtNoOfParts));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("3"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::AltModifier);
+        AWAIT(label(Control::lblStatus)->text() == QStringLiteral("Done !"), "the split to end");
+        QCOMPARE(edit(Control::txtNoOfParts)->text(), QStringLiteral("3"));
+        QCOMPARE(ReadBytes(path + ".0") + ReadBytes(path + ".1") + ReadBytes(path + ".2"),
+                 ReadBytes(path));
+        QVERIFY(std::filesystem::exists(path + ".bat"));
+    }
+
+    // A file that is not there gives Browse's error for it, once the window is up.
+    void startedWithAMissingFile() {
+        SeenBox box;
+        AnswerBox(box, QMessageBox::Ok);
+        form_ = std::make_unique<frmSplitter>(*window_);
+        qtWindow_->Show(*form_, *dir_ / "missing.bin");
+        AWAIT(!box.text.isEmpty(), "the error box");
+        QCOMPARE(box.text, QStringLiteral("Error 53: File not found (missing.bin)"));
+        QCOMPARE(box.title, QStringLiteral("Splitter"));
+        QCOMPARE(box.icon, QMessageBox::NoIcon);
+        QVERIFY(qtWindow_->window()->isVisible());
+        QVERIFY(!button(Control::cmdSplit)->isEnabled());
+        QVERIFY(!label(Control::lblbytes)->isVisible());
+        QCOMPARE(edit(Control::txtSelectedFile)->text(), QString());
+    }
+
+    // A file dropped anywhere on the window, a box included, is chosen as Browse chooses it;
+    // what is not a local file is not taken.
+    void droppedFile() {
+        Open();
+        const std::string path = *dir_ / "dropped.iso";
+        WriteBytes(path, PatternBytes(777));
+        const auto drop = [](QWidget* target, QMimeData* data) {
+            const QPoint at = target->rect().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &enter);
+            if (!enter.isAccepted()) return false;
+            QDropEvent dropped(QPointF(at), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &dropped);
+            return dropped.isAccepted();
+        };
+        QMimeData text;
+        text.setText(QString::fromStdString(path));
+        QVERIFY(!drop(edit(Control::txtNoOfParts), &text));
+        QMimeData remote;
+        remote.setUrls({QUrl(QStringLiteral("https://example.org/dropped.iso"))});
+        QVERIFY(!drop(qtWindow_->window(), &remote));
+
+        QMimeData file;
+        file.setUrls({QUrl(QStringLiteral("https://example.org/x")),
+                      QUrl::fromLocalFile(QString::fromStdString(path))});
+        QVERIFY(drop(edit(Control::txtSelectedFile), &file));
+        AWAIT(button(Control::cmdSplit)->isEnabled(), "Split enabled by the dropped file");
+        QCOMPARE(edit(Control::txtSelectedFile)->text(), QString::fromStdString(path));
+        QCOMPARE(label(Control::lblbytes)->text(), QStringLiteral("777 Bytes."));
+        QCOMPARE(dialogs_, 0);
+        QCOMPARE(edit(Control::txtNoOfParts)->text(), QString());
+    }
+
+    // The path box can be read and copied, not edited; a long path shows its end.
+    void pathBox() {
+        Open();
+        const std::string path = *dir_ / (std::string(120, 'd') + "/the-name-to-see.bin");
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        WriteBytes(path, PatternBytes(5));
+        Browse(path);
+        AWAIT(button(Control::cmdSplit)->isEnabled(), "Split enabled after Browse");
+        QLineEdit* box = edit(Control::txtSelectedFile);
+        QVERIFY(box->isReadOnly());
+        QVERIFY(!edit(Control::txtNoOfParts)->isReadOnly());
+        QCOMPARE(box->cursorPosition(), box->text().size());
+        box->grab();  // lays the text out, scrolled as it is shown
+        const QRect caret = box->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+        QVERIFY2(box->contentsRect().contains(caret.center()),
+                 qPrintable(QStringLiteral("caret at %1 in %2").arg(caret.x()).arg(box->width())));
+
+        box->setFocus();
+        AWAIT(QApplication::focusWidget() == box, "the focus on the path box");
+        QTest::keyClicks(box, QStringLiteral("x"));
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QCOMPARE(box->text(), QString::fromStdString(path));
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(box->selectedText(), QString::fromStdString(path));
     }
 
     void messageBoxes() {
@@ -591,8 +752,8 @@ private slots:
         }
     }
 
-    // During a long run the window keeps answering: timers fire, Browse is refused, and closing
-    // the window ends the program.
+    // During a long run the window keeps answering: timers fire, Browse and a dropped file are
+    // refused, and closing the window ends the program.
     void windowAnswersDuringALongRun() {
         const std::string path = *dir_ / "long.bin";
         const std::string other = *dir_ / "other.bin";
@@ -617,6 +778,11 @@ private slots:
             statusSeen = label(Control::lblStatus)->text();
             choice_ = QString::fromStdString(other);
             QTest::mouseClick(button(Control::cmdSelectFile), Qt::LeftButton);
+            QMimeData dropped;
+            dropped.setUrls({QUrl::fromLocalFile(QString::fromStdString(other))});
+            QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton,
+                            Qt::NoModifier);
+            QApplication::sendEvent(qtWindow_->window(), &drop);
             QTest::qWait(100);
             browseRefused = dialogs_ == 1 &&
                             edit(Control::txtSelectedFile)->text() == QString::fromStdString(path);

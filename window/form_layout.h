@@ -64,6 +64,12 @@ inline constexpr std::array<ControlLayout, 11> kFormLayout = {{
      false},
 }};
 
+// The path box is read-only (its text can still be selected and copied): the split uses the file
+// chosen in the dialog, so an editable box could show one file while another is split.
+constexpr bool IsReadOnly(Control control) {
+    return control == Control::txtSelectedFile;
+}
+
 // A backend may index the table by a control's id.
 constexpr bool LayoutIndexedById() {
     for (std::size_t i = 0; i < kFormLayout.size(); ++i) {

@@ -3,21 +3,29 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleFactory>
 #include <QTimer>
+#include <QTreeView>
+#include <QUrl>
 
 #include <cstdio>
 #include <cstdlib>
@@ -54,24 +62,91 @@ const ControlLayout& LayoutOf(Control control) {
     return kFormLayout[static_cast<std::size_t>(control)];
 }
 
+// The first local file among dropped data; empty when there is none.
+QString LocalFileOf(const QMimeData* data) {
+    if (data == nullptr) return {};
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) return url.toLocalFile();
+    }
+    return {};
+}
+
+// Wide enough for the name, size, type and date columns side by side, within the screen.
+constexpr int kOpenDialogWidth = 720;
+constexpr int kOpenDialogHeight = 420;
+
+// Makes the dialog show what it lists: the window's font family, room for its columns, and
+// columns as wide as what they hold, the name taking what is left. Qt's own dialog sizes its
+// columns once, for a shorter date and size than it shows, and opens at its minimum size.
+void FitOpenDialog(QFileDialog& dialog, QWidget* owner) {
+    dialog.setFont(FormFont(false));
+    if (auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = list->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+    QSize size(kOpenDialogWidth, kOpenDialogHeight);
+    if (const QScreen* screen = owner->screen()) {
+        const QRect area = screen->availableGeometry();
+        size = size.boundedTo(area.size() * 9 / 10);
+    }
+    dialog.resize(size.expandedTo(dialog.minimumSizeHint()));
+}
+
 std::optional<QString> ExecOpen(QFileDialog& dialog) {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().constFirst();
 }
 
+// A text box. A key typed with Alt held is an access key, never a character, as on Windows: with
+// Split disabled, Alt+S finds no button and must not type an "s" into the box with the focus.
+class TextBox final : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const Qt::KeyboardModifiers held = event->modifiers();
+        if ((held & Qt::AltModifier) && !(held & Qt::ControlModifier) && !event->text().isEmpty() &&
+            event->text().front().isPrint()) {
+            event->ignore();
+            return;
+        }
+        QLineEdit::keyPressEvent(event);
+    }
+};
+
 }  // namespace
 
 // The borderless main window: paints its background picture, which draws the frame, and passes
-// a close request to the window's logic.
+// a close request and a dropped file to the window's logic.
 class FormWidget final : public QWidget {
 public:
     FormWidget() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
         background_.load(QStringLiteral(":/splitter/background.png"));
+        setAcceptDrops(true);
     }
 
     WindowEvents* events = nullptr;
 
 protected:
+    // A file dropped onto the window, anywhere on it, is handed to the window's logic, which
+    // treats it as Browse would.
+    void dragEnterEvent(QDragEnterEvent* event) override {
+        if (!LocalFileOf(event->mimeData()).isEmpty()) event->acceptProposedAction();
+    }
+    void dropEvent(QDropEvent* event) override {
+        const QString file = LocalFileOf(event->mimeData());
+        if (file.isEmpty()) return;
+        event->acceptProposedAction();
+        // After the drop is over: the logic may show a message box, which must not hold up the
+        // program the file came from.
+        QTimer::singleShot(0, this, [this, path = PathBytes(file)] {
+            if (events != nullptr) events->FileGiven(path);
+        });
+    }
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.drawPixmap(rect(), background_);
@@ -115,6 +190,11 @@ QFont FormFont(bool bold) {
     font.setPointSizeF(kFontPoints);
     font.setWeight(bold ? QFont::Bold : QFont::Normal);
     return font;
+}
+
+std::string FileArgument(const QStringList& arguments) {
+    if (arguments.size() < 2 || arguments[1].isEmpty()) return {};
+    return PathBytes(QDir::cleanPath(QFileInfo(arguments[1]).absoluteFilePath()));
 }
 
 QStringList NameFiltersOf(const std::string& filter) {
@@ -161,8 +241,11 @@ QtWindowSystem::QtWindowSystem(std::string appTitle)
                 break;
             }
             case ControlKind::kTextBox: {
-                auto* edit = new QLineEdit(caption, form);
+                auto* edit = new TextBox(caption, form);
                 edit->setMaxLength(std::numeric_limits<int>::max());
+                edit->setReadOnly(IsReadOnly(c.id));
+                // A file dropped onto a box goes to the window, as anywhere else on it.
+                edit->setAcceptDrops(false);
                 widget = edit;
                 break;
             }
@@ -189,7 +272,7 @@ QtWindowSystem::QtWindowSystem(std::string appTitle)
 
 QtWindowSystem::~QtWindowSystem() = default;
 
-void QtWindowSystem::Show(WindowEvents& events) {
+void QtWindowSystem::Show(WindowEvents& events, const std::string& file) {
     form_->events = &events;
     events.Load();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -205,6 +288,12 @@ void QtWindowSystem::Show(WindowEvents& events) {
     QTimer::singleShot(0, form_.get(), [form = form_.get()] { form->activateWindow(); });
     controls_[static_cast<std::size_t>(kFormLayout.front().id)]->setFocus(
         Qt::ActiveWindowFocusReason);
+    if (!file.empty()) {
+        // After the activation above: a message box about the file opens over the window.
+        QTimer::singleShot(0, form_.get(), [form = form_.get(), file] {
+            if (form->events != nullptr) form->events->FileGiven(file);
+        });
+    }
 }
 
 QWidget* QtWindowSystem::window() const {
@@ -238,8 +327,9 @@ std::string QtWindowSystem::Text(Control textBox) {
 
 void QtWindowSystem::SetText(Control textBox, const std::string& text) {
     if (auto* edit = qobject_cast<QLineEdit*>(widget(textBox))) {
+        // The caret at the end, so that a long path shows its end: the file's name.
         edit->setText(ToQt(text));
-        edit->setCursorPosition(0);
+        edit->setCursorPosition(static_cast<int>(edit->text().size()));
     }
 }
 
@@ -279,6 +369,7 @@ OpenFileResult QtWindowSystem::ShowOpen(const OpenFileRequest& request) {
     // Show "All Files (*.*)" as it is written, not with the pattern Qt really uses.
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setNameFilters(NameFiltersOf(request.filter));
+    FitOpenDialog(dialog, form_.get());
     const std::optional<QString> path = openDialog_ ? openDialog_(dialog) : ExecOpen(dialog);
     ReturnFocus();
     if (!path) return {};

@@ -32,6 +32,11 @@ QString PrepareApplication(QApplication& app);
 // labels that ask for it.
 QFont FormFont(bool bold);
 
+// The file named on the program's command line, as a file manager's "Open with" hands it over:
+// the first argument after the program's name, as an absolute path in the file system's bytes.
+// Empty when there is none.
+std::string FileArgument(const QStringList& arguments);
+
 // The dialog filter "description|pattern|..." as Qt name filters. "*.*" becomes "*" so that it
 // matches names without a dot too, as it does on Windows; the description is kept as it is.
 QStringList NameFiltersOf(const std::string& filter);
@@ -50,8 +55,10 @@ public:
     QtWindowSystem& operator=(const QtWindowSystem&) = delete;
 
     // Runs events.Load(), centres the window on the screen, shows it and puts the focus on the
-    // first control in tab order. Clicks and close requests go to `events` from then on.
-    void Show(WindowEvents& events);
+    // first control in tab order. Clicks, close requests and files dropped onto the window go to
+    // `events` from then on. A `file` (named on the command line) is handed to
+    // events.FileGiven once the event loop runs, as if it had been dropped onto the window.
+    void Show(WindowEvents& events, const std::string& file = {});
 
     // The window and its controls, for tests.
     QWidget* window() const;
