@@ -151,6 +151,10 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return kExitDone;
     }
+    if (!args.empty() && args[0] == "--version") {
+        std::cout << "splitter-cli " SPLITTER_VERSION "\n";
+        return kExitDone;
+    }
     if (!args.empty() && args[0] == "join") return RunJoin({args.begin() + 1, args.end()});
     std::size_t first = 0;
     if (!args.empty() && args[0] == "split") first = 1;

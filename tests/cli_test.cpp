@@ -113,6 +113,9 @@ TEST(CliTest, Help) {
     const Outcome outcome = RunCli(dir, {"--help"});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_NE(outcome.out.find("Usage: splitter-cli"), std::string::npos);
+    const Outcome version = RunCli(dir, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "splitter-cli " SPLITTER_VERSION "\n");
 }
 
 // Splits a file named like the ones people send, then joins it where the join script cannot run.
