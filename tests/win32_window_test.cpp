@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <cwctype>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -25,6 +26,10 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+// After windows.h (through win32_window_system.h), which they need.
+#include <shlobj.h>
+#include <shlwapi.h>
 
 #include "files/win32/unicode.h"
 #include "test_support.h"
@@ -81,6 +86,57 @@ RECT ClientRectOf(HWND control, HWND parent) {
     GetWindowRect(control, &rect);
     MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
     return rect;
+}
+
+// The width of a control's text in the font it draws with, in pixels.
+int TextWidthOf(HWND control) {
+    const std::wstring text = WindowText(control);
+    const HDC dc = GetDC(control);
+    const HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return static_cast<int>(extent.cx);
+}
+
+// The pixels of `area` of a window as it shows them now.
+std::vector<std::uint32_t> Grab(HWND window, const RECT& area) {
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    const HDC dc = GetDC(window);
+    const HDC memory = CreateCompatibleDC(dc);
+    const HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
+    const HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, dc, area.left, area.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) *
+                                      static_cast<std::size_t>(height));
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(window, dc);
+    return pixels;
+}
+
+// A drop as the shell makes it: an HDROP naming one file, posted to the window.
+void Drop(HWND window, const std::wstring& path) {
+    const SIZE_T size = sizeof(DROPFILES) + (path.size() + 2) * sizeof(wchar_t);
+    const HGLOBAL memory = GlobalAlloc(GHND, size);  // zeroed: the list ends with two NULs
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    std::copy(path.begin(), path.end(), reinterpret_cast<wchar_t*>(drop + 1));
+    GlobalUnlock(memory);
+    PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
 }
 
 using Clock = std::chrono::steady_clock;
@@ -641,7 +697,12 @@ TEST_F(Win32WindowTest, ControlsAsLaidOut) {
         EXPECT_EQ(WindowText(control), Widen(std::string(c.caption)));
         const auto style = static_cast<DWORD>(GetWindowLongW(control, GWL_STYLE));
         const RECT rect = ClientRectOf(control, form);
-        EXPECT_EQ(rect.left, px(c.left));
+        if (c.id == Control::lblbytes || c.id == Control::lblStatus) {
+            // A value moves right when its caption, in its real font, needs more room.
+            EXPECT_GE(rect.left, px(c.left));
+        } else {
+            EXPECT_EQ(rect.left, px(c.left));
+        }
         EXPECT_EQ(rect.top, px(c.top));
         switch (c.kind) {
             case ControlKind::kButton:
@@ -797,6 +858,178 @@ TEST_F(Win32WindowTest, KeyboardAccessKeys) {
     EXPECT_EQ(dialog_.calls, 1);
     AltKey(L'x');
     EXPECT_EQ(window_.ends, 1);
+}
+
+// Every caption ends before what follows it on its row, in the fonts and at the DPI of the
+// screen, the widest size and status too.
+TEST_F(Win32WindowTest, LabelsClearTheirNeighbours) {
+    Open();
+    window_.SetVisible(Control::lblFileSize, true);
+    window_.SetVisible(Control::lblbytes, true);
+    window_.SetCaption(Control::lblbytes, "2147483647 Bytes.");
+    window_.SetCaption(Control::lblStatus, "Splitting... [ 100 % Completed. ]");
+    const std::pair<Control, Control> rows[] = {
+        {Control::lblSelectFileText, Control::txtSelectedFile},
+        {Control::lblNoOfParts, Control::txtNoOfParts},
+        {Control::lblFileSize, Control::lblbytes},
+        {Control::lblStatusText, Control::lblStatus},
+    };
+    const HWND form = native_.window();
+    for (const auto& [left, right] : rows) {
+        SCOPED_TRACE(NameOf(left));
+        const RECT label = ClientRectOf(h(left), form);
+        const RECT next = ClientRectOf(h(right), form);
+        EXPECT_LT(label.left + TextWidthOf(h(left)), next.left);
+        EXPECT_LE(label.right, next.left);
+    }
+    RECT client{};
+    GetClientRect(form, &client);
+    for (const Control value : {Control::lblbytes, Control::lblStatus}) {
+        EXPECT_LT(ClientRectOf(h(value), form).left + TextWidthOf(h(value)), client.right)
+            << NameOf(value);
+    }
+}
+
+// A caption replaced by a longer or a shorter one shows as a fresh paint of the window shows it:
+// no piece of an earlier caption stays, none of the new one is missing.
+TEST_F(Win32WindowTest, CaptionsRepaintWhole) {
+    Open();
+    window_.SetVisible(Control::lblFileSize, true);
+    window_.SetVisible(Control::lblbytes, true);
+    Pump();
+    const HWND form = native_.window();
+    RECT client{};
+    GetClientRect(form, &client);
+    const std::pair<Control, const char*> changes[] = {
+        {Control::lblbytes, "5 Bytes."},
+        {Control::lblbytes, "1048576 Bytes."},
+        {Control::lblbytes, "52428800 Bytes."},
+        {Control::lblbytes, "7 Bytes."},
+        {Control::lblbytes, "2147483647 Bytes."},
+        {Control::lblStatus, "Splitting... "},
+        {Control::lblStatus, "Splitting... [ 100 % Completed. ]"},
+        {Control::lblStatus, "Done !"},
+    };
+    for (const auto& [label, caption] : changes) {
+        SCOPED_TRACE(caption);
+        window_.SetCaption(label, caption);
+        Pump();
+        // The row from the label to the window's right edge.
+        RECT row = ClientRectOf(h(label), form);
+        row.right = client.right - 2;
+        const std::vector<std::uint32_t> shown = Grab(form, row);
+        RedrawWindow(form, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        EXPECT_TRUE(shown == Grab(form, row));
+    }
+}
+
+// The path box can be read, not edited; a long path shows its end, the file's name.
+TEST_F(Win32WindowTest, PathBoxReadOnlyShowingItsEnd) {
+    Open();
+    const std::filesystem::path folder = dir_.path() / std::string(120, 'd');
+    std::filesystem::create_directories(folder);
+    const std::string path = Narrow((folder / "the-name-to-see.bin").wstring());
+    WriteBytes(path, PatternBytes(5));
+    Browse(path);
+    ASSERT_EQ(Caption(Control::txtSelectedFile), path);
+    const HWND box = h(Control::txtSelectedFile);
+    EXPECT_NE(GetWindowLongW(box, GWL_STYLE) & ES_READONLY, 0);
+    EXPECT_EQ(GetWindowLongW(h(Control::txtNoOfParts), GWL_STYLE) & ES_READONLY, 0);
+    // A single-line box answers with the first character it shows.
+    EXPECT_GT(SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    const auto length = static_cast<WPARAM>(GetWindowTextLengthW(box));
+    const auto last = static_cast<short>(LOWORD(SendMessageW(box, EM_POSFROMCHAR, length - 1, 0)));
+    RECT inside{};
+    GetClientRect(box, &inside);
+    EXPECT_GE(last, 0);
+    EXPECT_LT(last, inside.right);
+
+    Type(Control::txtSelectedFile, L"x\b");
+    EXPECT_EQ(Caption(Control::txtSelectedFile), path);
+    // Its text can still be selected, hence copied.
+    SendMessageW(box, EM_SETSEL, 0, -1);
+    DWORD start = 1, end = 0;
+    SendMessageW(box, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(end, length);
+}
+
+TEST(FileArgumentTest, FirstArgumentAsAFullPath) {
+    wchar_t folder[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, folder);
+    std::string here = Narrow(folder);
+    if (here.back() != '\\') here += '\\';
+    struct Case {
+        const wchar_t* commandLine;
+        std::string file;
+    };
+    const Case cases[] = {
+        {L"splitter.exe", ""},
+        {L"\"C:\\Program Files\\Splitter\\splitter.exe\"", ""},
+        {L"splitter.exe \"\"", ""},
+        {L"splitter.exe \"C:\\My Files\\a b.txt\"", "C:\\My Files\\a b.txt"},
+        {L"splitter.exe C:\\x\\..\\y\\z.bin more", "C:\\y\\z.bin"},
+        {L"splitter.exe sub\\f.txt", here + "sub\\f.txt"},
+        {L"splitter.exe C:\\r\u00e9sum\u00e9.txt", "C:\\r\xc3\xa9sum\xc3\xa9.txt"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FileArgument(c.commandLine), c.file) << c.file;
+}
+
+// "Open with": the file named on the command line is chosen as Browse would choose it, and the
+// keyboard alone splits it: Tab, the count, Alt+S.
+TEST_F(Win32WindowTest, StartedWithAFile) {
+    const std::string path = dir_ / "holiday.mp4";
+    WriteBytes(path, PatternBytes(30001));
+    native_.Show(form_, path);
+    Await("Split enabled by the file given");
+    ASSERT_TRUE(PumpUntil([&] { return IsWindowEnabled(h(Control::cmdSplit)) != FALSE; }, 10));
+    EXPECT_EQ(dialog_.calls, 0);
+    EXPECT_EQ(Caption(Control::txtSelectedFile), path);
+    EXPECT_EQ(Caption(Control::lblbytes), "30001 Bytes.");
+    EXPECT_TRUE(IsWindowVisible(h(Control::lblFileSize)));
+    EXPECT_TRUE(IsWindowVisible(h(Control::lblbytes)));
+    ASSERT_EQ(GetFocus(), h(Control::cmdSelectFile));
+
+    PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 1);
+    Pump();
+    ASSERT_EQ(GetFocus(), h(Control::txtNoOfParts));
+    Type(Control::txtNoOfParts, L"3");
+    AltKey(L's');
+    ASSERT_TRUE(PumpUntilStatus("Done !"));
+    EXPECT_TRUE(ReadBytes(path + ".0") + ReadBytes(path + ".1") + ReadBytes(path + ".2") ==
+                ReadBytes(path));
+    EXPECT_TRUE(std::filesystem::exists(path + ".bat"));
+}
+
+// A file that is not there gives Browse's error for it, once the window is up.
+TEST_F(Win32WindowTest, StartedWithAMissingFile) {
+    BoxAnswerer boxes({IDOK});
+    native_.Show(form_, dir_ / "missing.bin");
+    Await("the error box about the missing file");
+    ASSERT_TRUE(PumpUntil([&] { return !boxes.seen.empty(); }, 10));
+    Pump();
+    EXPECT_EQ(boxes.seen[0].title, L"Splitter");
+    EXPECT_EQ(boxes.seen[0].text, L"Error 53: File not found (missing.bin)");
+    EXPECT_FALSE(boxes.seen[0].icon);
+    EXPECT_TRUE(IsWindowVisible(native_.window()));
+    EXPECT_FALSE(IsWindowEnabled(h(Control::cmdSplit)));
+    EXPECT_FALSE(IsWindowVisible(h(Control::lblbytes)));
+}
+
+// A file dropped onto the window is chosen as Browse chooses it.
+TEST_F(Win32WindowTest, DroppedFile) {
+    Open();
+    EXPECT_NE(GetWindowLongW(native_.window(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+    const std::string path = dir_ / "dropped.iso";
+    WriteBytes(path, PatternBytes(777));
+    Await("the dropped file to be taken");
+    Drop(native_.window(), Widen(path));
+    Pump();
+    EXPECT_EQ(Caption(Control::txtSelectedFile), path);
+    EXPECT_EQ(Caption(Control::lblbytes), "777 Bytes.");
+    EXPECT_TRUE(IsWindowEnabled(h(Control::cmdSplit)));
+    EXPECT_EQ(dialog_.calls, 0);
 }
 
 TEST_F(Win32WindowTest, MessageBoxesWithTheirStyles) {
@@ -964,12 +1197,12 @@ TEST_F(Win32WindowTest, ExitAndClosing) {
     EXPECT_TRUE(IsWindow(native_.window()));
 }
 
-// Clicks the given buttons once, from a timer, as soon as a run shows a percentage: the
-// clicks reach the window through the run's own yields.
+// Clicks the given buttons (and drops a file) once, from a timer, as soon as a run shows a
+// percentage: the clicks reach the window through the run's own yields.
 class ClickDuringRun {
 public:
-    ClickDuringRun(Win32WindowSystem& window, std::vector<Control> buttons)
-        : window_(window), buttons_(std::move(buttons)) {
+    ClickDuringRun(Win32WindowSystem& window, std::vector<Control> buttons, std::wstring drop = {})
+        : window_(window), buttons_(std::move(buttons)), drop_(std::move(drop)) {
         current_ = this;
         timer_ = SetTimer(nullptr, 0, 20, &ClickDuringRun::Tick);
     }
@@ -989,6 +1222,7 @@ private:
         const std::string status = Narrow(WindowText(self->window_.handle(Control::lblStatus)));
         if (status.rfind("Splitting... [", 0) != 0) return;
         self->statusAtClick = status;
+        if (!self->drop_.empty()) Drop(self->window_.window(), self->drop_);
         for (const Control button : self->buttons_)
             PostMessageW(self->window_.handle(button), BM_CLICK, 0, 0);
     }
@@ -996,6 +1230,7 @@ private:
     static inline ClickDuringRun* current_ = nullptr;
     Win32WindowSystem& window_;
     std::vector<Control> buttons_;
+    std::wstring drop_;  // a file to drop onto the window with the clicks
     UINT_PTR timer_ = 0;
 };
 
@@ -1007,14 +1242,19 @@ TEST_F(Win32WindowTest, WindowAnswersDuringALongRun) {
     WriteBytes(path, PatternBytes(1 << 20));
     Browse(path);
     Type(Control::txtNoOfParts, L"50");
-    ClickDuringRun clicks(native_, {Control::cmdSelectFile, Control::cmdExit});
+    const std::string other = dir_ / "other.bin";
+    WriteBytes(other, PatternBytes(10));
+    ClickDuringRun clicks(native_, {Control::cmdSelectFile, Control::cmdExit}, Widen(other));
     Click(Control::cmdSplit);
     ASSERT_TRUE(PumpUntilStatus("Done !", 30));
-    // Exit was answered in the middle of the run (the recorded End), Browse was refused.
+    // Exit was answered in the middle of the run (the recorded End), Browse and the dropped file
+    // were refused.
     EXPECT_NE(clicks.statusAtClick.find("% Completed. ]"), std::string::npos)
         << clicks.statusAtClick;
     EXPECT_EQ(window_.ends, 1);
     EXPECT_EQ(dialog_.calls, 1);
+    EXPECT_EQ(Caption(Control::txtSelectedFile), path);
+    EXPECT_EQ(form.FilePath(), path);
 }
 
 // Runs this test program again with only the named disabled test, and returns its exit status.
@@ -1092,6 +1332,56 @@ TEST(Win32WindowEndTest, DISABLED_ExitDuringARunChild) {
     ClickDuringRun clicks(window, {Control::cmdExit});
     form.cmdSplit_Click();
     std::_Exit(3);  // not reached when Exit ended the process in the middle of the run
+}
+
+// Both programs carry the application manifest (resource 1 of type 24) and the project's
+// version; this test program carries the window program's resources, so its window runs with
+// common controls 6 as the program's does.
+TEST(ProgramResourcesTest, ManifestAndVersion) {
+    // The common controls in use are those of the side-by-side assembly of version 6 (wine's
+    // answers 5.81 to DllGetVersion from there too, so the folder is what tells).
+    const HMODULE comctl = GetModuleHandleW(L"comctl32.dll");
+    ASSERT_NE(comctl, nullptr);
+    std::wstring loaded(MAX_PATH, L'\0');
+    loaded.resize(GetModuleFileNameW(comctl, loaded.data(), MAX_PATH));
+    std::transform(loaded.begin(), loaded.end(), loaded.begin(),
+                   [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
+    EXPECT_NE(loaded.find(L"microsoft.windows.common-controls_6595b64144ccf1df_6."),
+              std::wstring::npos)
+        << Narrow(loaded);
+
+    std::wstring self(MAX_PATH, L'\0');
+    self.resize(GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
+    const std::wstring programs = self.substr(0, self.find_last_of(L'\\')) + L"\\..\\";
+    for (const wchar_t* name : {L"splitter.exe", L"splitter-cli.exe"}) {
+        SCOPED_TRACE(Narrow(name));
+        const std::wstring program = programs + name;
+        const HMODULE image = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(image, nullptr);
+        const HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+        ASSERT_NE(found, nullptr);
+        const std::string manifest(
+            static_cast<const char*>(LockResource(LoadResource(image, found))),
+            SizeofResource(image, found));
+        FreeLibrary(image);
+        for (const char* part :
+             {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"", ">true</dpiAware>",
+              "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",
+              "level=\"asInvoker\""}) {
+            EXPECT_NE(manifest.find(part), std::string::npos) << part;
+        }
+
+        DWORD unused = 0;
+        std::vector<char> info(GetFileVersionInfoSizeW(program.c_str(), &unused));
+        ASSERT_FALSE(info.empty());
+        ASSERT_TRUE(
+            GetFileVersionInfoW(program.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+        wchar_t* version = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\ProductVersion",
+                                   reinterpret_cast<void**>(&version), &length));
+        EXPECT_EQ(Narrow(version), SPLITTER_VERSION);
+    }
 }
 
 TEST(DialogFilterTest, PairsEndedByNuls) {

@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwctype>
+#include <utility>
+
+// After windows.h (through win32_window_system.h), which they need.
+#include <commctrl.h>
+#include <shellapi.h>
 
 #include "files/win32/unicode.h"
 #include "ui/win32/resources.h"
@@ -13,6 +18,23 @@ namespace {
 constexpr const wchar_t* kFormClass = L"SplitterForm";
 constexpr int kTwipsPerInch = 1440;
 constexpr COLORREF kButtonFace = RGB(kButtonFaceRed, kButtonFaceGreen, kButtonFaceBlue);
+// Posted by Show to hand the file of the command line over from the message loop.
+constexpr UINT kFileGivenMessage = WM_APP + 1;
+// The least room between a caption label and what follows it on its row.
+constexpr int kCaptionGapTwips = 45;
+
+// A caption label and the control after it on its row: a value label, which may move right, or
+// a text box, which keeps its place.
+struct CaptionRow {
+    Control caption, next;
+    bool nextMoves;
+};
+constexpr CaptionRow kCaptionRows[] = {
+    {Control::lblSelectFileText, Control::txtSelectedFile, false},
+    {Control::lblNoOfParts, Control::txtNoOfParts, false},
+    {Control::lblFileSize, Control::lblbytes, true},
+    {Control::lblStatusText, Control::lblStatus, true},
+};
 
 const ControlLayout& LayoutOf(Control control) {
     return kFormLayout[static_cast<std::size_t>(control)];
@@ -29,18 +51,6 @@ wchar_t AccessKeyOf(std::string_view caption) {
     return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(caption[amp + 1])));
 }
 
-// Programs that say nothing about DPI are drawn at 96 DPI and scaled up as a picture by
-// Windows, blurred. This one converts twips at the real DPI itself, so it says it does.
-void DeclareDpiAware() {
-    using SetProcessDpiAware = BOOL(WINAPI*)();
-    if (const HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
-        // Absent before Windows Vista, where every program is drawn at the real DPI anyway.
-        const auto proc = reinterpret_cast<SetProcessDpiAware>(
-            reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware")));
-        if (proc != nullptr) proc();
-    }
-}
-
 int ScreenDpi() {
     const HDC screen = GetDC(nullptr);
     const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
@@ -48,10 +58,11 @@ int ScreenDpi() {
     return dpi > 0 ? dpi : 96;
 }
 
-HFONT MakeFont(int dpi, bool bold) {
+// `width`: the average character width in pixels, 0 for the face's own.
+HFONT MakeFont(int dpi, bool bold, int width = 0) {
     // 8.25 pt: the character height, hence the minus sign.
     const int height = -MulDiv(825, dpi, 7200);
-    return CreateFontW(height, 0, 0, 0, bold ? kBoldWeight : FW_NORMAL, FALSE, FALSE, FALSE,
+    return CreateFontW(height, width, 0, 0, bold ? kBoldWeight : FW_NORMAL, FALSE, FALSE, FALSE,
                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        DEFAULT_PITCH | FF_SWISS, Wide(kFontName).c_str());
 }
@@ -85,11 +96,35 @@ int TwipsToPixelsAt(int twips, int dpi) {
     return MulDiv(twips, dpi, kTwipsPerInch);
 }
 
+std::string FileArgument(const wchar_t* commandLine) {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
+    if (arguments == nullptr) return {};
+    std::wstring given = count >= 2 ? arguments[1] : L"";
+    LocalFree(arguments);
+    if (given.empty()) return {};
+    // Relative to the current folder, as the program was started.
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0) return Narrow(given);
+        if (length < full.size()) {
+            full.resize(length);
+            return Narrow(full);
+        }
+        full.resize(length);
+    }
+}
+
 Win32WindowSystem::Win32WindowSystem(std::string appTitle)
     : appTitle_(std::move(appTitle)),
       instance_(GetModuleHandleW(nullptr)),
       openDialog_([](OPENFILENAMEW& ofn) { return GetOpenFileNameW(&ofn); }) {
-    DeclareDpiAware();
+    // The manifest asks for common controls 6, whose window classes are registered here. (It
+    // also declares the program DPI aware, so the DPI read here is the screen's own.)
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
     dpi_ = ScreenDpi();
     regularFont_ = MakeFont(dpi_, false);
     boldFont_ = MakeFont(dpi_, true);
@@ -112,9 +147,9 @@ Win32WindowSystem::Win32WindowSystem(std::string appTitle)
     RegisterFormClass(instance_, icon_, smallIcon_, &Win32WindowSystem::FormProc);
 
     // No border and no title bar: the background picture draws the frame. The system menu
-    // keeps Alt+F4 and the task bar button's Close.
+    // keeps Alt+F4 and the task bar button's Close. Files can be dropped onto the window.
     const DWORD style = WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX;
-    const DWORD exStyle = WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
+    const DWORD exStyle = WS_EX_CONTROLPARENT | WS_EX_APPWINDOW | WS_EX_ACCEPTFILES;
     RECT frame{0, 0, width, height};
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     form_ = CreateWindowExW(exStyle, kFormClass, Wide(kFormCaption).c_str(), style, 0, 0,
@@ -133,6 +168,7 @@ Win32WindowSystem::~Win32WindowSystem() {
         SetWindowLongPtrW(form_, GWLP_USERDATA, 0);
         DestroyWindow(form_);
     }
+    for (const HFONT font : narrowFonts_) DeleteObject(font);
     for (HGDIOBJ object :
          {static_cast<HGDIOBJ>(regularFont_), static_cast<HGDIOBJ>(boldFont_),
           static_cast<HGDIOBJ>(background_), static_cast<HGDIOBJ>(backgroundBrush_),
@@ -158,6 +194,7 @@ void Win32WindowSystem::CreateControls() {
             case ControlKind::kTextBox:
                 windowClass = L"EDIT";
                 style |= WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
+                if (IsReadOnly(c.id)) style |= ES_READONLY;
                 exStyle |= WS_EX_CLIENTEDGE;
                 break;
             case ControlKind::kLabel: style |= SS_LEFT | SS_NOPREFIX; break;
@@ -166,15 +203,72 @@ void Win32WindowSystem::CreateControls() {
             exStyle, windowClass, Wide(c.caption).c_str(), style, Pixels(c.left), Pixels(c.top),
             Pixels(c.width), Pixels(c.height), form_,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c.id))), instance_, nullptr);
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(c)), FALSE);
         controls_[static_cast<std::size_t>(c.id)] = control;
+        fonts_[static_cast<std::size_t>(c.id)] = c.bold ? boldFont_ : regularFont_;
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(c.id)), FALSE);
         if (c.kind == ControlKind::kTextBox)
             SendMessageW(control, EM_SETLIMITTEXT, 0, 0);  // no limit
         if (c.kind == ControlKind::kLabel) SetCaption(c.id, std::string(c.caption));
     }
+    FitCaptions();
 }
 
-void Win32WindowSystem::Show(WindowEvents& events) {
+int Win32WindowSystem::TextWidth(Control control, const std::wstring& text) const {
+    const HWND window = handle(control);
+    const HDC dc = GetDC(window);
+    const HGDIOBJ oldFont = SelectObject(dc, FontOf(control));
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    SelectObject(dc, oldFont);
+    ReleaseDC(window, dc);
+    return static_cast<int>(extent.cx);
+}
+
+void Win32WindowSystem::FitCaptions() {
+    // The layout's widths were made for Tahoma's bold as Windows drew it in its day; other
+    // renderings of the face (wine's) and other DPIs draw "File Size:" wider, up against its
+    // value, and "No Of Parts:" up against its box.
+    const int gap = Pixels(kCaptionGapTwips);
+    for (const CaptionRow& row : kCaptionRows) {
+        const ControlLayout& caption = LayoutOf(row.caption);
+        const ControlLayout& next = LayoutOf(row.next);
+        const std::wstring text = Wide(caption.caption);
+        const int start = Pixels(caption.left);
+        if (row.nextMoves) {
+            const int left =
+                std::max(Pixels(next.left), start + TextWidth(row.caption, text) + gap);
+            SetWindowPos(handle(row.next), nullptr, left, Pixels(next.top), 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            continue;
+        }
+        const int room = Pixels(next.left) - gap - start;
+        if (TextWidth(row.caption, text) <= room) continue;
+        // Narrower characters, a pixel at a time, until the caption fits.
+        TEXTMETRICW metrics{};
+        const HWND label = handle(row.caption);
+        const HDC dc = GetDC(label);
+        const HGDIOBJ oldFont = SelectObject(dc, FontOf(row.caption));
+        GetTextMetricsW(dc, &metrics);
+        SelectObject(dc, oldFont);
+        ReleaseDC(label, dc);
+        const auto index = static_cast<std::size_t>(row.caption);
+        const HFONT designed = fonts_[index];
+        for (int width = metrics.tmAveCharWidth - 1; width > metrics.tmAveCharWidth / 2; --width) {
+            const HFONT narrow = MakeFont(dpi_, caption.bold, width);
+            fonts_[index] = narrow;
+            if (TextWidth(row.caption, text) <= room) {
+                narrowFonts_.push_back(narrow);
+                SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(narrow), FALSE);
+                SetCaption(row.caption, std::string(caption.caption));
+                break;
+            }
+            fonts_[index] = designed;
+            DeleteObject(narrow);
+        }
+    }
+}
+
+void Win32WindowSystem::Show(WindowEvents& events, const std::string& file) {
     events_ = &events;
     events.Load();
     // There may be no window manager to place the window (wine on Xvfb): place it ourselves.
@@ -191,10 +285,16 @@ void Win32WindowSystem::Show(WindowEvents& events) {
     UpdateWindow(form_);
     SetForegroundWindow(form_);
     ::SetFocus(handle(kFormLayout.front().id));
+    if (!file.empty()) {
+        // From the message loop, once the window is up: a message box about the file opens
+        // over the window.
+        givenFile_ = file;
+        PostMessageW(form_, kFileGivenMessage, 0, 0);
+    }
 }
 
-int Win32WindowSystem::Run(WindowEvents& events) {
-    Show(events);
+int Win32WindowSystem::Run(WindowEvents& events, const std::string& file) {
+    Show(events, file);
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (!PreTranslate(message)) {
@@ -245,6 +345,10 @@ LRESULT Win32WindowSystem::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
             const auto control = reinterpret_cast<HWND>(lParam);
             const auto dc = reinterpret_cast<HDC>(wParam);
             if (GetParent(control) != form_ || backgroundBrush_ == nullptr) break;
+            // A read-only text box asks too: it keeps the face of a box that cannot be typed in.
+            if (control == handle(Control::txtSelectedFile) ||
+                control == handle(Control::txtNoOfParts))
+                break;
             POINT origin{0, 0};
             MapWindowPoints(control, form_, &origin, 1);
             SetBrushOrgEx(dc, -origin.x, -origin.y, nullptr);
@@ -275,6 +379,22 @@ LRESULT Win32WindowSystem::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
             } else if (lastFocus_ != nullptr && IsWindow(lastFocus_)) {
                 ::SetFocus(lastFocus_);
             }
+            return 0;
+        case WM_DROPFILES: {
+            // The first file dropped; the window's logic takes it as Browse would.
+            const auto drop = reinterpret_cast<HDROP>(wParam);
+            std::wstring path;
+            if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) > 0) {
+                path.resize(DragQueryFileW(drop, 0, nullptr, 0) + 1);
+                path.resize(DragQueryFileW(drop, 0, path.data(), static_cast<UINT>(path.size())));
+            }
+            DragFinish(drop);
+            if (!path.empty() && events_ != nullptr) events_->FileGiven(Narrow(path));
+            return 0;
+        }
+        case kFileGivenMessage:
+            if (events_ != nullptr && !givenFile_.empty())
+                events_->FileGiven(std::exchange(givenFile_, std::string()));
             return 0;
         case WM_CLOSE:
             // Any way of closing other than Exit ends the program as Exit does.
@@ -346,20 +466,32 @@ void Win32WindowSystem::DrawButton(const DRAWITEMSTRUCT& item) const {
 void Win32WindowSystem::SetCaption(Control label, const std::string& text) {
     const HWND control = handle(label);
     const std::wstring wide = Widen(text);
+    RECT before{};
+    GetWindowRect(control, &before);
+    MapWindowPoints(nullptr, form_, reinterpret_cast<POINT*>(&before), 2);
     SetWindowTextW(control, wide.c_str());
     // A label grows to fit its caption, from its left and top, and never shrinks below its
     // designed size.
-    const HDC dc = GetDC(control);
-    const HGDIOBJ oldFont = SelectObject(dc, FontOf(LayoutOf(label)));
+    const ControlLayout& layout = LayoutOf(label);
     SIZE extent{};
+    const HDC dc = GetDC(control);
+    const HGDIOBJ oldFont = SelectObject(dc, FontOf(label));
     GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
     SelectObject(dc, oldFont);
     ReleaseDC(control, dc);
-    const ControlLayout& layout = LayoutOf(label);
+    // No bits copied: a label that grows would keep its old text where it was and repaint only
+    // the new strip, leaving a longer caption garbled ("1048576 ytes.").
     SetWindowPos(control, nullptr, 0, 0,
                  std::max(Pixels(layout.width), static_cast<int>(extent.cx)),
                  std::max(Pixels(layout.height), static_cast<int>(extent.cy)),
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+    // Its old and new areas are painted afresh, background first: the label is transparent.
+    RECT after{};
+    GetWindowRect(control, &after);
+    MapWindowPoints(nullptr, form_, reinterpret_cast<POINT*>(&after), 2);
+    RECT both{};
+    UnionRect(&both, &before, &after);
+    RedrawWindow(form_, &both, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void Win32WindowSystem::SetVisible(Control control, bool visible) {
@@ -378,7 +510,10 @@ std::string Win32WindowSystem::Text(Control textBox) {
 void Win32WindowSystem::SetText(Control textBox, const std::string& text) {
     const HWND control = handle(textBox);
     SetWindowTextW(control, Widen(text).c_str());
-    SendMessageW(control, EM_SETSEL, 0, 0);  // show a long path from its start
+    // The caret at the end, so that a long path shows its end: the file's name.
+    const LRESULT end = GetWindowTextLengthW(control);
+    SendMessageW(control, EM_SETSEL, static_cast<WPARAM>(end), end);
+    SendMessageW(control, EM_SCROLLCARET, 0, 0);
 }
 
 void Win32WindowSystem::SetFocus(Control control) {

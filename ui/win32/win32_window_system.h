@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "files/win32/windows_api.h"
 // After windows.h, which it needs.
@@ -28,6 +29,11 @@ std::wstring DialogFilter(const std::string& filter);
 // Twips to pixels at `dpi` dots per inch (1440 twips to the inch), to the nearest pixel.
 int TwipsToPixelsAt(int twips, int dpi);
 
+// The file named on a program's command line (GetCommandLineW's), as a shortcut, "Open with"
+// or "Send To" hands it over: the first argument after the program's, as a full path, UTF-8.
+// Empty when there is none.
+std::string FileArgument(const wchar_t* commandLine);
+
 class Win32WindowSystem final : public WindowSystem {
 public:
     // GetOpenFileNameW, or a stand-in that tests put in its place.
@@ -41,11 +47,13 @@ public:
     Win32WindowSystem& operator=(const Win32WindowSystem&) = delete;
 
     // Runs events.Load(), centres the window on the screen, shows it and puts the focus on the
-    // first control in tab order. Clicks and close requests go to `events` from then on.
-    void Show(WindowEvents& events);
+    // first control in tab order. Clicks, close requests and files dropped onto the window go to
+    // `events` from then on. A `file` (named on the command line) is handed to
+    // events.FileGiven from the message loop, as if it had been dropped onto the window.
+    void Show(WindowEvents& events, const std::string& file = {});
 
     // Show, then the message loop until the process ends. Returns the exit status.
-    int Run(WindowEvents& events);
+    int Run(WindowEvents& events, const std::string& file = {});
 
     // Handles the keys that a dialog would (Tab between the controls, Alt+access key) for a
     // message taken from the queue; true when it was handled and must not be dispatched.
@@ -73,11 +81,14 @@ private:
     static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
+    // Makes room for each caption label in its real font: the value label after it moves right,
+    // a caption that would run into a text box is drawn a little narrower.
+    void FitCaptions();
+    // The width of `text` in the font of `control`, in pixels.
+    int TextWidth(Control control, const std::wstring& text) const;
     void PaintBackground(HDC dc) const;
     void DrawButton(const DRAWITEMSTRUCT& item) const;
-    HFONT FontOf(const ControlLayout& layout) const {
-        return layout.bold ? boldFont_ : regularFont_;
-    }
+    HFONT FontOf(Control control) const { return fonts_[static_cast<std::size_t>(control)]; }
     int Pixels(int twips) const { return TwipsToPixelsAt(twips, dpi_); }
 
     std::string appTitle_;
@@ -87,7 +98,9 @@ private:
     std::array<HWND, kFormLayout.size()> controls_{};
     HFONT regularFont_ = nullptr;
     HFONT boldFont_ = nullptr;
-    HBITMAP background_ = nullptr;      // scaled to the client area
+    std::array<HFONT, kFormLayout.size()> fonts_{};  // each control's: one of the two above, or
+    std::vector<HFONT> narrowFonts_;                 // a narrower one of its own
+    HBITMAP background_ = nullptr;                   // scaled to the client area
     HBRUSH backgroundBrush_ = nullptr;  // the same picture, for the labels' backgrounds
     HBRUSH buttonFace_ = nullptr;
     HICON icon_ = nullptr;
@@ -95,6 +108,7 @@ private:
     HWND lastFocus_ = nullptr;  // the control to give the focus back to on activation
     WindowEvents* events_ = nullptr;
     OpenDialog openDialog_;
+    std::string givenFile_;  // named on the command line, until the message loop hands it over
 };
 
 }  // namespace splitter::win32
