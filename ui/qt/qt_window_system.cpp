@@ -108,12 +108,14 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override {
+#ifndef Q_OS_MACOS  // where Option, Qt's Alt, types characters and no access key exists
         const Qt::KeyboardModifiers held = event->modifiers();
         if ((held & Qt::AltModifier) && !(held & Qt::ControlModifier) && !event->text().isEmpty() &&
             event->text().front().isPrint()) {
             event->ignore();
             return;
         }
+#endif
         QLineEdit::keyPressEvent(event);
     }
 };
