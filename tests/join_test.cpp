@@ -205,7 +205,8 @@ TEST(JoinSizeCheckTest, NamesThePartThatWasCutOrGrown) {
         {"middle cut short", {75, 75, 1, 75}, 2, 75},
         {"middle emptied", {75, 0, 75, 75}, 1, 75},
         {"middle grown", {75, 75, 76, 75}, 2, 75},
-        {"last cut short", {75, 75, 75, 10}, 3, 75},
+        // A last part cut short, not emptied, leaves the sizes of a split by size.
+        {"last cut short", {75, 75, 75, 10}, {}},
         {"last emptied", {75, 75, 75, 0}, 3, 75},
         {"last grown", {75, 75, 75, 80}, 3, 75},
         {"short last grown past the others", {11, 11, 11, 11, 11, 11, 11, 11, 11, 12}, 9, 11},
@@ -215,6 +216,16 @@ TEST(JoinSizeCheckTest, NamesThePartThatWasCutOrGrown) {
         {"two parts, second grown", {3, 5}, 1, 3},
         {"above 4 GiB, one cut", {big, big - 1, big, big - 3}, 1, big},
         {"above 4 GiB, last grown", {big, big, big, big + 1}, 3, big},
+        // Splits by size: not one of them is a split by count.
+        {"by size", {6, 4}, {}},
+        {"by size, many", {100, 100, 100, 100, 100, 100, 1}, {}},
+        {"fat32 of 9 GiB", {4294963200, 4294963200, 1073750016}, {}},
+        {"by size, a middle part cut", {100, 100, 60, 100, 1}, 2, 100},
+        {"by size, the first part cut", {60, 100, 100, 100, 1}, 0, 100},
+        {"by size, the first part grown", {160, 100, 100, 100, 1}, 0, 100},
+        {"by size, the last grown past the others", {6, 7}, 1, 6},
+        {"by size, the last emptied", {100, 100, 100, 100, 100, 0}, 5, 100},
+        {"by size, two parts cut", {100, 100, 60, 100, 60, 100, 100, 100, 1}, 2, 100},
     };
     for (const Case& c : cases) {
         const auto misfit = FindSizeMisfit(c.sizes);
@@ -229,6 +240,9 @@ TEST(JoinSizeCheckTest, EverySplitFits) {
     for (std::uint64_t length = 1; length <= 300; ++length) {
         for (int parts = 2; parts <= 40; ++parts) {
             ASSERT_FALSE(FindSizeMisfit(PlanPartSizes(length, parts))) << length << " in " << parts;
+        }
+        for (std::uint64_t size = 1; size <= length; ++size) {
+            ASSERT_FALSE(FindSizeMisfit(PlanSizedParts(length, size))) << length << " by " << size;
         }
     }
 }
