@@ -9,7 +9,7 @@ namespace splitter {
 namespace {
 
 constexpr std::uint64_t kMaxBlock = std::uint64_t{4} << 20;
-constexpr std::uint64_t kAlignment = std::uint64_t{64} << 10;
+constexpr std::uint64_t kAlignment = 4096;
 
 // A part held in memory that records the blocks it is asked to copy.
 class BlockLog final : public WritableFile {
@@ -35,9 +35,10 @@ private:
 };
 
 // Over whole runs: the texts appear at the bytes of a byte-by-byte copy, and every block ends at
-// a progress point, at the end of its part, or on a 64 KiB boundary of the part, so that after
-// a progress point the blocks are aligned again. The parts start off 64 KiB boundaries of the
-// whole, or on them, or are shorter than 64 KiB, or longer than a block.
+// a progress point, at the end of its part, or on a 4 KiB boundary of the part, so that after a
+// progress point the blocks are aligned again: one block is unaligned and no more (a
+// copy-on-write file system shares the others). The parts start off 4 KiB boundaries of the
+// whole, or on them, or are shorter than 4 KiB, or longer than a block.
 TEST(ProgressCopierTest, BlocksEndAtProgressPointsOrRealignInThePart) {
     struct Case {
         std::uint64_t length;
@@ -49,6 +50,7 @@ TEST(ProgressCopierTest, BlocksEndAtProgressPointsOrRealignInThePart) {
         {std::uint64_t{3} << 20, 5},
         {1000, 7},
         {(std::uint64_t{1} << 20) + 1, 999},
+        {std::uint64_t{7} << 20, 7},  // parts of 1 MiB: aligned in both files
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.length) + " in " + std::to_string(c.parts));
@@ -74,8 +76,13 @@ TEST(ProgressCopierTest, BlocksEndAtProgressPointsOrRealignInThePart) {
             copier.CopyPart(*from, part, size);
 
             ASSERT_TRUE(part.bytes == whole.substr(at, static_cast<std::size_t>(size)));
+            std::uint64_t unaligned = 0;
             for (const BlockLog::Block& block : part.blocks) {
                 const std::uint64_t end = block.start + block.length;
+                if (block.start % kAlignment != 0) {
+                    ++unaligned;
+                    EXPECT_LT(block.length, kAlignment) << "an unaligned block at " << block.start;
+                }
                 const bool atProgressPoint =
                     std::find(reference.bytesAtStatus.begin(), reference.bytesAtStatus.end(),
                               start + end) != reference.bytesAtStatus.end();
@@ -83,6 +90,8 @@ TEST(ProgressCopierTest, BlocksEndAtProgressPointsOrRealignInThePart) {
                     << "a block of part at " << start << " ends at " << end;
                 EXPECT_LE(block.length, kMaxBlock);
             }
+            // Each progress point leaves one block unaligned: the one that follows it.
+            EXPECT_LE(unaligned, reference.bytesAtStatus.size());
             copied += size;
             start += size;
         }
@@ -91,6 +100,37 @@ TEST(ProgressCopierTest, BlocksEndAtProgressPointsOrRealignInThePart) {
                                                 reference.statuses.end() - 1);
         EXPECT_EQ(host.statuses, progress);
     }
+}
+
+// Hashing: the same texts at the same bytes, and the digests of the bytes of each part and of the
+// whole run.
+TEST(ProgressCopierTest, HashesEachPartAndTheWhole) {
+    const std::uint64_t length = (std::uint64_t{3} << 20) + 77;
+    const std::string whole = test::PatternBytes(static_cast<std::size_t>(length));
+    const auto digestOf = [](const std::string& bytes) {
+        Sha256 hash;
+        hash.Update(bytes.data(), bytes.size());
+        return hash.Final();
+    };
+    test::MemoryFileSystem memory;
+    test::RecordingHost host;
+    ProgressCopier copier(length, "Joining", host, /*hashing=*/true);
+    std::uint64_t start = 0;
+    for (const std::uint64_t size : PlanPartSizes(length, 3)) {
+        const std::string bytes =
+            whole.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(size));
+        memory.Add("/m/part", bytes);
+        const auto from = memory.OpenRead("/m/part");
+        BlockLog part;
+        EXPECT_EQ(copier.CopyPart(*from, part, size), digestOf(bytes));
+        EXPECT_TRUE(part.bytes == bytes);
+        start += size;
+    }
+    EXPECT_EQ(copier.WholeDigest(), digestOf(whole));
+    std::vector<std::string> expected;
+    for (int percent = 1; percent <= 100; ++percent)
+        expected.push_back(ProgressText("Joining", percent));
+    EXPECT_EQ(host.statuses, expected);
 }
 
 }  // namespace
