@@ -29,14 +29,15 @@ std::string ProgressText(std::string_view verb, int percent);
 // A long copy also yields about every 100 ms without touching the status.
 //
 // Blocks: at most 4 MiB, so the clock is looked at often. A block that starts off a 4 KiB
-// boundary of the offset into the part (after a progress point) ends on the next one, so that
-// the blocks after it are aligned again: the kernel copies aligned ranges faster, and a
-// copy-on-write file system (XFS, btrfs) shares blocks only for ranges aligned in both files,
-// so each progress point costs one unshared block and no more. The offset into the part is the
-// offset in the part file, written by a split and read by a join; the offset in the whole file
-// differs from it by the part's start, so it is aligned too whenever the part starts on a block
-// boundary (every part size a multiple of 4096), the only case in which both files can be
-// aligned at all.
+// boundary of the offset into the part (after a progress point) ends on the next one, and the
+// block after it on the next 64 KiB boundary, so that the blocks after them are aligned again:
+// a copy-on-write file system (XFS, btrfs) shares blocks only for ranges aligned to its blocks
+// in both files, so each progress point costs one unshared 4 KiB block and no more, and the
+// kernel copies 64 KiB-aligned ranges faster (the page cache keeps large folios). The offset
+// into the part is the offset in the part file, written by a split and read by a join; the
+// offset in the whole file differs from it by the part's start, so it is aligned too whenever
+// the part starts on a block boundary (every part size a multiple of 4096), the only case in
+// which both files can be aligned at all.
 //
 // Hashing: the copy goes through a buffer instead of the kernel, and every byte is hashed as it
 // passes, once for its part and once for the whole run: the digests are those of the bytes
