@@ -83,52 +83,55 @@ TEST(PlanTest, PartSizeText) {
         const char* text;
         std::optional<std::uint64_t> size;
     };
-    const Case cases[] = {
-        {"1", 1},
-        {"4096", 4096},
-        {"007", 7},
-        {"700MB", 700000000},
-        {"700mb", 700000000},
-        {"1K", kKi},
-        {"1k", kKi},
-        {"1KiB", kKi},
-        {"3M", 3 * kKi * kKi},
-        {"3MiB", 3 * kKi * kKi},
-        {"2G", 2 * kKi * kKi * kKi},
-        {"2gib", 2 * kKi * kKi * kKi},
-        {"25KB", 25000},
-        {"4GB", 4000000000},
-        {"fat32", 4294963200},
-        {"FAT32", 4294963200},
-        {"18446744073709551615", 18446744073709551615u},  // the largest
-        {"17179869183G", 17179869183 * kKi * kKi * kKi},
-        // Refused.
-        {"", {}},
-        {"0", {}},
-        {"0K", {}},
-        {"-1", {}},
-        {"+1", {}},
-        {"1.5G", {}},
-        {"1,5G", {}},
-        {"1 M", {}},
-        {" 1M", {}},
-        {"1M ", {}},
-        {"M", {}},
-        {"1T", {}},
-        {"1MBB", {}},
-        {"1iB", {}},
-        {"1B", {}},
-        {"0x10", {}},
-        {"1e6", {}},
-        {"fat", {}},
-        {"2fat32", {}},
-        {"18446744073709551616", {}},  // one more than 64 bits hold
-        {"99999999999999999999999", {}},
-        {"17179869184G", {}},  // 2^64 bytes
-        {"18446744073709551615K", {}},
-        {"\xd9\xa1", {}},  // an Arabic-Indic digit one
-    };
+    const Case cases[] = {{"1", 1},
+                          {"4096", 4096},
+                          {"007", 7},
+                          {"700MB", 700000000},
+                          {"700mb", 700000000},
+                          {"1K", kKi},
+                          {"1k", kKi},
+                          {"1KiB", kKi},
+                          {"3M", 3 * kKi * kKi},
+                          {"3MiB", 3 * kKi * kKi},
+                          {"2G", 2 * kKi * kKi * kKi},
+                          {"2gib", 2 * kKi * kKi * kKi},
+                          {"25KB", 25000},
+                          {"4GB", 4000000000},
+                          {"fat32", 4294963200},
+                          {"FAT32", 4294963200},
+                          {"18446744073709551615", 18446744073709551615u},  // the largest
+                          {"17179869183G", 17179869183 * kKi * kKi * kKi}};
     for (const Case& c : cases) EXPECT_EQ(ParsePartSize(c.text), c.size) << '"' << c.text << '"';
+    // Refused: signs, fractions, spaces, other units, zero, 2^64 bytes (in digits or with a
+    // unit), an Arabic-Indic digit one.
+    const char* const refused[] = {
+        "",
+        "0",
+        "0K",
+        "-1",
+        "+1",
+        "1.5G",
+        "1,5G",
+        "1 M",
+        " 1M",
+        "1M ",
+        "M",
+        "1T",
+        "1MBB",
+        "1iB",
+        "1B",
+        "0x10",
+        "1e6",
+        "fat",
+        "2fat32",
+        "18446744073709551616",
+        "99999999999999999999999",
+        "17179869184G",
+        "18446744073709551615K",
+        "\xd9\xa1",
+    };
+    for (const char* bad : refused)
+        EXPECT_EQ(ParsePartSize(bad), std::nullopt) << '"' << bad << '"';
 }
 
 TEST(PlanTest, PercentRoundsHalfToEven) {

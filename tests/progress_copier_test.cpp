@@ -106,36 +106,5 @@ TEST(ProgressCopierTest, BlocksEndAtProgressPointsOrRealignInThePart) {
     }
 }
 
-// Hashing: the same texts at the same bytes, and the digests of the bytes of each part and of the
-// whole run.
-TEST(ProgressCopierTest, HashesEachPartAndTheWhole) {
-    const std::uint64_t length = (std::uint64_t{3} << 20) + 77;
-    const std::string whole = test::PatternBytes(static_cast<std::size_t>(length));
-    const auto digestOf = [](const std::string& bytes) {
-        Sha256 hash;
-        hash.Update(bytes.data(), bytes.size());
-        return hash.Final();
-    };
-    test::MemoryFileSystem memory;
-    test::RecordingHost host;
-    ProgressCopier copier(length, "Joining", host, /*hashing=*/true);
-    std::uint64_t start = 0;
-    for (const std::uint64_t size : PlanPartSizes(length, 3)) {
-        const std::string bytes =
-            whole.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(size));
-        memory.Add("/m/part", bytes);
-        const auto from = memory.OpenRead("/m/part");
-        BlockLog part;
-        EXPECT_EQ(copier.CopyPart(*from, part, size), digestOf(bytes));
-        EXPECT_TRUE(part.bytes == bytes);
-        start += size;
-    }
-    EXPECT_EQ(copier.WholeDigest(), digestOf(whole));
-    std::vector<std::string> expected;
-    for (int percent = 1; percent <= 100; ++percent)
-        expected.push_back(ProgressText("Joining", percent));
-    EXPECT_EQ(host.statuses, expected);
-}
-
 }  // namespace
 }  // namespace splitter

@@ -151,30 +151,6 @@ TEST(SplitRoundTrip, PartsOfAChosenSize) {
     }
 }
 
-// The checksum file holds the SHA-256 of each part as written and of the source, in order.
-TEST(SplitRoundTrip, WritesTheChecksumsOfThePartsAndTheWhole) {
-    const auto digestOf = [](const std::string& bytes) {
-        Sha256 hash;
-        hash.Update(bytes.data(), bytes.size());
-        return hash.Final();
-    };
-    for (const SplitPlan plan : {SplitPlan::Count(3), SplitPlan::Size(4096)}) {
-        TempDir dir;
-        const std::string source = test::PatternBytes(10000);
-        WriteBytes(dir / kSource, source);
-        RecordingHost host;
-        ASSERT_EQ(SplitFile(plan, dir / kSource, kSource, host, {.checksum = true}),
-                  SplitResult::kDone)
-            << host.Messages();
-        std::string expected;
-        for (int k = 0; k < 3; ++k)
-            expected += ChecksumLine(digestOf(ReadBytes(dir / Part(k))), Part(k));
-        expected += ChecksumLine(digestOf(source), kSource);
-        EXPECT_EQ(ReadBytes(dir / (std::string(kSource) + ".sha256")), expected);
-        EXPECT_EQ(host.statuses, test::ReferenceStatuses(10000, 3).statuses);
-    }
-}
-
 TEST(SplitRoundTrip, FewerBytesThanPartsWritesNothing) {
     for (const std::size_t length : {0u, 1u, 3u}) {
         TempDir dir;
