@@ -6,6 +6,7 @@
 #include <numeric>
 #include <random>
 
+#include "engine/checksum.h"
 #include "engine/join_script.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
@@ -30,17 +31,23 @@ public:
         host_.SetStatus(kJoiningText);
         list_ = ReadJoinScript(scriptPath_, files_);
         if (const auto result = CheckParts(); result != JoinResult::kDone) return result;
+        if (const auto result = ReadChecksums(); result != JoinResult::kDone) return result;
         if (const auto result = CheckDestination(); result != JoinResult::kDone) return result;
 
         CreateTemporary();
-        ProgressCopier copier(total_, "Joining", host_);
+        ProgressCopier copier(total_, "Joining", host_, checksums_.has_value());
         for (std::size_t k = 0; k < list_.parts.size(); ++k) {
             auto part = files_.OpenRead(folder_ + list_.parts[k]);
             if (part->Length() != sizes_[k])
                 throw Failure(kDeviceIoError,
                               "Part changed during the join (" + part->Name() + ")");
-            copier.CopyPart(*part, *temporary_, sizes_[k]);
+            const auto digest = copier.CopyPart(*part, *temporary_, sizes_[k]);
+            if (checksums_ && checksums_->parts[k] && digest != checksums_->parts[k])
+                return Mismatch("Part " + list_.parts[k], "it changed since the split");
         }
+        if (checksums_ && checksums_->whole && copier.WholeDigest() != checksums_->whole)
+            return Mismatch("The joined file " + list_.destination,
+                            "the parts are not those of the split, or not in its order");
         temporary_->Close();
         const auto written = files_.Status(temporaryPath_);
         if (!written || written->length != total_)
@@ -81,6 +88,23 @@ private:
             return JoinResult::kSizesDoNotFit;
         }
         return JoinResult::kDone;
+    }
+
+    // The checksum file, when there is one, can be read and belongs to this split.
+    JoinResult ReadChecksums() {
+        try {
+            checksums_ = ReadJoinChecksums(folder_, list_, files_);
+        } catch (const ScriptError& error) {
+            host_.ReportError(error.Message(ChecksumPath(list_.destination)));
+            return JoinResult::kBadChecksums;
+        }
+        return JoinResult::kDone;
+    }
+
+    JoinResult Mismatch(const std::string& what, const std::string& why) {
+        host_.ReportError(what + " does not match its SHA-256 in " + checksums_->fileName + ": " +
+                          why);
+        return JoinResult::kChecksumMismatch;
     }
 
     // The destination is new, or may be replaced, and is none of the parts by any name.
@@ -141,6 +165,7 @@ private:
     std::vector<std::uint64_t> sizes_;
     std::vector<FileId> ids_;
     std::uint64_t total_ = 0;
+    std::optional<JoinChecksums> checksums_;
     std::unique_ptr<WritableFile> temporary_;
     std::string temporaryPath_;
 };

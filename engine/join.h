@@ -19,6 +19,8 @@ enum class JoinResult {
     kBadScript,          // the script cannot be read as a join
     kMissingParts,       // a listed part is absent or not a regular file
     kSizesDoNotFit,      // a part was cut or grown (see FindSizeMisfit in plan.h)
+    kBadChecksums,       // the checksum file cannot be read as one, or names another split
+    kChecksumMismatch,   // a part, or the file they make, is not what the checksum file says
     kDestinationExists,  // and `force` was not given
     kRefused,            // the destination is one of the parts, or not a regular file
     kFailed,             // a file operation failed ("Error CODE: DESCRIPTION")
@@ -32,6 +34,11 @@ inline constexpr const char* kJoiningText = "Joining... ";
 // The parts are then copied into a new temporary file beside the destination, whose size is
 // checked before it is renamed into place; on any failure the temporary file is removed, so the
 // destination is either whole or untouched. The parts are only read.
+//
+// When the checksum file of a split, DESTINATION.sha256 (see checksum.h), lies beside the
+// script, it is read with the script, and every part and the whole file it gives a SHA-256 for
+// is hashed as it is copied: the first part that differs is named and the run stops with the
+// temporary file removed; the whole file is checked before the rename.
 //
 // Status texts: "Joining... ", then "Joining... [ P % Completed. ]" for the same percentages,
 // at the same bytes, as a split of the same total shows (see progress_copier.h), then "Done !".

@@ -31,6 +31,17 @@ std::vector<std::uint64_t> PlanPartSizes(std::uint64_t length, int parts) {
     return sizes;
 }
 
+std::uint64_t SizedPartCount(std::uint64_t length, std::uint64_t partSize) {
+    return length / partSize + (length % partSize != 0 ? 1 : 0);
+}
+
+std::vector<std::uint64_t> PlanSizedParts(std::uint64_t length, std::uint64_t partSize) {
+    const std::uint64_t count = SizedPartCount(length, partSize);
+    std::vector<std::uint64_t> sizes(static_cast<std::size_t>(count), partSize);
+    if (count > 0) sizes.back() = length - partSize * (count - 1);
+    return sizes;
+}
+
 int PercentAt(std::uint64_t offset, std::uint64_t length) {
     const double ratio = static_cast<double>(offset) / static_cast<double>(length);
     // nearbyint rounds in the current mode, which is to nearest with ties to even by default.
@@ -59,6 +70,21 @@ std::optional<SizeMisfit> FindSizeMisfit(const std::vector<std::uint64_t>& sizes
     Fit best = fitTo(total);
     if (best.misfits == 0) return std::nullopt;
 
+    // A split by size: every part but the last of one size, the last 1 to that size. The size
+    // is that of the first part, or of the second when the first is the one changed.
+    std::vector<Fit> bySize;
+    for (const std::size_t i : {std::size_t{0}, std::size_t{1}}) {
+        if (i + 1 >= n || sizes[i] == 0) continue;
+        Fit fit;
+        for (std::size_t k = 0; k < n; ++k) {
+            const bool fits =
+                k + 1 < n ? sizes[k] == sizes[i] : sizes[k] > 0 && sizes[k] <= sizes[i];
+            if (!fits && fit.misfits++ == 0) fit.first = {k, sizes[i]};
+        }
+        if (fit.misfits == 0) return std::nullopt;
+        bySize.push_back(fit);
+    }
+
     // The plans of the totals there would be had one part kept its size: the size of another
     // part, or nothing (a trailing part of a small file), in place of its own. And the plan
     // where every part has the first one's size, for a last part that was cut or grown.
@@ -74,6 +100,10 @@ std::optional<SizeMisfit> FindSizeMisfit(const std::vector<std::uint64_t>& sizes
             if (i != j && i < n && sizes[i] <= kMax - others) consider(others + sizes[i]);
         }
         consider(others);
+    }
+    // On a tie, the blame of a split by count stands.
+    for (const Fit& fit : bySize) {
+        if (fit.misfits < best.misfits) best = fit;
     }
     return best.first;
 }

@@ -4,12 +4,16 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/plan.h"
 #include "engine/run_host.h"
 #include "files/file_system.h"
+#include "files/sha256.h"
 
 namespace splitter {
 
@@ -24,22 +28,35 @@ std::string ProgressText(std::string_view verb, int percent);
 // ends on the byte after which the percentage changes, the host yields, then the text is set.
 // A long copy also yields about every 100 ms without touching the status.
 //
-// Blocks: at most 4 MiB, so the clock is looked at often. A block that starts off a 64 KiB
-// boundary of the offset into the part (after a progress point) ends on the next one, so that
-// the blocks after it are aligned again: the kernel copies aligned ranges faster, and a
-// copy-on-write file system shares blocks only for ranges aligned in both files. The offset into
-// the part is the offset in the part file, written by a split and read by a join; the offset in
-// the whole file differs from it by the part's start, so it is aligned too whenever the part
-// starts on a block boundary, the only case in which both files can be aligned at all.
+// Blocks: at most 4 MiB, so the clock is looked at often. A block that starts off a 4 KiB
+// boundary of the offset into the part (after a progress point) ends on the next one, and the
+// block after it on the next 64 KiB boundary, so that the blocks after them are aligned again:
+// a copy-on-write file system (XFS, btrfs) shares blocks only for ranges aligned to its blocks
+// in both files, so each progress point costs one unshared 4 KiB block and no more, and the
+// kernel copies 64 KiB-aligned ranges faster (the page cache keeps large folios). The offset
+// into the part is the offset in the part file, written by a split and read by a join; the
+// offset in the whole file differs from it by the part's start, so it is aligned too whenever
+// the part starts on a block boundary (every part size a multiple of 4096), the only case in
+// which both files can be aligned at all.
+//
+// Hashing: the copy goes through a buffer instead of the kernel, and every byte is hashed as it
+// passes, once for its part and once for the whole run: the digests are those of the bytes
+// written, read once.
 class ProgressCopier {
 public:
-    ProgressCopier(std::uint64_t total, std::string_view verb, RunHost& host);
+    ProgressCopier(std::uint64_t total, std::string_view verb, RunHost& host, bool hashing = false);
+    ~ProgressCopier();
 
     // Copies the run's next `size` bytes from the current position of `from` to that of `to`:
-    // one part. A failure of either file throws, and ends the run.
-    void CopyPart(ReadableFile& from, WritableFile& to, std::uint64_t size);
+    // one part. A failure of either file throws, and ends the run. Returns the SHA-256 of the
+    // part's bytes when hashing, nullopt otherwise.
+    std::optional<Sha256Digest> CopyPart(ReadableFile& from, WritableFile& to, std::uint64_t size);
+
+    // When hashing: the SHA-256 of every byte copied so far, over all parts.
+    Sha256Digest WholeDigest();
 
 private:
+    void CopyBlock(ReadableFile& from, WritableFile& to, std::uint64_t n);
     void Yield();
 
     const ProgressPlan plan_;
@@ -49,6 +66,10 @@ private:
     int lastShown_ = 0;
     ProgressStep next_;  // the next point where the percentage changes
     std::chrono::steady_clock::time_point lastYield_;
+
+    std::unique_ptr<Sha256> part_;   // when hashing
+    std::unique_ptr<Sha256> whole_;  // when hashing
+    std::vector<char> buffer_;       // when hashing
 };
 
 }  // namespace splitter

@@ -3,7 +3,9 @@
 #include <memory>
 #include <vector>
 
+#include "engine/checksum.h"
 #include "engine/join_script.h"
+#include "engine/part_count.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
 #include "files/failure.h"
@@ -12,11 +14,22 @@
 namespace splitter {
 namespace {
 
+// "data.bin has 5000 bytes: parts of 10 bytes would make 500 parts; a split makes 2 to 999."
+std::string BadPartCountText(const std::string& title, std::uint64_t length,
+                             std::uint64_t partSize) {
+    const std::uint64_t count = SizedPartCount(length, partSize);
+    return title + " has " + std::to_string(length) + " bytes: parts of " +
+           std::to_string(partSize) + " bytes would make " + std::to_string(count) +
+           (count == 1 ? " part" : " parts") + "; a split makes " + std::to_string(kMinParts) +
+           " to " + std::to_string(kMaxParts) + ".";
+}
+
 class SplitRun {
 public:
-    SplitRun(std::int16_t parts, std::string path, std::string title, SplitHost& host,
-             FileSystem& files)
-        : parts_(parts),
+    SplitRun(const SplitPlan& plan, std::string path, std::string title, SplitHost& host,
+             const SplitOptions& options, FileSystem& files)
+        : plan_(plan),
+          options_(options),
           path_(std::move(path)),
           title_(std::move(title)),
           host_(host),
@@ -26,34 +39,58 @@ public:
         host_.SetStatus(kSplittingText);
         source_ = files_.OpenRead(path_);
         length_ = source_->Length();
-        if (static_cast<std::uint64_t>(parts_) > length_) {
-            host_.SetStatus(kUnableText);
-            source_.reset();
-            host_.FocusPartCount();
-            return SplitResult::kUnableToSplit;
+        std::vector<std::uint64_t> sizes;
+        if (plan_.partSize == 0) {
+            if (static_cast<std::uint64_t>(plan_.parts) > length_) {
+                host_.SetStatus(kUnableText);
+                source_.reset();
+                host_.FocusPartCount();
+                return SplitResult::kUnableToSplit;
+            }
+            sizes = PlanPartSizes(length_, plan_.parts);
+        } else {
+            const std::uint64_t count = SizedPartCount(length_, plan_.partSize);
+            if (count < kMinParts || count > kMaxParts) {
+                source_.reset();
+                host_.ReportError(BadPartCountText(title_, length_, plan_.partSize));
+                return SplitResult::kBadPartCount;
+            }
+            sizes = PlanSizedParts(length_, plan_.partSize);
         }
+        const int parts = static_cast<int>(sizes.size());
         // Everything the script needs is known now: refuse a name it cannot carry before any
         // file is written.
-        const std::string script = CommandScriptBytes(JoinScriptText(title_, parts_), title_);
+        const std::string script = CommandScriptBytes(JoinScriptText(title_, parts), title_);
 
-        const std::vector<std::uint64_t> sizes = PlanPartSizes(length_, parts_);
-        ProgressCopier copier(length_, "Splitting", host_);
-        for (int k = 0; k < parts_; ++k) {
+        ProgressCopier copier(length_, "Splitting", host_, options_.checksum);
+        std::string checksums;
+        for (int k = 0; k < parts; ++k) {
             auto part = files_.Create(path_ + "." + std::to_string(k), source_.get());
-            copier.CopyPart(*source_, *part, sizes[static_cast<std::size_t>(k)]);
+            const auto digest =
+                copier.CopyPart(*source_, *part, sizes[static_cast<std::size_t>(k)]);
             part->Close();
+            if (digest) checksums += ChecksumLine(*digest, PartTitle(title_, k));
         }
 
-        auto scriptFile = files_.Create(JoinScriptPath(path_), source_.get());
-        scriptFile->Write(script.data(), script.size());
-        scriptFile->Close();
+        Write(JoinScriptPath(path_), script);
+        if (options_.checksum) {
+            checksums += ChecksumLine(copier.WholeDigest(), title_);
+            Write(ChecksumPath(path_), checksums);
+        }
         source_.reset();
         host_.SetStatus(kDoneText);
         return SplitResult::kDone;
     }
 
 private:
-    const std::int16_t parts_;
+    void Write(const std::string& path, const std::string& bytes) {
+        auto file = files_.Create(path, source_.get());
+        file->Write(bytes.data(), bytes.size());
+        file->Close();
+    }
+
+    const SplitPlan plan_;
+    const SplitOptions options_;
     const std::string path_;
     const std::string title_;
     SplitHost& host_;
@@ -67,9 +104,15 @@ private:
 
 SplitResult SplitFile(std::int16_t iNoOfParts, const std::string& sFilePath,
                       const std::string& sFileTitle, SplitHost& host, FileSystem& files) {
+    return SplitFile(SplitPlan::Count(iNoOfParts), sFilePath, sFileTitle, host, {}, files);
+}
+
+SplitResult SplitFile(const SplitPlan& plan, const std::string& sFilePath,
+                      const std::string& sFileTitle, SplitHost& host, const SplitOptions& options,
+                      FileSystem& files) {
     // The run's error trap: any failure ends the run here, with every file it opened closed.
     try {
-        return SplitRun(iNoOfParts, sFilePath, sFileTitle, host, files).Go();
+        return SplitRun(plan, sFilePath, sFileTitle, host, options, files).Go();
     } catch (...) {
         host.ReportError(CurrentFailure().Message());
     }

@@ -23,6 +23,26 @@ enum class SplitResult {
     kDone,           // "Done !": every part and the script are written
     kUnableToSplit,  // "Unable to split...": the file has fewer bytes than parts; nothing written
     kFailed,         // the error box was shown; parts written so far stay on disk
+    kBadPartCount,   // a split by size would make fewer than 2 or more than 999 parts; nothing
+                     // written, the count reported
+};
+
+// How a split cuts its file.
+struct SplitPlan {
+    // Into `parts` parts (2 to 999), every part but the last of the length divided by the
+    // count, rounded up (PlanPartSizes): the window's way.
+    static SplitPlan Count(std::int16_t parts) { return {parts, 0}; }
+    // Into parts of `partSize` bytes (1 or more), the last holding the rest (PlanSizedParts).
+    // The count this comes to must be 2 to 999.
+    static SplitPlan Size(std::uint64_t partSize) { return {0, partSize}; }
+
+    std::int16_t parts;
+    std::uint64_t partSize;  // 0 for a split by count
+};
+
+struct SplitOptions {
+    // Also write sFilePath + ".sha256" (see checksum.h), hashing the bytes as they are copied.
+    bool checksum = false;
 };
 
 // Cuts the file `sFilePath` into `iNoOfParts` (2 to 999) parts named sFilePath + "." + k and
@@ -39,5 +59,14 @@ enum class SplitResult {
 SplitResult SplitFile(std::int16_t iNoOfParts, const std::string& sFilePath,
                       const std::string& sFileTitle, SplitHost& host,
                       FileSystem& files = FileSystem::Default());
+
+// The same for either plan, with the parts' names, script and status texts of a split by count
+// (the percentages are of the whole file). A split by size that would make fewer than 2 or more
+// than 999 parts reports the count it would make ("data.bin has 5000 bytes: parts of 10 bytes
+// would make 500 parts, ...") and returns kBadPartCount once the source is opened, before any
+// file is written. With `options.checksum`, the checksum file is written after the script.
+SplitResult SplitFile(const SplitPlan& plan, const std::string& sFilePath,
+                      const std::string& sFileTitle, SplitHost& host,
+                      const SplitOptions& options = {}, FileSystem& files = FileSystem::Default());
 
 }  // namespace splitter

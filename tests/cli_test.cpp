@@ -2,10 +2,15 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <stdio.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <utility>
 
+#include "engine/checksum.h"
 #include "engine/join_script.h"
 #include "test_support.h"
 
@@ -62,7 +67,11 @@ TEST(CliTest, SplitsAndPrintsEveryStatus) {
     WriteBytes(dir / "data.bin", source);
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"data.bin", "5"},
-          std::vector<std::string>{"split", "data.bin", "5"}}) {
+          std::vector<std::string>{"split", "data.bin", "5"},
+          std::vector<std::string>{"--checksum", "data.bin", "5"},
+          std::vector<std::string>{"--size", "250", "data.bin"},  // 4 of 250 and 234
+          std::vector<std::string>{"split", "data.bin", "--size=250", "--checksum"},
+          std::vector<std::string>{"--size", "250", "--", "data.bin"}}) {
         const Outcome outcome = RunCli(dir, args);
         EXPECT_EQ(outcome.status, 0);
         EXPECT_EQ(outcome.err, "");
@@ -71,6 +80,8 @@ TEST(CliTest, SplitsAndPrintsEveryStatus) {
         for (int k = 0; k < 5; ++k) joined += ReadBytes(dir / ("data.bin." + std::to_string(k)));
         EXPECT_EQ(joined, source);
         EXPECT_EQ(ReadBytes(dir / "data.bin.bat"), JoinScriptText("data.bin", 5));
+        const bool checksum = std::find(args.begin(), args.end(), "--checksum") != args.end();
+        EXPECT_EQ(test::fs::remove(dir / "data.bin.sha256"), checksum);
     }
 }
 
@@ -94,6 +105,26 @@ TEST(CliTest, RefusalsAndFailures) {
          "Splitting... \n",
          "Error 52: Bad file name or number (quote\".bin)\n"},
         {{"data.bin"}, 2, "", "Usage: splitter-cli"},
+        {{"--size", "1.5K", "data.bin"},
+         2,
+         "",
+         "Unreadable part size: \"1.5K\" (a whole number of bytes, with K, M, G, KiB, MiB, GiB, "
+         "KB, MB or GB after it, or fat32)\n"},
+        {{"data.bin", "--size", "0"}, 2, "", "Unreadable part size: \"0\""},
+        {{"data.bin", "--size", "-5"}, 2, "", "Unreadable part size: \"-5\""},
+        {{"data.bin", "--size=7 M"}, 2, "", "Unreadable part size: \"7 M\""},
+        {{"--size", "10", "data.bin"},
+         2,
+         "Splitting... \n",
+         "data.bin has 10 bytes: parts of 10 bytes would make 1 part; a split makes 2 to 999.\n"},
+        {{"--size", "fat32", "data.bin"},
+         2,
+         "Splitting... \n",
+         "data.bin has 10 bytes: parts of 4294963200 bytes would make 1 part"},
+        {{"--size", "1K", "data.bin", "3"}, 2, "", "Give PARTS or --size, not both\n"},
+        {{"--size", "1K"}, 2, "", "One FILE to split\n"},
+        {{"data.bin", "--size"}, 2, "", "--size needs a SIZE\n"},
+        {{"data.bin", "3", "--chcksum"}, 2, "", "Unknown option: --chcksum\n"},
     };
     TempDir dir;
     WriteBytes(dir / "data.bin", "0123456789");
@@ -176,6 +207,12 @@ TEST(CliTest, JoinRefusalsAndFailures) {
          {"join", "data.bin.bat"},
          2,
          "data.bin.bat, line 2: not a line of a join script: \"exit\"\nNothing was written.\n"},
+        {"a checksum file it does not match",
+         [&](TempDir& d) { WriteBytes(d / "data.bin.sha256", ChecksumLine({}, "data.bin")); },
+         {"join", "data.bin.bat"},
+         2,
+         "The joined file data.bin does not match its SHA-256 in data.bin.sha256: the parts are "
+         "not those of the split, or not in its order\nNothing was written.\n"},
         {"no script", {}, {"join", "none.bat"}, 1, "Error 53: File not found (none.bat)\n"},
         {"an unknown option",
          {},
@@ -198,6 +235,47 @@ TEST(CliTest, JoinRefusalsAndFailures) {
         EXPECT_EQ(outcome.err.substr(0, c.err.size()), c.err) << c.what;
         EXPECT_EQ(test::ListFolder(dir.path()), before) << c.what;
     }
+}
+
+// The checksum file is sha256sum's own: it checks the parts before the join, the file after it.
+// A part changed since the split stops the join, named.
+TEST(CliTest, ChecksumsThatSha256sumReads) {
+    TempDir dir;
+    const std::string name = "a b\\c %.bin";  // a backslash: sha256sum escapes the line
+    const std::string source = test::PatternBytes(10000);
+    WriteBytes(dir / name, source);
+    ASSERT_EQ(RunCli(dir, {name, "--checksum", "--size", "4K"}).status, 0);
+    test::fs::remove(dir / name);
+    const auto sha256sum = [&] {
+        const std::string command = "cd " + Quote(dir.path().string()) +
+                                    " && sha256sum -c --ignore-missing " + Quote(name + ".sha256") +
+                                    " 2>&1";
+        std::string out;
+        FILE* pipe = ::popen(command.c_str(), "r");
+        for (int c; pipe != nullptr && (c = std::fgetc(pipe)) != EOF;) out += static_cast<char>(c);
+        const int status = pipe == nullptr ? -1 : ::pclose(pipe);
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, out);
+    };
+    const std::string parts = name + ".0: OK\n" + name + ".1: OK\n" + name + ".2: OK\n";
+    EXPECT_EQ(sha256sum(), std::make_pair(0, parts));  // before the join: the parts
+
+    const Outcome joined = RunCli(dir, {"join", name + ".bat"});
+    ASSERT_EQ(joined.status, 0) << joined.err;
+    EXPECT_TRUE(ReadBytes(dir / name) == source);
+    EXPECT_EQ(sha256sum(), std::make_pair(0, parts + name + ": OK\n"));  // after: all
+    for (int k = 0; k < 3; ++k) test::fs::remove(dir / (name + "." + std::to_string(k)));
+    EXPECT_EQ(sha256sum(), std::make_pair(0, name + ": OK\n"));  // the file alone
+}
+
+// A split without --checksum leaves an earlier checksum file as it is, and says that a join
+// will check the new parts against it.
+TEST(CliTest, SaysWhenAnEarlierChecksumFileIsLeft) {
+    TempDir dir;
+    WriteBytes(dir / "f", test::PatternBytes(100));
+    ASSERT_EQ(RunCli(dir, {"--checksum", "f", "4"}).status, 0);
+    const Outcome outcome = RunCli(dir, {"f", "5"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err.rfind("Note: f.sha256 ", 0), 0u) << outcome.err;
 }
 
 TEST(CliTest, JoinsAnywayWhenAskedTo) {

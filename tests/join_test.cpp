@@ -14,7 +14,9 @@
 #include <set>
 #include <stdexcept>
 
+#include "engine/checksum.h"
 #include "engine/join_script.h"
+#include "engine/part_size.h"
 #include "engine/plan.h"
 #include "engine/split.h"
 #include "files/failure.h"
@@ -205,7 +207,8 @@ TEST(JoinSizeCheckTest, NamesThePartThatWasCutOrGrown) {
         {"middle cut short", {75, 75, 1, 75}, 2, 75},
         {"middle emptied", {75, 0, 75, 75}, 1, 75},
         {"middle grown", {75, 75, 76, 75}, 2, 75},
-        {"last cut short", {75, 75, 75, 10}, 3, 75},
+        // A last part cut short, not emptied, leaves the sizes of a split by size.
+        {"last cut short", {75, 75, 75, 10}, {}},
         {"last emptied", {75, 75, 75, 0}, 3, 75},
         {"last grown", {75, 75, 75, 80}, 3, 75},
         {"short last grown past the others", {11, 11, 11, 11, 11, 11, 11, 11, 11, 12}, 9, 11},
@@ -215,6 +218,16 @@ TEST(JoinSizeCheckTest, NamesThePartThatWasCutOrGrown) {
         {"two parts, second grown", {3, 5}, 1, 3},
         {"above 4 GiB, one cut", {big, big - 1, big, big - 3}, 1, big},
         {"above 4 GiB, last grown", {big, big, big, big + 1}, 3, big},
+        // Splits by size: not one of them is a split by count.
+        {"by size", {6, 4}, {}},
+        {"by size, many", {100, 100, 100, 100, 100, 100, 1}, {}},
+        {"fat32 of 9 GiB", {4294963200, 4294963200, 1073750016}, {}},
+        {"by size, a middle part cut", {100, 100, 60, 100, 1}, 2, 100},
+        {"by size, the first part cut", {60, 100, 100, 100, 1}, 0, 100},
+        {"by size, the first part grown", {160, 100, 100, 100, 1}, 0, 100},
+        {"by size, the last grown past the others", {6, 7}, 1, 6},
+        {"by size, the last emptied", {100, 100, 100, 100, 100, 0}, 5, 100},
+        {"by size, two parts cut", {100, 100, 60, 100, 60, 100, 100, 100, 1}, 2, 100},
     };
     for (const Case& c : cases) {
         const auto misfit = FindSizeMisfit(c.sizes);
@@ -229,6 +242,9 @@ TEST(JoinSizeCheckTest, EverySplitFits) {
     for (std::uint64_t length = 1; length <= 300; ++length) {
         for (int parts = 2; parts <= 40; ++parts) {
             ASSERT_FALSE(FindSizeMisfit(PlanPartSizes(length, parts))) << length << " in " << parts;
+        }
+        for (std::uint64_t size = 1; size <= length; ++size) {
+            ASSERT_FALSE(FindSizeMisfit(PlanSizedParts(length, size))) << length << " by " << size;
         }
     }
 }
@@ -255,15 +271,19 @@ bool SplitsHere(const std::string& name) {
 }
 
 std::string SplitAway(const fs::path& folder, const std::string& name, const std::string& bytes,
-                      int parts) {
+                      const SplitPlan& plan, const SplitOptions& options = {}) {
     const fs::path source = folder / name;
     WriteBytes(source, bytes);
     RecordingHost host;
-    const SplitResult result =
-        SplitFile(static_cast<std::int16_t>(parts), source.string(), name, host);
+    const SplitResult result = SplitFile(plan, source.string(), name, host, options);
     if (result != SplitResult::kDone) throw std::runtime_error("split: " + host.Messages());
     fs::remove(source);
     return JoinScriptPath(source.string());
+}
+
+std::string SplitAway(const fs::path& folder, const std::string& name, const std::string& bytes,
+                      int parts) {
+    return SplitAway(folder, name, bytes, SplitPlan::Count(static_cast<std::int16_t>(parts)));
 }
 
 TEST(JoinRoundTripTest, GivesBackTheSourceByteForByte) {
@@ -271,23 +291,38 @@ TEST(JoinRoundTripTest, GivesBackTheSourceByteForByte) {
         std::string name;
         std::size_t length;
         int parts;
+        std::uint64_t partSize = 0;  // a split by size, into `parts` parts
+        bool checksum = false;       // checked against the checksum file
     };
     std::vector<Case> cases;
     for (const char* name : kNames) {
-        if (SplitsHere(name)) cases.push_back({name, 1000 + std::string(name).size(), 7});
+        if (!SplitsHere(name)) continue;
+        cases.push_back({name, 1000 + std::string(name).size(), 7});
+        cases.push_back({name, 1000, 3, 400, true});
     }
     cases.push_back({"small.bin", 10, 7});  // empty trailing parts
     cases.push_back({"two.bin", 5, 2});
     cases.push_back({"exact.bin", 300, 4});
     cases.push_back({std::string(150, 'n') + " 50% & co", 100000, 999});  // several copy lines
+    cases.push_back({"by size.bin", 10, 2, 6});                           // 6 and 4
+    cases.push_back({"by 4096.bin", 100000, 25, 4096, true});
+    cases.push_back({"999 checked.bin", 100000, 999, 0, true});
+#ifndef _WIN32
+    cases.push_back({"back\\slash.bin", 1000, 4, 0, true});  // escaped in the checksum file
+#endif
     for (const Case& c : cases) {
         TempDir folder;
         const std::string bytes = PatternBytes(c.length, static_cast<unsigned>(c.name.size()));
-        const std::string script = SplitAway(folder.path(), c.name, bytes, c.parts);
+        const SplitPlan plan = c.partSize != 0
+                                   ? SplitPlan::Size(c.partSize)
+                                   : SplitPlan::Count(static_cast<std::int16_t>(c.parts));
+        const std::string script =
+            SplitAway(folder.path(), c.name, bytes, plan, {.checksum = c.checksum});
         RecordingHost host;
         ASSERT_EQ(Join(script, {}, host), JoinResult::kDone) << c.name << "\n" << host.Messages();
         EXPECT_TRUE(ReadBytes(folder / c.name) == bytes) << c.name;
-        EXPECT_EQ(ListFolder(folder.path()).size(), static_cast<std::size_t>(c.parts) + 2)
+        EXPECT_EQ(ListFolder(folder.path()).size(),
+                  static_cast<std::size_t>(c.parts) + 2 + c.checksum)
             << c.name;
         EXPECT_TRUE(host.errors.empty()) << c.name;
     }
@@ -382,8 +417,13 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
         JoinOptions options;
         JoinResult result;
         std::vector<std::string> reports;  // pieces of the reports, in order
+        bool checksum = false;             // split with a checksum file
     };
     const std::string part3 = name + ".3";
+    const std::string sums = name + ".sha256";
+    const auto append = [](const fs::path& path, const std::string& text) {
+        std::ofstream(path, std::ios::app | std::ios::binary) << text;
+    };
     const std::vector<Case> cases = {
         {"two missing parts",
          [&](TempDir& f) {
@@ -506,10 +546,63 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
          {},
          JoinResult::kFailed,
          {"Error 70: Permission denied (" + name + ")"}},
+        // With a checksum file.
+        {"a part changed, its size kept",
+         [&](TempDir& f) {
+             std::fstream part(f / part3, std::ios::in | std::ios::out | std::ios::binary);
+             part.seekp(5000);
+             part.put('\xff');
+         },
+         {},
+         {},
+         JoinResult::kChecksumMismatch,
+         {"Part " + part3 + " does not match its SHA-256 in " + sums +
+          ": it changed since the split"},
+         true},
+        {"the whole file's line alone, and wrong",
+         [&](TempDir& f) { WriteBytes(f / sums, ChecksumLine(Sha256Digest{}, name)); },
+         {},
+         {},
+         JoinResult::kChecksumMismatch,
+         {"The joined file " + name + " does not match its SHA-256 in " + sums},
+         true},
+        {"a checksum line that is not one",
+         [&](TempDir& f) { append(f / sums, "hello\n"); },
+         {},
+         {},
+         JoinResult::kBadChecksums,
+         {sums + ", line 10: not a SHA-256 line"},
+         true},
+        {"a checksum file of another split",
+         [&](TempDir& f) { append(f / sums, ChecksumLine(Sha256Digest{}, name + ".8")); },
+         {},
+         {},
+         JoinResult::kBadChecksums,
+         {sums + ", line 10: \"" + name + ".8\" is neither a part the script lists"},
+         true},
+        {"a name given twice",
+         [&](TempDir& f) { append(f / sums, ChecksumLine(Sha256Digest{}, name + ".0")); },
+         {},
+         {},
+         JoinResult::kBadChecksums,
+         {sums + ", line 10: \"" + name + ".0\" is given on line 1 already"},
+         true},
+        {"a full disk, checking the checksums",
+         {},
+         [](FaultyFileSystem& files) {
+             files.fault = Fault::kWriteByte;
+             files.failAt = 25000;
+             files.failure = Failure::Of(kDiskFull);
+         },
+         {},
+         JoinResult::kFailed,
+         {"Error 61: Disk full"},
+         true},
     };
     for (const Case& c : cases) {
         TempDir folder;
-        const std::string script = SplitAway(folder.path(), name, bytes, kParts);
+        const std::string script = SplitAway(folder.path(), name, bytes, SplitPlan::Count(kParts),
+                                             {.checksum = c.checksum});
         if (c.arrange) c.arrange(folder);
         // Everything that is there before the join, and its bytes.
         std::map<std::string, std::string> before;
@@ -539,6 +632,27 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
             }
         }
     }
+}
+
+// 999 parts, the last cut to 2 bytes: the sizes are those of a split of a shorter file, by count
+// and by size, so only the checksum file can tell.
+TEST(JoinFailureTest, ALastPartCutShortIsSeenOnlyByTheChecksums) {
+    TempDir folder;
+    const std::string script = SplitAway(folder.path(), "f", PatternBytes(99900),
+                                         SplitPlan::Count(999), {.checksum = true});
+    fs::resize_file(folder / "f.998", 2);
+    fs::rename(folder / "f.sha256", folder / "aside");
+    RecordingHost unchecked;
+    ASSERT_EQ(Join(script, {}, unchecked), JoinResult::kDone) << unchecked.Messages();
+    EXPECT_EQ(fs::file_size(folder / "f"), 99802u);
+
+    fs::remove(folder / "f");
+    fs::rename(folder / "aside", folder / "f.sha256");
+    RecordingHost checked;
+    EXPECT_EQ(Join(script, {}, checked), JoinResult::kChecksumMismatch);
+    EXPECT_EQ(checked.errors, std::vector<std::string>{"Part f.998 does not match its SHA-256 in "
+                                                       "f.sha256: it changed since the split"});
+    EXPECT_EQ(ListFolder(folder.path()).size(), 1001u);  // parts, script, checksums: nothing new
 }
 
 TEST(JoinFailureTest, JoinsAnywayWhenAskedTo) {
@@ -605,6 +719,27 @@ TEST(JoinAboveFourGiB, JoinsWhatASplitWrote) {
         << swapped.Messages();
     EXPECT_EQ(files.files.at(path)->start, length / 3);
     EXPECT_GT(files.files.at(path)->misplaced, 0);  // part 0, where part 1 should have been
+}
+
+// 9 GiB cut for a FAT32 volume: two parts of 4294963200 bytes and the rest, which no split by
+// count of 9 GiB would make; joined back, every byte in place.
+TEST(JoinAboveFourGiB, JoinsPartsOfFat32Size) {
+    const std::uint64_t length = std::uint64_t{9} << 30;
+    const std::string path = "/big/disc.iso";
+    test::MemoryFileSystem files;
+    files.AddPattern(path, 0, length);
+    RecordingHost splitHost;
+    ASSERT_EQ(SplitFile(SplitPlan::Size(kFat32PartSize), path, "disc.iso", splitHost, {}, files),
+              SplitResult::kDone)
+        << splitHost.Messages();
+    files.Remove(path);
+    RecordingHost host;
+    ASSERT_EQ(Join(JoinScriptPath(path), {}, host, files), JoinResult::kDone) << host.Messages();
+    const test::MemoryFile& joined = *files.files.at(path);
+    EXPECT_EQ(joined.length, length);
+    EXPECT_EQ(joined.start, 0u);
+    EXPECT_EQ(joined.misplaced, 0);
+    EXPECT_EQ(host.statuses.size(), 102u);
 }
 
 // A sparse file of 4.5 GiB with marks at the ends of the parts. The copy fills the holes on file

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <numeric>
+#include <optional>
 
+#include "engine/part_size.h"
 #include "engine/progress_copier.h"
 
 namespace splitter {
@@ -46,6 +49,89 @@ TEST(PlanTest, PartSizesAddUpAndNeverExceedTheFirst) {
     const Sizes sizes = PlanPartSizes(big, 8);
     EXPECT_EQ(sizes[0], big / 8 + 1);
     EXPECT_EQ(std::accumulate(sizes.begin(), sizes.end(), std::uint64_t{0}), big);
+}
+
+TEST(PlanTest, SizedParts) {
+    constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
+    struct Case {
+        std::uint64_t length;
+        std::uint64_t partSize;
+        Sizes sizes;
+    };
+    const Case cases[] = {
+        {10, 3, {3, 3, 3, 1}},
+        {12, 3, {3, 3, 3, 3}},
+        {10, 6, {6, 4}},  // not a split by count: that would be 5, 5
+        {10, 10, {10}},
+        {10, 11, {10}},
+        {0, 5, {}},
+        {9 * kGiB, kFat32PartSize, {kFat32PartSize, kFat32PartSize, 9 * kGiB - 2 * kFat32PartSize}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PlanSizedParts(c.length, c.partSize), c.sizes)
+            << c.length << " by " << c.partSize;
+        EXPECT_EQ(SizedPartCount(c.length, c.partSize), c.sizes.size());
+    }
+    const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+    EXPECT_EQ(SizedPartCount(max, 1), max);
+    EXPECT_EQ(SizedPartCount(max, max - 1), 2u);
+}
+
+TEST(PlanTest, PartSizeText) {
+    constexpr std::uint64_t kKi = 1024;
+    struct Case {
+        const char* text;
+        std::optional<std::uint64_t> size;
+    };
+    const Case cases[] = {{"1", 1},
+                          {"4096", 4096},
+                          {"007", 7},
+                          {"700MB", 700000000},
+                          {"700mb", 700000000},
+                          {"1K", kKi},
+                          {"1k", kKi},
+                          {"1KiB", kKi},
+                          {"3M", 3 * kKi * kKi},
+                          {"3MiB", 3 * kKi * kKi},
+                          {"2G", 2 * kKi * kKi * kKi},
+                          {"2gib", 2 * kKi * kKi * kKi},
+                          {"25KB", 25000},
+                          {"4GB", 4000000000},
+                          {"fat32", 4294963200},
+                          {"FAT32", 4294963200},
+                          {"18446744073709551615", 18446744073709551615u},  // the largest
+                          {"17179869183G", 17179869183 * kKi * kKi * kKi}};
+    for (const Case& c : cases) EXPECT_EQ(ParsePartSize(c.text), c.size) << '"' << c.text << '"';
+    // Refused: signs, fractions, spaces, other units, zero, 2^64 bytes (in digits or with a
+    // unit), an Arabic-Indic digit one.
+    const char* const refused[] = {
+        "",
+        "0",
+        "0K",
+        "-1",
+        "+1",
+        "1.5G",
+        "1,5G",
+        "1 M",
+        " 1M",
+        "1M ",
+        "M",
+        "1T",
+        "1MBB",
+        "1iB",
+        "1B",
+        "0x10",
+        "1e6",
+        "fat",
+        "2fat32",
+        "18446744073709551616",
+        "99999999999999999999999",
+        "17179869184G",
+        "18446744073709551615K",
+        "\xd9\xa1",
+    };
+    for (const char* bad : refused)
+        EXPECT_EQ(ParsePartSize(bad), std::nullopt) << '"' << bad << '"';
 }
 
 TEST(PlanTest, PercentRoundsHalfToEven) {

@@ -9,7 +9,9 @@
 #include <numeric>
 #include <stdexcept>
 
+#include "engine/checksum.h"
 #include "engine/join_script.h"
+#include "engine/part_size.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
 #include "files/script_encoding.h"
@@ -96,6 +98,56 @@ TEST(SplitRoundTrip, DescribedExamples) {
                 << c.length << " in " << c.parts << " part " << k;
         }
         EXPECT_EQ(host.statuses.back(), kDoneText);
+    }
+}
+
+// Parts of a chosen size: the names, script and statuses of a split by count into as many parts;
+// a size that would make fewer than 2 or more than 999 parts writes nothing and says how many.
+TEST(SplitRoundTrip, PartsOfAChosenSize) {
+    struct Case {
+        std::size_t length;
+        std::uint64_t partSize;
+        std::vector<std::uint64_t> sizes;  // empty: refused
+        std::string refusal = {};
+    };
+    const Case cases[] = {
+        {10, 3, {3, 3, 3, 1}},
+        {10, 6, {6, 4}},
+        {12, 4, {4, 4, 4}},
+        {9990, 10, std::vector<std::uint64_t>(999, 10)},
+        {9991, 10001, {}, "source.bin has 9991 bytes: parts of 10001 bytes would make 1 part"},
+        {9991, 9991, {}, "source.bin has 9991 bytes: parts of 9991 bytes would make 1 part"},
+        {9991, 10, {}, "source.bin has 9991 bytes: parts of 10 bytes would make 1000 parts"},
+        {0, 10, {}, "source.bin has 0 bytes: parts of 10 bytes would make 0 parts"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.length) + " by " + std::to_string(c.partSize));
+        TempDir dir;
+        const std::string source = test::PatternBytes(c.length);
+        WriteBytes(dir / kSource, source);
+        RecordingHost host;
+        const SplitResult result =
+            SplitFile(SplitPlan::Size(c.partSize), dir / kSource, kSource, host);
+        if (c.sizes.empty()) {
+            EXPECT_EQ(result, SplitResult::kBadPartCount);
+            ASSERT_EQ(host.errors.size(), 1u);
+            EXPECT_EQ(host.errors[0], c.refusal + "; a split makes 2 to 999.");
+            EXPECT_EQ(host.statuses, std::vector<std::string>{kSplittingText});
+            EXPECT_EQ(test::ListFolder(dir.path()), std::vector<std::string>{kSource});
+            continue;
+        }
+        ASSERT_EQ(result, SplitResult::kDone) << host.Messages();
+        const int parts = static_cast<int>(c.sizes.size());
+        std::string joined;
+        for (int k = 0; k < parts; ++k) {
+            const std::string bytes = ReadBytes(dir / Part(k));
+            EXPECT_EQ(bytes.size(), c.sizes[static_cast<std::size_t>(k)]) << "part " << k;
+            joined += bytes;
+        }
+        EXPECT_TRUE(joined == source);
+        EXPECT_EQ(ReadBytes(dir / (std::string(kSource) + ".bat")), JoinScriptText(kSource, parts));
+        EXPECT_EQ(host.statuses, test::ReferenceStatuses(c.length, parts).statuses);
+        EXPECT_EQ(test::ListFolder(dir.path()).size(), c.sizes.size() + 2);
     }
 }
 
@@ -196,8 +248,10 @@ TEST(SplitFailures, FailuresAtEachStep) {
         std::uint64_t at;
         Failure failure;
         std::vector<std::string> left;  // besides the source
+        bool checksum = false;
     };
     const std::string bat = std::string(kSource) + ".bat";
+    const std::string sums = std::string(kSource) + ".sha256";
     const Case cases[] = {
         {Fault::kCreate, Part(0), 0, Failure::Of(kPermissionDenied, Part(0)), {}},
         {Fault::kCreate, Part(2), 0, Failure::Of(kTooManyFiles, Part(2)), {Part(0), Part(1)}},
@@ -206,6 +260,25 @@ TEST(SplitFailures, FailuresAtEachStep) {
         {Fault::kWriteByte, bat, 10, Failure::Of(kDiskFull, bat), {Part(0), Part(1), Part(2), bat}},
         {Fault::kReadByte, kSource, 0, Failure::Of(kDeviceIoError, kSource), {Part(0)}},
         {Fault::kReadByte, kSource, 20, Failure::Of(kDeviceIoError, kSource), {Part(0), Part(1)}},
+        {Fault::kCreate,
+         sums,
+         0,
+         Failure::Of(kPermissionDenied, sums),
+         {Part(0), Part(1), Part(2), bat},
+         true},
+        {Fault::kClose,
+         sums,
+         0,
+         Failure::Of(kDiskFull, sums),
+         {Part(0), Part(1), Part(2), bat, sums},
+         true},
+        {Fault::kWriteByte, Part(1), 3, Failure::Of(kDiskFull, Part(1)), {Part(0), Part(1)}, true},
+        {Fault::kReadByte,
+         kSource,
+         20,
+         Failure::Of(kDeviceIoError, kSource),
+         {Part(0), Part(1)},
+         true},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -216,7 +289,10 @@ TEST(SplitFailures, FailuresAtEachStep) {
         files.failAt = c.at;
         files.failure = c.failure;
         RecordingHost host;
-        EXPECT_EQ(SplitIn(dir, 3, host, files), SplitResult::kFailed) << c.failure.Message();
+        EXPECT_EQ(SplitFile(SplitPlan::Count(3), dir / kSource, kSource, host,
+                            {.checksum = c.checksum}, files),
+                  SplitResult::kFailed)
+            << c.failure.Message();
         EXPECT_EQ(host.errors, std::vector<std::string>{c.failure.Message()});
         EXPECT_EQ(files.openFiles, 0) << c.failure.Message();
         std::vector<std::string> expected = c.left;
@@ -304,8 +380,10 @@ TEST(SplitAboveFourGiB, PartsProgressAndScript) {
         int parts;
         std::uint64_t size;  // of every part but the last
         std::uint64_t last;
+        bool bySize = false;  // a split into parts of `size` bytes
     };
     const Case cases[] = {
+        {std::uint64_t{9} << 30, 3, kFat32PartSize, 1073750016, true},  // --size fat32
         {(std::uint64_t{1} << 32) + 3, 3, 1431655767, 1431655765},
         {(std::uint64_t{9} << 30) + 7, 2, 4831838212, 4831838211},  // parts above 4 GiB
         {std::uint64_t{5} << 30, 999, 5374084, 5373288},  // many parts beginning above 4 GiB
@@ -322,8 +400,9 @@ TEST(SplitAboveFourGiB, PartsProgressAndScript) {
             // A run that lost count of its bytes may never end: stop it.
             if (bytesAtStatus.size() > 200) throw std::runtime_error("more than 200 statuses");
         };
-        ASSERT_EQ(SplitFile(static_cast<std::int16_t>(c.parts), path, kSource, host, files),
-                  SplitResult::kDone)
+        const SplitPlan plan = c.bySize ? SplitPlan::Size(c.size)
+                                        : SplitPlan::Count(static_cast<std::int16_t>(c.parts));
+        ASSERT_EQ(SplitFile(plan, path, kSource, host, {}, files), SplitResult::kDone)
             << host.Messages();
 
         std::uint64_t start = 0;

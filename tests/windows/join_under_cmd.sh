@@ -105,6 +105,48 @@ check_copy_lines() {
   fi
 }
 
+# Parts of a chosen size with a checksum file, by splitter-cli.exe (SHA-256 from CNG): sha256sum
+# checks the parts, cmd joins them, sha256sum checks the file; then splitter-cli.exe join checks
+# the parts against the checksum file, refusing a part changed since the split.
+checksums() {
+  local name=$1 size=$2 part_size=$3
+  local dir out status=0
+  dir=$(mktemp -d "$work/case.XXXXXX")
+  make_source "$dir/$name" "$size"
+  if ! out=$(cd "$dir" && win "$cli" --checksum --size "$part_size" "$(windows_path "$dir/$name")" 2>&1); then
+    fail "[$name] --checksum --size $part_size: splitter-cli failed: $(tail -n 3 <<<"$out")"
+    return
+  fi
+  mkdir "$dir/source"
+  mv "$dir/$name" "$dir/source/"
+  if ! out=$(cd "$dir" && sha256sum -c --ignore-missing --quiet "$name.sha256" 2>&1); then
+    fail "[$name] sha256sum does not agree with the parts: $out"
+    return
+  fi
+  cp "$dir/$name.bat" "$dir/join.bat"
+  if ! out=$(cd "$dir" && win cmd /c join.bat 2>&1) ||
+    ! out=$(cd "$dir" && sha256sum -c --strict --quiet "$name.sha256" 2>&1); then
+    fail "[$name] joined by cmd, sha256sum does not agree: $out"
+    return
+  fi
+  rm "$dir/$name"
+  if ! out=$(win "$cli" join "$(windows_path "$dir/$name.bat")" 2>&1) ||
+    ! cmp -s "$dir/source/$name" "$dir/$name"; then
+    fail "[$name] splitter-cli join with the checksums failed: $(tail -n 3 <<<"$out")"
+    return
+  fi
+  rm "$dir/$name"
+  printf 'X' | dd of="$dir/$name.1" bs=1 seek=7 conv=notrunc status=none
+  out=$(win "$cli" join "$(windows_path "$dir/$name.bat")" 2>&1) || status=$?
+  local expected="Part $name.1 does not match its SHA-256 in $name.sha256"
+  if [ "$status" -ne 2 ] || ! grep -qF "$expected" <<<"$out" || [ -e "$dir/$name" ]; then
+    fail "[$name] a changed part: expected exit 2 and \"$expected\"; got exit $status: $(tail -n 3 <<<"$out")"
+    return
+  fi
+  echo "ok    [$name] --size $part_size --checksum: sha256sum, cmd and splitter-cli join agree"
+  rm -rf "$dir"
+}
+
 # A name the OEM code page cannot carry: a clear failure, and not one file written.
 refused() {
   local name=$1
@@ -177,6 +219,10 @@ case $group in
     joins "Отчёт за год & (копия).doc" 5 500
     joins_with_cli "Отчёт за год & (копия).doc" 5 500
     refused "café.txt"
+    ;;
+  checksum)
+    checksums "report.pdf" 10000 4K
+    checksums "résumé & (café) 100%.txt" 3000000 1MB
     ;;
   many)
     # 999 parts of a long name: the list runs over several copy lines.
