@@ -72,6 +72,35 @@ TEST(FileSystemTest, DescriptionsNameTheFile) {
     }
 }
 
+// A name from a hostile script can be a megabyte long or redraw the console: a message shows it
+// short and printable, its end (the extension, the part number) kept.
+TEST(FileSystemTest, DescriptionsShowNamesShortAndPrintable) {
+    auto times = [](const std::string& s, std::size_t n) {
+        std::string out;
+        for (std::size_t i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    const std::string e = "\xc3\xa9";  // two bytes, one character
+    struct Case {
+        std::string name;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"report.pdf", "report.pdf"},
+        {times("a", 100), times("a", 100)},
+        {times("a", 1 << 20) + ".bin.7", times("a", 60) + "..." + times("a", 31) + ".bin.7"},
+        {times(e, 150), times(e, 60) + "..." + times(e, 37)},
+        {"two\nlines\x1b[2J\xc2\x9b"
+         "1m.txt",
+         "two?lines?[2J?1m.txt"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Failure::Of(kFileNotFound, c.name).Message(),
+                  "Error 53: File not found (" + c.shown + ")")
+            << c.shown;
+    }
+}
+
 TEST(FileSystemTest, CreateTruncatesAndCopies) {
     TempDir dir;
     test::WriteBytes(dir / "source", test::PatternBytes(5000));
