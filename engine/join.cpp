@@ -41,6 +41,9 @@ public:
                               "Part changed during the join (" + part->Name() + ")");
             copier.CopyPart(*part, *temporary_, sizes_[k]);
         }
+        // On the disk before it takes its name, so that a power loss cannot leave the name on
+        // a file whose bytes never got there.
+        temporary_->Sync();
         temporary_->Close();
         const auto written = files_.Status(temporaryPath_);
         if (!written || written->length != total_)

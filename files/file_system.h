@@ -67,6 +67,10 @@ public:
     // Throws kDeviceIoError when the source ends early.
     virtual void CopyFrom(ReadableFile& source, std::uint64_t n);
 
+    // Puts the bytes written so far on the disk itself (fsync, FlushFileBuffers), so that they
+    // survive a power loss: a file that is renamed into place must be there whole first.
+    virtual void Sync() = 0;
+
     // Flushes and closes, reporting a failure of the close itself. The destructor closes too,
     // silently, for the paths where a failure is already on its way.
     virtual void Close() = 0;
@@ -100,7 +104,8 @@ public:
 
     // Gives file `from` the name `to`, in one step, in the same folder. When `replace` is false
     // and `to` exists, throws kPathFileAccessError and changes nothing; when true, an existing
-    // file `to` is replaced.
+    // file `to` is replaced. The new name is on the disk when it returns (the folder is flushed
+    // on POSIX systems; Windows writes the move through).
     virtual void Rename(const std::string& from, const std::string& to, bool replace) = 0;
 
     // Deletes the file named by path.

@@ -113,6 +113,7 @@ TEST(FileSystemTest, CreateTruncatesAndCopies) {
     char tail[2000];
     ASSERT_EQ(source->Read(tail, sizeof tail), sizeof tail);  // reading goes on after the copy
     out->Write(tail, sizeof tail);
+    out->Sync();
     out->Close();
     EXPECT_EQ(test::ReadBytes(dir / "out"), test::PatternBytes(5000));
     EXPECT_EQ(files.FileLength(dir / "out"), 5000u);

@@ -488,6 +488,15 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
          {},
          JoinResult::kFailed,
          {"Error 61: Disk full"}},
+        {"a flush to the disk that fails",
+         {},
+         [](FaultyFileSystem& files) {
+             files.fault = Fault::kSync;
+             files.failure = Failure::Of(kDeviceIoError);
+         },
+         {},
+         JoinResult::kFailed,
+         {"Error 57: Device I/O error"}},
         {"a disk that fills up at the close",
          {},
          [](FaultyFileSystem& files) {

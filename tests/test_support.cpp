@@ -167,6 +167,11 @@ public:
         Count(n);
     }
 
+    void Sync() override {
+        if (Failing(FaultyFileSystem::Fault::kSync)) throw owner_.failure;
+        target_->Sync();
+    }
+
     void Close() override {
         if (Failing(FaultyFileSystem::Fault::kClose)) {
             target_->Close();
@@ -306,6 +311,7 @@ public:
         Count(n);
     }
 
+    void Sync() override {}
     void Close() override {}
     const std::string& Name() const override { return name_; }
 

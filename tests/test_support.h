@@ -79,12 +79,12 @@ public:
 
 // Wraps a file system, counts the bytes written and the files open, and throws `failure` at
 // the chosen point: when the `failAt`-th byte (0-based) would be written to the file named
-// `failName` or read from it, when that file is created (Create or CreateNew) or closed, or
-// when a file is renamed to that name. An empty `failName` stands for any file (a join's
-// temporary file has a random name).
+// `failName` or read from it, when that file is created (Create or CreateNew), flushed to the
+// disk (Sync) or closed, or when a file is renamed to that name. An empty `failName` stands for any
+// file (a join's temporary file has a random name).
 class FaultyFileSystem : public FileSystemWrapper {
 public:
-    enum class Fault { kNone, kCreate, kWriteByte, kClose, kReadByte, kRename };
+    enum class Fault { kNone, kCreate, kWriteByte, kSync, kClose, kReadByte, kRename };
 
     explicit FaultyFileSystem(FileSystem& target = FileSystem::Default())
         : FileSystemWrapper(target) {}

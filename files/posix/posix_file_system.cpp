@@ -148,6 +148,12 @@ public:
         }
     }
 
+    void Sync() override {
+        while (::fsync(fd_.get()) != 0) {
+            if (errno != EINTR) throw LastFailure(name_);
+        }
+    }
+
     void Close() override {
         if (const int error = fd_.Release(); error != 0) throw PosixFailure(error, name_);
     }
@@ -159,6 +165,22 @@ private:
     std::string name_;
     bool kernelCopy_ = true;
 };
+
+// Puts the entries of the folder of `path` on the disk, so that a rename into it survives a
+// power loss. A folder that cannot be opened for reading, or a file system that cannot flush
+// folders, leaves that to the system, as every other program must.
+void SyncFolderOf(const std::string& path, const std::string& name) {
+    const std::string folder = path.substr(0, path.size() - FileTitleOf(path).size());
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    Descriptor owner(fd);
+    while (::fsync(fd) != 0) {
+        if (errno == EINTR) continue;
+        if (errno == EINVAL || errno == EROFS || errno == EBADF) return;
+        throw LastFailure(name);
+    }
+}
 
 // Opens without blocking, so that a FIFO or a device named like a file is refused at once by
 // the regular-file check instead of hanging the window.
@@ -230,6 +252,16 @@ public:
     }
 
     void Rename(const std::string& from, const std::string& to, bool replace) override {
+        Move(from, to, replace);
+        SyncFolderOf(to, FileTitleOf(to));
+    }
+
+    void Remove(const std::string& path) override {
+        if (::unlink(path.c_str()) != 0) throw LastFailure(FileTitleOf(path));
+    }
+
+private:
+    static void Move(const std::string& from, const std::string& to, bool replace) {
         if (replace) {
             if (::rename(from.c_str(), to.c_str()) != 0) throw LastFailure(FileTitleOf(to));
             return;
@@ -243,10 +275,6 @@ public:
         // exists, and dropping the first name then completes the move.
         if (::link(from.c_str(), to.c_str()) != 0) throw LastFailure(FileTitleOf(to));
         if (::unlink(from.c_str()) != 0) throw LastFailure(FileTitleOf(from));
-    }
-
-    void Remove(const std::string& path) override {
-        if (::unlink(path.c_str()) != 0) throw LastFailure(FileTitleOf(path));
     }
 };
 

@@ -159,6 +159,10 @@ public:
         }
     }
 
+    void Sync() override {
+        if (!FlushFileBuffers(handle_.get())) throw LastFailure(name_);
+    }
+
     void Close() override {
         if (const DWORD error = handle_.Release(); error != 0) throw Win32Failure(error, name_);
     }
@@ -247,8 +251,9 @@ public:
 
     void Rename(const std::string& from, const std::string& to, bool replace) override {
         // Without MOVEFILE_REPLACE_EXISTING an existing `to` fails with ERROR_ALREADY_EXISTS.
-        if (!MoveFileExW(FilePath(from).c_str(), FilePath(to).c_str(),
-                         replace ? MOVEFILE_REPLACE_EXISTING : 0))
+        // MOVEFILE_WRITE_THROUGH returns only once the move is on the disk.
+        const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+        if (!MoveFileExW(FilePath(from).c_str(), FilePath(to).c_str(), flags))
             throw LastFailure(FileTitleOf(to));
     }
 
