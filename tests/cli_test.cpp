@@ -28,10 +28,13 @@ std::string Quote(const std::string& s) {
     return quoted + "'";
 }
 
-Outcome RunCli(const TempDir& dir, const std::vector<std::string>& args) {
+// Runs splitter-cli in `dir`, after the shell command `before` when one is given.
+Outcome RunCli(const TempDir& dir, const std::vector<std::string>& args,
+               const std::string& before = {}) {
     std::string command = "cd ";
     command += Quote(dir.path().string());
     command += " && ";
+    if (!before.empty()) command += before + " && ";
     command += Quote(SPLITTER_CLI);
     for (const std::string& arg : args) {
         command += ' ';
@@ -194,6 +197,34 @@ TEST(CliTest, JoinRefusalsAndFailures) {
         EXPECT_EQ(outcome.status, c.status) << c.what;
         EXPECT_EQ(outcome.err.substr(0, c.err.size()), c.err) << c.what;
         EXPECT_EQ(test::ListFolder(dir.path()), before) << c.what;
+    }
+}
+
+// A limit on file sizes (here ulimit -f; FAT32 holds no file of 4 GiB either) ends a run with
+// its message and status 1, not by a silent SIGXFSZ; the join leaves no temporary file behind.
+TEST(CliTest, FileSizeLimit) {
+    const std::string tooLarge = "Error 61: File too large for the file system (";
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+        std::vector<std::string> left;
+    };
+    const Case cases[] = {
+        {{"data.bin", "2"}, tooLarge + "data.bin.0)\n", {"data.bin", "data.bin.0"}},
+        {{"join", "data.bin.bat"}, tooLarge, {"data.bin.0", "data.bin.1", "data.bin.bat"}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteBytes(dir / "data.bin", test::PatternBytes(200000));
+        if (c.args[0] == "join") {
+            ASSERT_EQ(RunCli(dir, {"data.bin", "2"}).status, 0);
+            test::fs::remove(dir / "data.bin");
+        }
+        // 64 blocks of 512 bytes (or 1024, as some shells count): less than a part.
+        const Outcome outcome = RunCli(dir, c.args, "ulimit -f 64");
+        EXPECT_EQ(outcome.status, 1) << c.args[0];
+        EXPECT_EQ(outcome.err.substr(0, c.err.size()), c.err) << c.args[0];
+        EXPECT_EQ(test::ListFolder(dir.path()), c.left) << c.args[0];
     }
 }
 

@@ -1,5 +1,6 @@
 // The file layer on POSIX systems.
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,8 +22,8 @@ Failure PosixFailure(int error, const std::string& name) {
         case ENOENT: return Failure::Of(kFileNotFound, name);
         case ENOTDIR: return Failure::Of(kPathNotFound, name);
         case ENOSPC:
-        case EDQUOT:
-        case EFBIG: return Failure::Of(kDiskFull, name);
+        case EDQUOT: return Failure::Of(kDiskFull, name);
+        case EFBIG: return Failure::FileTooLarge(name);
         case EMFILE:
         case ENFILE: return Failure::Of(kTooManyFiles, name);
         case EACCES:
@@ -193,6 +194,11 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
 
 class PosixFileSystem final : public FileSystem {
 public:
+    // A write past the limit on file sizes (ulimit -f) would kill the program with SIGXFSZ,
+    // without a word and with a part half written; ignored, the write fails with EFBIG instead,
+    // and the run reports it like any other failure.
+    PosixFileSystem() { ::signal(SIGXFSZ, SIG_IGN); }
+
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override {
         const std::string name = FileTitleOf(path);
         if (path.empty()) throw Failure::Of(kBadFileName);

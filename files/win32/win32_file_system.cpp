@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <limits>
 #include <optional>
+#include <string_view>
 
 #include "files/failure.h"
 #include "files/file_system.h"
@@ -22,8 +23,8 @@ Failure Win32Failure(unsigned long error, const std::string& name) {
         case ERROR_BAD_NET_NAME:
         case ERROR_DIRECTORY: return Failure::Of(kPathNotFound, name);
         case ERROR_HANDLE_DISK_FULL:
-        case ERROR_DISK_FULL:
-        case ERROR_FILE_TOO_LARGE: return Failure::Of(kDiskFull, name);
+        case ERROR_DISK_FULL: return Failure::Of(kDiskFull, name);
+        case ERROR_FILE_TOO_LARGE: return Failure::FileTooLarge(name);
         case ERROR_TOO_MANY_OPEN_FILES: return Failure::Of(kTooManyFiles, name);
         case ERROR_ACCESS_DENIED:
         case ERROR_WRITE_PROTECT:
@@ -117,6 +118,15 @@ Information InformationOf(HANDLE handle, const std::string& name) {
 // ReadFile and WriteFile take at most a DWORD of bytes at a time.
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
+// FAT file systems hold no file of 4 GiB, and say "disk full" when a write would make one.
+bool PastFatLimit(HANDLE handle, std::uint64_t end) {
+    if (end <= 0xFFFFFFFFu) return false;
+    wchar_t fileSystem[MAX_PATH + 1] = {};
+    return GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
+                                         MAX_PATH + 1) &&
+           std::wstring_view(fileSystem).starts_with(L"FAT");
+}
+
 class Win32ReadableFile final : public ReadableFile {
 public:
     Win32ReadableFile(Handle handle, std::string name, FileId id, std::uint64_t length)
@@ -151,11 +161,17 @@ public:
         while (n > 0) {
             DWORD put = 0;
             if (!WriteFile(handle_.get(), data, static_cast<DWORD>(std::min(n, kMaxTransfer)), &put,
-                           nullptr))
-                throw LastFailure(name_);
+                           nullptr)) {
+                const DWORD error = GetLastError();
+                if ((error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) &&
+                    PastFatLimit(handle_.get(), written_ + n))
+                    throw Failure::FileTooLarge(name_);
+                throw Win32Failure(error, name_);
+            }
             if (put == 0) throw Failure::Of(kDeviceIoError, name_);
             data += put;
             n -= put;
+            written_ += put;
         }
     }
 
@@ -172,6 +188,7 @@ public:
 private:
     Handle handle_;
     std::string name_;
+    std::uint64_t written_ = 0;  // writes go on from the first byte
 };
 
 class Win32FileSystem final : public FileSystem {
