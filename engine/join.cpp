@@ -1,14 +1,12 @@
 #include "engine/join.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 #include <numeric>
-#include <random>
 
 #include "engine/join_script.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
+#include "engine/temporary_file.h"
 #include "files/failure.h"
 
 namespace splitter {
@@ -24,34 +22,29 @@ public:
           host_(host),
           files_(files) {}
 
-    ~JoinRun() { RemoveTemporary(); }
-
     JoinResult Go() {
         host_.SetStatus(kJoiningText);
         list_ = ReadJoinScript(scriptPath_, files_);
         if (const auto result = CheckParts(); result != JoinResult::kDone) return result;
         if (const auto result = CheckDestination(); result != JoinResult::kDone) return result;
 
-        CreateTemporary();
+        // The destination's bytes go to a new file beside it, which takes its name once whole
+        // and on the disk: a power loss cannot leave the name on bytes that never got there.
+        TemporaryFile temporary(files_, DestinationPath(), "join");
         ProgressCopier copier(total_, "Joining", host_);
         for (std::size_t k = 0; k < list_.parts.size(); ++k) {
             auto part = files_.OpenRead(folder_ + list_.parts[k]);
             if (part->Length() != sizes_[k])
                 throw Failure(kDeviceIoError,
                               "Part changed during the join (" + part->Name() + ")");
-            copier.CopyPart(*part, *temporary_, sizes_[k]);
+            copier.CopyPart(*part, temporary.file(), sizes_[k]);
         }
-        // On the disk before it takes its name, so that a power loss cannot leave the name on
-        // a file whose bytes never got there.
-        temporary_->Sync();
-        temporary_->Close();
-        const auto written = files_.Status(temporaryPath_);
+        temporary.Finish();
+        const auto written = files_.Status(temporary.path());
         if (!written || written->length != total_)
             throw Failure(kDeviceIoError,
                           "Joined file is not the size of its parts (" + list_.destination + ")");
-        files_.Rename(temporaryPath_, DestinationPath(), options_.force);
-        temporary_.reset();
-        temporaryPath_.clear();
+        temporary.Rename(options_.force);
         host_.SetStatus(kDoneText);
         return JoinResult::kDone;
     }
@@ -106,32 +99,6 @@ private:
         return JoinResult::kDone;
     }
 
-    // A new file beside the destination, so that the rename into place stays on one volume.
-    void CreateTemporary() {
-        std::random_device random;
-        for (int attempt = 0;; ++attempt) {
-            char name[32];
-            std::snprintf(name, sizeof name, ".join-%08x.tmp", static_cast<unsigned>(random()));
-            const std::string path = folder_ + name;
-            if (attempt < 8 && files_.Status(path)) continue;
-            temporary_ = files_.CreateNew(path);
-            temporaryPath_ = path;
-            return;
-        }
-    }
-
-    void RemoveTemporary() noexcept {
-        if (temporaryPath_.empty()) return;
-        temporary_.reset();
-        try {
-            files_.Remove(temporaryPath_);
-        } catch (const std::exception&) {
-            // The failure that got us here is the one to report; a leftover temporary file
-            // holds nothing the parts do not.
-        }
-        temporaryPath_.clear();
-    }
-
     std::string DestinationPath() const { return folder_ + list_.destination; }
 
     const std::string scriptPath_;
@@ -144,15 +111,13 @@ private:
     std::vector<std::uint64_t> sizes_;
     std::vector<FileId> ids_;
     std::uint64_t total_ = 0;
-    std::unique_ptr<WritableFile> temporary_;
-    std::string temporaryPath_;
 };
 
 }  // namespace
 
 JoinResult Join(const std::string& scriptPath, const JoinOptions& options, RunHost& host,
                 FileSystem& files) {
-    // The join's one error trap; the run's destructor has removed the temporary file by then.
+    // The join's one error trap; the run's temporary file is removed by then.
     try {
         return JoinRun(scriptPath, options, host, files).Go();
     } catch (const ScriptError& error) {

@@ -6,6 +6,7 @@
 #include "engine/join_script.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
+#include "engine/temporary_file.h"
 #include "files/failure.h"
 #include "files/script_encoding.h"
 
@@ -44,15 +45,28 @@ public:
             part->Close();
         }
 
-        auto scriptFile = files_.Create(JoinScriptPath(path_), source_.get());
-        scriptFile->Write(script.data(), script.size());
-        scriptFile->Close();
+        WriteScript(script);
         source_.reset();
         host_.SetStatus(kDoneText);
         return SplitResult::kDone;
     }
 
 private:
+    // The script appears whole or not at all, in place of any script of that name (a cut
+    // `copy` line would make cmd append parts into the first part and say it copied them).
+    void WriteScript(const std::string& bytes) {
+        const std::string path = JoinScriptPath(path_);
+        // The name is given to the new script, never written through: what it names now may
+        // not be the source, nor anything but a file.
+        if (const auto status = files_.Status(path);
+            status && (status->id == source_->Id() || !status->regular))
+            throw Failure::Of(kPathFileAccessError, FileTitleOf(path));
+        TemporaryFile script(files_, path, "script");
+        script.file().Write(bytes.data(), bytes.size());
+        script.Finish();
+        script.Rename(/*replace=*/true);
+    }
+
     const std::int16_t parts_;
     const std::string path_;
     const std::string title_;

@@ -100,7 +100,10 @@ public:
 
     // Creates path as a new empty file for writing; throws kPathFileAccessError when anything,
     // a dangling link included, already has that name. Nothing existing is ever truncated.
-    virtual std::unique_ptr<WritableFile> CreateNew(const std::string& path) = 0;
+    // Failures, of the creation and of the file, name `shownAs`: a temporary file goes by the
+    // name of the file it is to become, which is the one the user knows.
+    virtual std::unique_ptr<WritableFile> CreateNew(const std::string& path,
+                                                    const std::string& shownAs) = 0;
 
     // Gives file `from` the name `to`, in one step, in the same folder. When `replace` is false
     // and `to` exists, throws kPathFileAccessError and changes nothing; when true, an existing
@@ -131,8 +134,9 @@ public:
     std::optional<FileStatus> Status(const std::string& path) override {
         return target_.Status(path);
     }
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
-        return target_.CreateNew(path);
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
+                                            const std::string& shownAs) override {
+        return target_.CreateNew(path, shownAs);
     }
     void Rename(const std::string& from, const std::string& to, bool replace) override {
         target_.Rename(from, to, replace);

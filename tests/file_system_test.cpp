@@ -180,12 +180,12 @@ TEST(FileSystemTest, CreateNewNeverTouchesWhatIsThere) {
     FileSystem& files = FileSystem::Default();
     for (const char* name : {"file", "link", "dangling"}) {
         if (!kSymlinks && IsSymlinkCase(name)) continue;
-        EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / name); }), kPathFileAccessError) << name;
+        EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / name, name); }), kPathFileAccessError) << name;
     }
     EXPECT_EQ(test::ReadBytes(dir / "file"), "keep");
     EXPECT_FALSE(test::fs::exists(dir / "absent"));
-    EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / "absent/x"); }), kPathNotFound);
-    auto fresh = files.CreateNew(dir / "new");
+    EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / "absent/x", "x"); }), kPathNotFound);
+    auto fresh = files.CreateNew(dir / "new", "new");
     fresh->Write("xy", 2);
     fresh->Close();
     EXPECT_EQ(test::ReadBytes(dir / "new"), "xy");

@@ -248,8 +248,9 @@ public:
         return FileStatus{S_ISREG(st.st_mode), static_cast<std::uint64_t>(st.st_size), IdOf(st)};
     }
 
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
-        const std::string name = FileTitleOf(path);
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
+                                            const std::string& shownAs) override {
+        const std::string& name = shownAs;
         if (path.empty()) throw Failure::Of(kBadFileName);
         // O_EXCL also refuses a link of that name, dangling or not, instead of following it.
         const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);

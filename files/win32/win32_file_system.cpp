@@ -256,9 +256,10 @@ public:
                                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow}};
     }
 
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
+                                            const std::string& shownAs) override {
         if (path.empty()) throw Failure::Of(kBadFileName);
-        const std::string name = FileTitleOf(path);
+        const std::string& name = shownAs;
         // CREATE_NEW fails on any existing name (ERROR_FILE_EXISTS: code 75).
         Handle handle(CreateFileW(FilePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
