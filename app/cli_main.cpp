@@ -17,6 +17,7 @@
 #include "engine/split.h"
 #include "files/console.h"
 #include "files/failure.h"
+#include "files/interruption.h"
 
 namespace {
 
@@ -146,6 +147,8 @@ int RunJoin(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
+    // Ctrl+C in the middle of a join leaves no temporary file behind.
+    interruption::CatchInterruptions();
     const std::vector<std::string> args = console::Arguments(argc, argv);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
         std::cout << kUsage;

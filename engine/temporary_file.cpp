@@ -4,6 +4,8 @@
 #include <exception>
 #include <random>
 
+#include "files/interruption.h"
+
 namespace splitter {
 
 TemporaryFile::TemporaryFile(FileSystem& files, const std::string& destination, const char* kind)
@@ -19,12 +21,14 @@ TemporaryFile::TemporaryFile(FileSystem& files, const std::string& destination, 
         if (attempt < 8 && files_.Status(path)) continue;
         file_ = files_.CreateNew(path, FileTitleOf(destination));
         path_ = path;
+        interruption::SetTemporary(path_);
         return;
     }
 }
 
 TemporaryFile::~TemporaryFile() {
     if (path_.empty()) return;
+    interruption::SetTemporary({});
     file_.reset();
     try {
         files_.Remove(path_);
@@ -41,6 +45,7 @@ void TemporaryFile::Finish() {
 
 void TemporaryFile::Rename(bool replace) {
     files_.Rename(path_, destination_, replace);
+    interruption::SetTemporary({});
     path_.clear();
 }
 

@@ -11,8 +11,9 @@ namespace splitter {
 
 // A new file beside `destination`, under a name of its own (".KIND-XXXXXXXX.tmp"), that takes
 // the destination's name only once it is whole and on the disk. Until then the destination is
-// untouched; the file is removed when the object goes before Rename. Failures of the file name
-// the destination, the name the user knows.
+// untouched; the file is removed when the object goes before Rename, and by an interruption of
+// the program (files/interruption.h). Failures of the file name the destination, the name the
+// user knows.
 class TemporaryFile {
 public:
     TemporaryFile(FileSystem& files, const std::string& destination, const char* kind);

@@ -1,10 +1,15 @@
 // The command-line program, run as a user would run it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 
 #include "engine/join_script.h"
 #include "test_support.h"
@@ -229,6 +234,60 @@ TEST(CliTest, FileSizeLimit) {
         EXPECT_EQ(outcome.status, 1) << c.args[0];
         EXPECT_EQ(outcome.err.substr(0, c.err.size()), c.err) << c.args[0];
         EXPECT_EQ(test::ListFolder(dir.path()), c.left) << c.args[0];
+    }
+}
+
+// Waits up to `seconds` for `done`, looking every millisecond.
+bool Within(double seconds, const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+bool HasTemporaryFile(const TempDir& dir) {
+    const std::vector<std::string> names = dir.Names();
+    return std::any_of(names.begin(), names.end(),
+                       [](const std::string& n) { return n.rfind(".join-", 0) == 0; });
+}
+
+// Ctrl+C, SIGTERM or SIGHUP in the middle of a join: the temporary file goes, and the program
+// ends by the same signal, so that a shell shows 130, 143 or 129 as for any program.
+TEST(CliTest, InterruptedJoinLeavesNoTemporaryFile) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        // Sparse parts of 1 GiB: the join takes seconds, and is cut after a few milliseconds.
+        TempDir dir(/*onDisk=*/true);
+        for (int k = 0; k < 4; ++k) {
+            WriteBytes(dir / ("big." + std::to_string(k)), "");
+            test::fs::resize_file(dir / ("big." + std::to_string(k)), std::uint64_t{1} << 30);
+        }
+        WriteBytes(dir / "big.bat", JoinScriptText("big", 4));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+            if (::chdir(dir.path().c_str()) == 0)
+                ::execl(SPLITTER_CLI, SPLITTER_CLI, "join", "big.bat", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        const auto ended = [&] { return ::waitpid(child, &status, WNOHANG) == child; };
+        const bool started = Within(10, [&] { return HasTemporaryFile(dir); });
+        ::kill(child, signal);
+        if (!Within(10, ended)) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            ADD_FAILURE() << "the join did not end within 10 s of the signal";
+        }
+        EXPECT_TRUE(started) << "no temporary file within 10 s";
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
+        EXPECT_EQ(dir.Names(),
+                  (std::vector<std::string>{"big.0", "big.1", "big.2", "big.3", "big.bat"}));
     }
 }
 

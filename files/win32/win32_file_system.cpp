@@ -260,9 +260,11 @@ public:
                                             const std::string& shownAs) override {
         if (path.empty()) throw Failure::Of(kBadFileName);
         const std::string& name = shownAs;
-        // CREATE_NEW fails on any existing name (ERROR_FILE_EXISTS: code 75).
-        Handle handle(CreateFileW(FilePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // CREATE_NEW fails on any existing name (ERROR_FILE_EXISTS: code 75). Shared for
+        // deletion, so that an interruption can remove the file while it is being written.
+        Handle handle(CreateFileW(FilePath(path).c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
         if (handle.get() == INVALID_HANDLE_VALUE) throw LastFailure(name);
         return std::make_unique<Win32WritableFile>(std::move(handle), name);
     }
