@@ -114,7 +114,7 @@ int RunJoin(const std::vector<std::string>& args) {
         } else if (!optionsEnd && arg == "--any-sizes") {
             options.anySizes = true;
         } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
-            std::cerr << "Unknown option: " << arg << "\n\n" << kUsage;
+            std::cerr << "Unknown option: " << ShownName(arg) << "\n\n" << kUsage;
             return kExitRefused;
         } else {
             scripts.push_back(arg);

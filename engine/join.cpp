@@ -36,14 +36,14 @@ public:
             auto part = files_.OpenRead(folder_ + list_.parts[k]);
             if (part->Length() != sizes_[k])
                 throw Failure(kDeviceIoError,
-                              "Part changed during the join (" + part->Name() + ")");
+                              "Part changed during the join (" + ShownName(part->Name()) + ")");
             copier.CopyPart(*part, temporary.file(), sizes_[k]);
         }
         temporary.Finish();
         const auto written = files_.Status(temporary.path());
         if (!written || written->length != total_)
-            throw Failure(kDeviceIoError,
-                          "Joined file is not the size of its parts (" + list_.destination + ")");
+            throw Failure(kDeviceIoError, "Joined file is not the size of its parts (" +
+                                              ShownName(list_.destination) + ")");
         temporary.Rename(options_.force);
         host_.SetStatus(kDoneText);
         return JoinResult::kDone;
@@ -56,10 +56,10 @@ private:
         for (const std::string& name : list_.parts) {
             const auto status = files_.Status(folder_ + name);
             if (!status) {
-                host_.ReportError("Missing part: " + name);
+                host_.ReportError("Missing part: " + ShownName(name));
                 missing = true;
             } else if (!status->regular) {
-                host_.ReportError("Part is not a regular file: " + name);
+                host_.ReportError("Part is not a regular file: " + ShownName(name));
                 missing = true;
             } else {
                 sizes_.push_back(status->length);
@@ -70,7 +70,7 @@ private:
         total_ = std::accumulate(sizes_.begin(), sizes_.end(), std::uint64_t{0});
         if (options_.anySizes) return JoinResult::kDone;
         if (const auto misfit = FindSizeMisfit(sizes_)) {
-            host_.ReportError("Part " + list_.parts[misfit->part] + " has " +
+            host_.ReportError("Part " + ShownName(list_.parts[misfit->part]) + " has " +
                               std::to_string(sizes_[misfit->part]) + " bytes where " +
                               std::to_string(misfit->expected) +
                               " were expected: it was cut short or grown since the split");
@@ -84,16 +84,17 @@ private:
         const auto status = files_.Status(DestinationPath());
         if (!status) return JoinResult::kDone;
         if (std::find(ids_.begin(), ids_.end(), status->id) != ids_.end()) {
-            host_.ReportError("The destination is one of the parts: " + list_.destination);
+            host_.ReportError("The destination is one of the parts: " +
+                              ShownName(list_.destination));
             return JoinResult::kRefused;
         }
         if (!status->regular) {
             host_.ReportError("The destination exists and is not a regular file: " +
-                              list_.destination);
+                              ShownName(list_.destination));
             return JoinResult::kRefused;
         }
         if (!options_.force) {
-            host_.ReportError("The destination exists: " + list_.destination);
+            host_.ReportError("The destination exists: " + ShownName(list_.destination));
             return JoinResult::kDestinationExists;
         }
         return JoinResult::kDone;

@@ -153,4 +153,11 @@ private:
 // The last path component of a UTF-8 path, after the last '/' (or '\\' on Windows).
 std::string FileTitleOf(const std::string& path);
 
+// Longest file name the file systems of this OS hold: 255 bytes on POSIX systems, 255 UTF-16
+// units on Windows.
+inline constexpr std::size_t kMaxFileTitle = 255;
+
+// The length of a UTF-8 file name in the units kMaxFileTitle counts.
+std::size_t FileTitleLength(const std::string& title);
+
 }  // namespace splitter

@@ -181,6 +181,23 @@ TEST(CliTest, JoinRefusalsAndFailures) {
          {"join", "data.bin.bat"},
          2,
          "data.bin.bat, line 2: not a line of a join script: \"exit\"\nNothing was written.\n"},
+        // A hostile name is refused before it reaches the file system, and shown short.
+        {"a name of a megabyte",
+         [&](TempDir& d) {
+             WriteBytes(d / "data.bin.bat", "copy /b \"" + std::string(1000000, 'a') + "\" x");
+         },
+         {"join", "data.bin.bat"},
+         2,
+         "data.bin.bat, line 1: a name longer than a file name can be (1000000 bytes): \"" +
+             std::string(60, 'a') + "..." + std::string(37, 'a') + "\"\nNothing was written.\n"},
+        {"a long name missing",
+         [&](TempDir& d) {
+             WriteBytes(d / "data.bin.bat", "copy /b " + std::string(200, 'p') + ".0 data.bin");
+         },
+         {"join", "data.bin.bat"},
+         2,
+         "Missing part: " + std::string(60, 'p') + "..." + std::string(35, 'p') +
+             ".0\nNothing was written.\n"},
         {"no script", {}, {"join", "none.bat"}, 1, "Error 53: File not found (none.bat)\n"},
         {"an unknown option",
          {},
