@@ -185,6 +185,13 @@ TEST(FileSystemTest, CreateNewNeverTouchesWhatIsThere) {
     EXPECT_EQ(test::ReadBytes(dir / "file"), "keep");
     EXPECT_FALSE(test::fs::exists(dir / "absent"));
     EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / "absent/x", "x"); }), kPathNotFound);
+    // A temporary file's failures name the file it is to become.
+    try {
+        files.CreateNew(dir / "file", "report.pdf");
+        ADD_FAILURE() << "created over an existing file";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.Message(), "Error 75: Path/File access error (report.pdf)");
+    }
     auto fresh = files.CreateNew(dir / "new", "new");
     fresh->Write("xy", 2);
     fresh->Close();
