@@ -21,6 +21,7 @@
 #include "engine/split.h"
 #include "files/console.h"
 #include "files/failure.h"
+#include "files/interruption.h"
 
 namespace {
 
@@ -194,7 +195,7 @@ int RunJoin(const std::vector<std::string>& args) {
         } else if (!optionsEnd && arg == "--any-sizes") {
             options.anySizes = true;
         } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
-            std::cerr << "Unknown option: " << arg << "\n\n" << kUsage;
+            std::cerr << "Unknown option: " << ShownName(arg) << "\n\n" << kUsage;
             return kExitRefused;
         } else {
             scripts.push_back(arg);
@@ -229,6 +230,8 @@ int RunJoin(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
+    // Ctrl+C in the middle of a join leaves no temporary file behind.
+    interruption::CatchInterruptions();
     const std::vector<std::string> args = console::Arguments(argc, argv);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
         std::cout << kUsage;

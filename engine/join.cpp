@@ -1,15 +1,13 @@
 #include "engine/join.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 #include <numeric>
-#include <random>
 
 #include "engine/checksum.h"
 #include "engine/join_script.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
+#include "engine/temporary_file.h"
 #include "files/failure.h"
 
 namespace splitter {
@@ -25,8 +23,6 @@ public:
           host_(host),
           files_(files) {}
 
-    ~JoinRun() { RemoveTemporary(); }
-
     JoinResult Go() {
         host_.SetStatus(kJoiningText);
         list_ = ReadJoinScript(scriptPath_, files_);
@@ -34,28 +30,28 @@ public:
         if (const auto result = ReadChecksums(); result != JoinResult::kDone) return result;
         if (const auto result = CheckDestination(); result != JoinResult::kDone) return result;
 
-        CreateTemporary();
+        // The destination's bytes go to a new file beside it, which takes its name once whole
+        // and on the disk: a power loss cannot leave the name on bytes that never got there.
+        TemporaryFile temporary(files_, DestinationPath(), "join");
         ProgressCopier copier(total_, "Joining", host_, checksums_.has_value());
         for (std::size_t k = 0; k < list_.parts.size(); ++k) {
             auto part = files_.OpenRead(folder_ + list_.parts[k]);
             if (part->Length() != sizes_[k])
                 throw Failure(kDeviceIoError,
-                              "Part changed during the join (" + part->Name() + ")");
-            const auto digest = copier.CopyPart(*part, *temporary_, sizes_[k]);
+                              "Part changed during the join (" + ShownName(part->Name()) + ")");
+            const auto digest = copier.CopyPart(*part, temporary.file(), sizes_[k]);
             if (checksums_ && checksums_->parts[k] && digest != checksums_->parts[k])
                 return Mismatch("Part " + list_.parts[k], "it changed since the split");
         }
         if (checksums_ && checksums_->whole && copier.WholeDigest() != checksums_->whole)
             return Mismatch("The joined file " + list_.destination,
                             "the parts are not those of the split, or not in its order");
-        temporary_->Close();
-        const auto written = files_.Status(temporaryPath_);
+        temporary.Finish();
+        const auto written = files_.Status(temporary.path());
         if (!written || written->length != total_)
-            throw Failure(kDeviceIoError,
-                          "Joined file is not the size of its parts (" + list_.destination + ")");
-        files_.Rename(temporaryPath_, DestinationPath(), options_.force);
-        temporary_.reset();
-        temporaryPath_.clear();
+            throw Failure(kDeviceIoError, "Joined file is not the size of its parts (" +
+                                              ShownName(list_.destination) + ")");
+        temporary.Rename(options_.force);
         host_.SetStatus(kDoneText);
         return JoinResult::kDone;
     }
@@ -67,10 +63,10 @@ private:
         for (const std::string& name : list_.parts) {
             const auto status = files_.Status(folder_ + name);
             if (!status) {
-                host_.ReportError("Missing part: " + name);
+                host_.ReportError("Missing part: " + ShownName(name));
                 missing = true;
             } else if (!status->regular) {
-                host_.ReportError("Part is not a regular file: " + name);
+                host_.ReportError("Part is not a regular file: " + ShownName(name));
                 missing = true;
             } else {
                 sizes_.push_back(status->length);
@@ -81,7 +77,7 @@ private:
         total_ = std::accumulate(sizes_.begin(), sizes_.end(), std::uint64_t{0});
         if (options_.anySizes) return JoinResult::kDone;
         if (const auto misfit = FindSizeMisfit(sizes_)) {
-            host_.ReportError("Part " + list_.parts[misfit->part] + " has " +
+            host_.ReportError("Part " + ShownName(list_.parts[misfit->part]) + " has " +
                               std::to_string(sizes_[misfit->part]) + " bytes where " +
                               std::to_string(misfit->expected) +
                               " were expected: it was cut short or grown since the split");
@@ -112,45 +108,20 @@ private:
         const auto status = files_.Status(DestinationPath());
         if (!status) return JoinResult::kDone;
         if (std::find(ids_.begin(), ids_.end(), status->id) != ids_.end()) {
-            host_.ReportError("The destination is one of the parts: " + list_.destination);
+            host_.ReportError("The destination is one of the parts: " +
+                              ShownName(list_.destination));
             return JoinResult::kRefused;
         }
         if (!status->regular) {
             host_.ReportError("The destination exists and is not a regular file: " +
-                              list_.destination);
+                              ShownName(list_.destination));
             return JoinResult::kRefused;
         }
         if (!options_.force) {
-            host_.ReportError("The destination exists: " + list_.destination);
+            host_.ReportError("The destination exists: " + ShownName(list_.destination));
             return JoinResult::kDestinationExists;
         }
         return JoinResult::kDone;
-    }
-
-    // A new file beside the destination, so that the rename into place stays on one volume.
-    void CreateTemporary() {
-        std::random_device random;
-        for (int attempt = 0;; ++attempt) {
-            char name[32];
-            std::snprintf(name, sizeof name, ".join-%08x.tmp", static_cast<unsigned>(random()));
-            const std::string path = folder_ + name;
-            if (attempt < 8 && files_.Status(path)) continue;
-            temporary_ = files_.CreateNew(path);
-            temporaryPath_ = path;
-            return;
-        }
-    }
-
-    void RemoveTemporary() noexcept {
-        if (temporaryPath_.empty()) return;
-        temporary_.reset();
-        try {
-            files_.Remove(temporaryPath_);
-        } catch (const std::exception&) {
-            // The failure that got us here is the one to report; a leftover temporary file
-            // holds nothing the parts do not.
-        }
-        temporaryPath_.clear();
     }
 
     std::string DestinationPath() const { return folder_ + list_.destination; }
@@ -166,15 +137,13 @@ private:
     std::vector<FileId> ids_;
     std::uint64_t total_ = 0;
     std::optional<JoinChecksums> checksums_;
-    std::unique_ptr<WritableFile> temporary_;
-    std::string temporaryPath_;
 };
 
 }  // namespace
 
 JoinResult Join(const std::string& scriptPath, const JoinOptions& options, RunHost& host,
                 FileSystem& files) {
-    // The join's one error trap; the run's destructor has removed the temporary file by then.
+    // The join's one error trap; the run's temporary file is removed by then.
     try {
         return JoinRun(scriptPath, options, host, files).Go();
     } catch (const ScriptError& error) {

@@ -31,9 +31,11 @@ inline constexpr const char* kJoiningText = "Joining... ";
 // Joins the parts listed by the script at `scriptPath` into its destination, both in the
 // script's folder. Everything is checked before anything is written: the script, that every
 // part is there (all missing ones are reported at once), their sizes, and the destination.
-// The parts are then copied into a new temporary file beside the destination, whose size is
-// checked before it is renamed into place; on any failure the temporary file is removed, so the
-// destination is either whole or untouched. The parts are only read.
+// The parts are then copied into a new temporary file beside the destination (TemporaryFile),
+// which is flushed to the disk and whose size is checked before it is renamed into place; on
+// any failure, or an interruption of the program, the temporary file is removed, so the
+// destination is either whole or untouched. Failures name the destination, never the temporary
+// file. The parts are only read.
 //
 // When the checksum file of a split, DESTINATION.sha256 (see checksum.h), lies beside the
 // script, it is read with the script, and every part and the whole file it gives a SHA-256 for

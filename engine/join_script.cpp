@@ -107,13 +107,12 @@ bool StartsWithWord(std::string_view line, std::string_view word, std::string_vi
     return IsBlank(next) || after.find(next) != std::string_view::npos;
 }
 
-// The line as the message shows it: printable, and not too long.
+// A line or a name as the message shows it: printable, and not too long.
 std::string Quoted(std::string_view line) {
-    constexpr std::size_t kMax = 60;
-    std::string out;
-    for (const char c : line.substr(0, kMax)) out += IsControl(c) ? '?' : c;
-    if (line.size() > kMax) out += "...";
-    return "\"" + out + "\"";
+    std::string quoted = "\"";  // built in steps: GCC 12 warns wrongly about "\"" + s + "\""
+    quoted += ShownName(std::string(line));
+    quoted += '"';
+    return quoted;
 }
 
 // Reads the names of one `copy /b` line.
@@ -176,6 +175,9 @@ private:
             Fail(Quoted(name) +
                  " is not a plain file name; the parts and the destination lie "
                  "beside the script");
+        if (FileTitleLength(name) > kMaxFileTitle)
+            Fail("a name longer than a file name can be (" + std::to_string(name.size()) +
+                 " bytes): " + Quoted(name));
         return name;
     }
 
@@ -248,7 +250,7 @@ void ReadLine(std::string_view line, int number, JoinList& list) {
 
 std::string ScriptError::Message(const std::string& scriptName) const {
     const std::string where = line_ > 0 ? ", line " + std::to_string(line_) : std::string();
-    return scriptName + where + ": " + reason_;
+    return ShownName(scriptName) + where + ": " + reason_;
 }
 
 JoinList ParseJoinScript(const std::string& text) {

@@ -8,6 +8,7 @@
 #include "engine/part_count.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
+#include "engine/temporary_file.h"
 #include "files/failure.h"
 #include "files/script_encoding.h"
 
@@ -72,10 +73,10 @@ public:
             if (digest) checksums += ChecksumLine(*digest, PartTitle(title_, k));
         }
 
-        Write(JoinScriptPath(path_), script);
+        WriteWhole(JoinScriptPath(path_), script, "script");
         if (options_.checksum) {
             checksums += ChecksumLine(copier.WholeDigest(), title_);
-            Write(ChecksumPath(path_), checksums);
+            WriteWhole(ChecksumPath(path_), checksums, "sha256");
         }
         source_.reset();
         host_.SetStatus(kDoneText);
@@ -83,10 +84,19 @@ public:
     }
 
 private:
-    void Write(const std::string& path, const std::string& bytes) {
-        auto file = files_.Create(path, source_.get());
-        file->Write(bytes.data(), bytes.size());
-        file->Close();
+    // The script and the checksum file appear whole or not at all, in place of any file of that
+    // name (a cut `copy` line would make cmd append parts into the first part and say it copied
+    // them).
+    void WriteWhole(const std::string& path, const std::string& bytes, const char* kind) {
+        // The name is given to the new file, never written through: what it names now may not
+        // be the source, nor anything but a file.
+        if (const auto status = files_.Status(path);
+            status && (status->id == source_->Id() || !status->regular))
+            throw Failure::Of(kPathFileAccessError, FileTitleOf(path));
+        TemporaryFile file(files_, path, kind);
+        file.file().Write(bytes.data(), bytes.size());
+        file.Finish();
+        file.Rename(/*replace=*/true);
     }
 
     const SplitPlan plan_;

@@ -46,7 +46,8 @@ struct SplitOptions {
 };
 
 // Cuts the file `sFilePath` into `iNoOfParts` (2 to 999) parts named sFilePath + "." + k and
-// writes the join script sFilePath + ".bat", which names the parts by sFileTitle + "." + k.
+// writes the join script sFilePath + ".bat", which names the parts by sFileTitle + "." + k. The
+// script appears whole or not at all (TemporaryFile), in place of any file of that name.
 //
 // Status texts, in order: "Splitting... ", then "Splitting... [ P % Completed. ]" each time
 // the whole-number percentage of the byte just copied changes, then "Done !" (or

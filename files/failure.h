@@ -4,6 +4,7 @@
 // backend translates its own error numbers into these in exactly one function.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -25,14 +26,31 @@ enum FailureCode : int {
 // The standard description of a code ("Disk full" for 61); "Unknown error" for other values.
 const char* FailureDescription(int code);
 
+// Code 61 also reports a file that grows past what the file system holds (FAT32 holds no file of
+// 4 GiB; EFBIG, ERROR_FILE_TOO_LARGE) or what a limit set on the process allows (ulimit -f):
+// the disk may have room to spare then, so the description says what stops the write instead.
+inline constexpr const char* kFileTooLargeText = "File too large for the file system";
+
+// Longest name a message shows, in characters; a longer one is cut in the middle.
+inline constexpr std::size_t kShownNameMax = 100;
+
+// A file name as a message shows it: control characters as '?', so that a hostile name cannot
+// break a line or redraw the console, and a name of more than kShownNameMax characters cut to
+// its beginning, "..." and its end (where the extension and the part number are). UTF-8
+// characters are never split.
+std::string ShownName(const std::string& name);
+
 class Failure : public std::runtime_error {
 public:
     Failure(int code, std::string description)
         : std::runtime_error(description), code_(code), description_(std::move(description)) {}
 
     // A failure with the code's standard description, followed by " (subject)" when a subject,
-    // usually the name of the file concerned, is given.
+    // usually the name of the file concerned, is given; the subject as ShownName shows it.
     static Failure Of(int code, const std::string& subject = {});
+
+    // Code 61 with kFileTooLargeText, about the file `subject`.
+    static Failure FileTooLarge(const std::string& subject);
 
     int code() const { return code_; }
     const std::string& description() const { return description_; }

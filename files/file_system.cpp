@@ -29,4 +29,19 @@ std::string FileTitleOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::size_t FileTitleLength(const std::string& title) {
+#ifdef _WIN32
+    // Every UTF-8 lead byte starts one UTF-16 unit; a four-byte one starts a surrogate pair.
+    std::size_t units = 0;
+    for (const char c : title) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte & 0xC0) != 0x80) ++units;
+        if (byte >= 0xF0) ++units;
+    }
+    return units;
+#else
+    return title.size();
+#endif
+}
+
 }  // namespace splitter

@@ -67,6 +67,10 @@ public:
     // Throws kDeviceIoError when the source ends early.
     virtual void CopyFrom(ReadableFile& source, std::uint64_t n);
 
+    // Puts the bytes written so far on the disk itself (fsync, FlushFileBuffers), so that they
+    // survive a power loss: a file that is renamed into place must be there whole first.
+    virtual void Sync() = 0;
+
     // Flushes and closes, reporting a failure of the close itself. The destructor closes too,
     // silently, for the paths where a failure is already on its way.
     virtual void Close() = 0;
@@ -96,11 +100,15 @@ public:
 
     // Creates path as a new empty file for writing; throws kPathFileAccessError when anything,
     // a dangling link included, already has that name. Nothing existing is ever truncated.
-    virtual std::unique_ptr<WritableFile> CreateNew(const std::string& path) = 0;
+    // Failures, of the creation and of the file, name `shownAs`: a temporary file goes by the
+    // name of the file it is to become, which is the one the user knows.
+    virtual std::unique_ptr<WritableFile> CreateNew(const std::string& path,
+                                                    const std::string& shownAs) = 0;
 
     // Gives file `from` the name `to`, in one step, in the same folder. When `replace` is false
     // and `to` exists, throws kPathFileAccessError and changes nothing; when true, an existing
-    // file `to` is replaced.
+    // file `to` is replaced. The new name is on the disk when it returns (the folder is flushed
+    // on POSIX systems; Windows writes the move through).
     virtual void Rename(const std::string& from, const std::string& to, bool replace) = 0;
 
     // Deletes the file named by path.
@@ -126,8 +134,9 @@ public:
     std::optional<FileStatus> Status(const std::string& path) override {
         return target_.Status(path);
     }
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
-        return target_.CreateNew(path);
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
+                                            const std::string& shownAs) override {
+        return target_.CreateNew(path, shownAs);
     }
     void Rename(const std::string& from, const std::string& to, bool replace) override {
         target_.Rename(from, to, replace);
@@ -143,5 +152,12 @@ private:
 
 // The last path component of a UTF-8 path, after the last '/' (or '\\' on Windows).
 std::string FileTitleOf(const std::string& path);
+
+// Longest file name the file systems of this OS hold: 255 bytes on POSIX systems, 255 UTF-16
+// units on Windows.
+inline constexpr std::size_t kMaxFileTitle = 255;
+
+// The length of a UTF-8 file name in the units kMaxFileTitle counts.
+std::size_t FileTitleLength(const std::string& title);
 
 }  // namespace splitter

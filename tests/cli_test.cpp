@@ -1,13 +1,18 @@
 // The command-line program, run as a user would run it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <stdio.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 #include <utility>
 
 #include "engine/checksum.h"
@@ -33,10 +38,13 @@ std::string Quote(const std::string& s) {
     return quoted + "'";
 }
 
-Outcome RunCli(const TempDir& dir, const std::vector<std::string>& args) {
+// Runs splitter-cli in `dir`, after the shell command `before` when one is given.
+Outcome RunCli(const TempDir& dir, const std::vector<std::string>& args,
+               const std::string& before = {}) {
     std::string command = "cd ";
     command += Quote(dir.path().string());
     command += " && ";
+    if (!before.empty()) command += before + " && ";
     command += Quote(SPLITTER_CLI);
     for (const std::string& arg : args) {
         command += ' ';
@@ -213,6 +221,23 @@ TEST(CliTest, JoinRefusalsAndFailures) {
          2,
          "The joined file data.bin does not match its SHA-256 in data.bin.sha256: the parts are "
          "not those of the split, or not in its order\nNothing was written.\n"},
+        // A hostile name is refused before it reaches the file system, and shown short.
+        {"a name of a megabyte",
+         [&](TempDir& d) {
+             WriteBytes(d / "data.bin.bat", "copy /b \"" + std::string(1000000, 'a') + "\" x");
+         },
+         {"join", "data.bin.bat"},
+         2,
+         "data.bin.bat, line 1: a name longer than a file name can be (1000000 bytes): \"" +
+             std::string(60, 'a') + "..." + std::string(37, 'a') + "\"\nNothing was written.\n"},
+        {"a long name missing",
+         [&](TempDir& d) {
+             WriteBytes(d / "data.bin.bat", "copy /b " + std::string(200, 'p') + ".0 data.bin");
+         },
+         {"join", "data.bin.bat"},
+         2,
+         "Missing part: " + std::string(60, 'p') + "..." + std::string(35, 'p') +
+             ".0\nNothing was written.\n"},
         {"no script", {}, {"join", "none.bat"}, 1, "Error 53: File not found (none.bat)\n"},
         {"an unknown option",
          {},
@@ -276,6 +301,92 @@ TEST(CliTest, SaysWhenAnEarlierChecksumFileIsLeft) {
     const Outcome outcome = RunCli(dir, {"f", "5"});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.err.rfind("Note: f.sha256 ", 0), 0u) << outcome.err;
+}
+
+// A limit on file sizes (here ulimit -f; FAT32 holds no file of 4 GiB either) ends a run with
+// its message and status 1, not by a silent SIGXFSZ; the join leaves no temporary file behind.
+// (The split's script is not reached here: its temporary file goes the same way, split_test.)
+TEST(CliTest, FileSizeLimit) {
+    const std::string tooLarge = "Error 61: File too large for the file system (";
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+        std::vector<std::string> left;
+    };
+    const Case cases[] = {
+        {{"data.bin", "2"}, tooLarge + "data.bin.0)\n", {"data.bin", "data.bin.0"}},
+        // The destination is named, not the temporary file that was to become it.
+        {{"join", "data.bin.bat"},
+         tooLarge + "data.bin)\n",
+         {"data.bin.0", "data.bin.1", "data.bin.bat"}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteBytes(dir / "data.bin", test::PatternBytes(200000));
+        if (c.args[0] == "join") {
+            ASSERT_EQ(RunCli(dir, {"data.bin", "2"}).status, 0);
+            test::fs::remove(dir / "data.bin");
+        }
+        // 64 blocks of 512 bytes (or 1024, as some shells count): less than a part.
+        const Outcome outcome = RunCli(dir, c.args, "ulimit -f 64");
+        EXPECT_EQ(outcome.status, 1) << c.args[0];
+        EXPECT_EQ(outcome.err.substr(0, c.err.size()), c.err) << c.args[0];
+        EXPECT_EQ(test::ListFolder(dir.path()), c.left) << c.args[0];
+    }
+}
+
+// Waits up to `seconds` for `done`, looking every millisecond.
+bool Within(double seconds, const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+bool HasTemporaryFile(const TempDir& dir) {
+    const std::vector<std::string> names = dir.Names();
+    return std::any_of(names.begin(), names.end(),
+                       [](const std::string& n) { return n.rfind(".join-", 0) == 0; });
+}
+
+// Ctrl+C, SIGTERM or SIGHUP in the middle of a join: the temporary file goes, and the program
+// ends by the same signal, so that a shell shows 130, 143 or 129 as for any program.
+TEST(CliTest, InterruptedJoinLeavesNoTemporaryFile) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        // Sparse parts of 1 GiB: the join takes seconds, and is cut after a few milliseconds.
+        TempDir dir(/*onDisk=*/true);
+        for (int k = 0; k < 4; ++k) {
+            WriteBytes(dir / ("big." + std::to_string(k)), "");
+            test::fs::resize_file(dir / ("big." + std::to_string(k)), std::uint64_t{1} << 30);
+        }
+        WriteBytes(dir / "big.bat", JoinScriptText("big", 4));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+            if (::chdir(dir.path().c_str()) == 0)
+                ::execl(SPLITTER_CLI, SPLITTER_CLI, "join", "big.bat", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        const auto ended = [&] { return ::waitpid(child, &status, WNOHANG) == child; };
+        const bool started = Within(10, [&] { return HasTemporaryFile(dir); });
+        ::kill(child, signal);
+        if (!Within(10, ended)) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            ADD_FAILURE() << "the join did not end within 10 s of the signal";
+        }
+        EXPECT_TRUE(started) << "no temporary file within 10 s";
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
+        EXPECT_EQ(dir.Names(),
+                  (std::vector<std::string>{"big.0", "big.1", "big.2", "big.3", "big.bat"}));
+    }
 }
 
 TEST(CliTest, JoinsAnywayWhenAskedTo) {

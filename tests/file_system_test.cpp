@@ -72,6 +72,35 @@ TEST(FileSystemTest, DescriptionsNameTheFile) {
     }
 }
 
+// A name from a hostile script can be a megabyte long or redraw the console: a message shows it
+// short and printable, its end (the extension, the part number) kept.
+TEST(FileSystemTest, DescriptionsShowNamesShortAndPrintable) {
+    auto times = [](const std::string& s, std::size_t n) {
+        std::string out;
+        for (std::size_t i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    const std::string e = "\xc3\xa9";  // two bytes, one character
+    struct Case {
+        std::string name;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"report.pdf", "report.pdf"},
+        {times("a", 100), times("a", 100)},
+        {times("a", 1 << 20) + ".bin.7", times("a", 60) + "..." + times("a", 31) + ".bin.7"},
+        {times(e, 150), times(e, 60) + "..." + times(e, 37)},
+        {"two\nlines\x1b[2J\xc2\x9b"
+         "1m.txt",
+         "two?lines?[2J?1m.txt"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Failure::Of(kFileNotFound, c.name).Message(),
+                  "Error 53: File not found (" + c.shown + ")")
+            << c.shown;
+    }
+}
+
 TEST(FileSystemTest, CreateTruncatesAndCopies) {
     TempDir dir;
     test::WriteBytes(dir / "source", test::PatternBytes(5000));
@@ -84,6 +113,7 @@ TEST(FileSystemTest, CreateTruncatesAndCopies) {
     char tail[2000];
     ASSERT_EQ(source->Read(tail, sizeof tail), sizeof tail);  // reading goes on after the copy
     out->Write(tail, sizeof tail);
+    out->Sync();
     out->Close();
     EXPECT_EQ(test::ReadBytes(dir / "out"), test::PatternBytes(5000));
     EXPECT_EQ(files.FileLength(dir / "out"), 5000u);
@@ -150,12 +180,19 @@ TEST(FileSystemTest, CreateNewNeverTouchesWhatIsThere) {
     FileSystem& files = FileSystem::Default();
     for (const char* name : {"file", "link", "dangling"}) {
         if (!kSymlinks && IsSymlinkCase(name)) continue;
-        EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / name); }), kPathFileAccessError) << name;
+        EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / name, name); }), kPathFileAccessError) << name;
     }
     EXPECT_EQ(test::ReadBytes(dir / "file"), "keep");
     EXPECT_FALSE(test::fs::exists(dir / "absent"));
-    EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / "absent/x"); }), kPathNotFound);
-    auto fresh = files.CreateNew(dir / "new");
+    EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / "absent/x", "x"); }), kPathNotFound);
+    // A temporary file's failures name the file it is to become.
+    try {
+        files.CreateNew(dir / "file", "report.pdf");
+        ADD_FAILURE() << "created over an existing file";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.Message(), "Error 75: Path/File access error (report.pdf)");
+    }
+    auto fresh = files.CreateNew(dir / "new", "new");
     fresh->Write("xy", 2);
     fresh->Close();
     EXPECT_EQ(test::ReadBytes(dir / "new"), "xy");

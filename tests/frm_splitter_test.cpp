@@ -3,6 +3,9 @@
 #include "window/frm_splitter.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include <filesystem>
 #include <string>
@@ -377,6 +380,26 @@ TEST_F(FrmSplitterTest, FailedRunShowsTheErrorAndNeverDone) {
     EXPECT_FALSE(state(Control::cmdSplit).enabled);
     EXPECT_FALSE(form.Running());
 }
+
+#ifndef _WIN32
+// A limit on file sizes (ulimit -f) is a failure in the error box, not a silent end of the
+// window program by SIGXFSZ.
+TEST_F(FrmSplitterTest, FileSizeLimitShowsInTheErrorBox) {
+    const std::string path = dir.MakeFile("data.bin", 20000);
+    Browse(path);
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit limited = before;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    PressSplit("2");
+    ::setrlimit(RLIMIT_FSIZE, &before);
+
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].prompt, "Error 61: File too large for the file system (data.bin.0)");
+    EXPECT_NE(ui.statuses.back(), "Done !");
+}
+#endif
 
 TEST_F(FrmSplitterTest, BrowseAndDropDuringARunAreRefused) {
     const std::string first = dir.MakeFile("first.bin", 1000);

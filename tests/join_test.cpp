@@ -165,6 +165,9 @@ TEST(JoinScriptReadingTest, RefusesWhatCmdWouldReadOtherwiseNamingTheLine) {
         {"copy /b a.0+a.1 a\ncopy /b a.2+a a", 2, "must append"},
         {"copy /b a.0+a.1 a\ncopy /b a a", 2, "adds no part"},
         {"copy /b a.0+a.1 a\ncopy /b a+a.2+a a", 2, "also read as a part"},
+        {"copy /b a.0 " + std::string(255, 'd'), 0, ""},  // as long as a file name can be
+        {"copy /b a.0 " + std::string(256, 'd'), 1, "longer than a file name can be"},
+        {"copy /b \"" + std::string(256, 'p') + "\" a", 1, "longer than a file name can be"},
         {"echo hi > x.txt\ncopy /b a.0+a.1 a", 1, "redirection"},
         {"rem & del a\ncopy /b a.0+a.1 a", 1, "redirection"},
         {"copy /b \"a\x01.0\"+a.1 a", 1, "control character"},
@@ -528,6 +531,15 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
          {},
          JoinResult::kFailed,
          {"Error 61: Disk full"}},
+        {"a flush to the disk that fails",
+         {},
+         [](FaultyFileSystem& files) {
+             files.fault = Fault::kSync;
+             files.failure = Failure::Of(kDeviceIoError);
+         },
+         {},
+         JoinResult::kFailed,
+         {"Error 57: Device I/O error"}},
         {"a disk that fills up at the close",
          {},
          [](FaultyFileSystem& files) {

@@ -25,6 +25,7 @@ public:
         blocks.push_back({bytes.size(), n});
         WritableFile::CopyFrom(source, n);
     }
+    void Sync() override {}
     void Close() override {}
     const std::string& Name() const override { return name_; }
 

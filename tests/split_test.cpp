@@ -248,16 +248,25 @@ TEST(SplitFailures, FailuresAtEachStep) {
         std::uint64_t at;
         Failure failure;
         std::vector<std::string> left;  // besides the source
+        std::string oldScript = {};     // a script there before, which must stay whole
         bool checksum = false;
     };
     const std::string bat = std::string(kSource) + ".bat";
     const std::string sums = std::string(kSource) + ".sha256";
+    const std::string old = JoinScriptText(kSource, 7);
+    const std::vector<std::string> parts = {Part(0), Part(1), Part(2)};
+    const std::vector<std::string> partsAndOld = {Part(0), Part(1), Part(2), bat};
     const Case cases[] = {
         {Fault::kCreate, Part(0), 0, Failure::Of(kPermissionDenied, Part(0)), {}},
         {Fault::kCreate, Part(2), 0, Failure::Of(kTooManyFiles, Part(2)), {Part(0), Part(1)}},
         {Fault::kClose, Part(1), 0, Failure::Of(kDeviceIoError, Part(1)), {Part(0), Part(1)}},
         {Fault::kCreate, bat, 0, Failure::Of(kPermissionDenied, bat), {Part(0), Part(1), Part(2)}},
-        {Fault::kWriteByte, bat, 10, Failure::Of(kDiskFull, bat), {Part(0), Part(1), Part(2), bat}},
+        // The script appears whole or not at all: a cut copy line would join the wrong bytes.
+        {Fault::kWriteByte, bat, 10, Failure::Of(kDiskFull, bat), parts},
+        {Fault::kWriteByte, bat, 10, Failure::Of(kDiskFull, bat), partsAndOld, old},
+        {Fault::kSync, bat, 0, Failure::Of(kDeviceIoError, bat), partsAndOld, old},
+        {Fault::kClose, bat, 0, Failure::Of(kDiskFull, bat), parts},
+        {Fault::kRename, bat, 0, Failure::Of(kPermissionDenied, bat), partsAndOld, old},
         {Fault::kReadByte, kSource, 0, Failure::Of(kDeviceIoError, kSource), {Part(0)}},
         {Fault::kReadByte, kSource, 20, Failure::Of(kDeviceIoError, kSource), {Part(0), Part(1)}},
         {Fault::kCreate,
@@ -265,24 +274,28 @@ TEST(SplitFailures, FailuresAtEachStep) {
          0,
          Failure::Of(kPermissionDenied, sums),
          {Part(0), Part(1), Part(2), bat},
+         {},
          true},
         {Fault::kClose,
          sums,
          0,
          Failure::Of(kDiskFull, sums),
-         {Part(0), Part(1), Part(2), bat, sums},
+         {Part(0), Part(1), Part(2), bat},  // whole or not at all, as the script
+         {},
          true},
-        {Fault::kWriteByte, Part(1), 3, Failure::Of(kDiskFull, Part(1)), {Part(0), Part(1)}, true},
+        {Fault::kWriteByte, Part(1), 3, Failure::Of(kDiskFull, Part(1)), {Part(0), Part(1)}, {}, true},
         {Fault::kReadByte,
          kSource,
          20,
          Failure::Of(kDeviceIoError, kSource),
          {Part(0), Part(1)},
+         {},
          true},
     };
     for (const Case& c : cases) {
         TempDir dir;
         WriteBytes(dir / kSource, test::PatternBytes(40));
+        if (!c.oldScript.empty()) WriteBytes(dir / bat, c.oldScript);
         FaultyFileSystem files;
         files.fault = c.fault;
         files.failName = c.name;
@@ -300,6 +313,9 @@ TEST(SplitFailures, FailuresAtEachStep) {
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(test::ListFolder(dir.path()), expected) << c.failure.Message();
         EXPECT_EQ(ReadBytes(dir / kSource), test::PatternBytes(40));
+        if (!c.oldScript.empty()) {
+            EXPECT_EQ(ReadBytes(dir / bat), c.oldScript);
+        }
     }
 }
 

@@ -167,6 +167,11 @@ public:
         Count(n);
     }
 
+    void Sync() override {
+        if (Failing(FaultyFileSystem::Fault::kSync)) throw owner_.failure;
+        target_->Sync();
+    }
+
     void Close() override {
         if (Failing(FaultyFileSystem::Fault::kClose)) {
             target_->Close();
@@ -208,9 +213,10 @@ std::unique_ptr<WritableFile> FaultyFileSystem::Create(const std::string& path,
     return Counted(path, FileSystemWrapper::Create(path, mustNotBe));
 }
 
-std::unique_ptr<WritableFile> FaultyFileSystem::CreateNew(const std::string& path) {
-    if (Fails(Fault::kCreate, FileTitleOf(path))) throw failure;
-    return Counted(path, FileSystemWrapper::CreateNew(path));
+std::unique_ptr<WritableFile> FaultyFileSystem::CreateNew(const std::string& path,
+                                                          const std::string& shownAs) {
+    if (Fails(Fault::kCreate, shownAs)) throw failure;
+    return Counted(path, FileSystemWrapper::CreateNew(path, shownAs));
 }
 
 void FaultyFileSystem::Rename(const std::string& from, const std::string& to, bool replace) {
@@ -306,6 +312,7 @@ public:
         Count(n);
     }
 
+    void Sync() override {}
     void Close() override {}
     const std::string& Name() const override { return name_; }
 
@@ -368,9 +375,12 @@ std::optional<FileStatus> MemoryFileSystem::Status(const std::string& path) {
     return FileStatus{true, found->second->length, IdOf(*found->second)};
 }
 
-std::unique_ptr<WritableFile> MemoryFileSystem::CreateNew(const std::string& path) {
-    if (files.count(path) != 0) throw Failure::Of(kPathFileAccessError, FileTitleOf(path));
-    return Create(path, nullptr);
+std::unique_ptr<WritableFile> MemoryFileSystem::CreateNew(const std::string& path,
+                                                          const std::string& shownAs) {
+    if (files.count(path) != 0) throw Failure::Of(kPathFileAccessError, shownAs);
+    auto file = std::make_shared<MemoryFile>();
+    files[path] = file;
+    return std::make_unique<MemoryWritable>(file, shownAs, *this);
 }
 
 void MemoryFileSystem::Rename(const std::string& from, const std::string& to, bool replace) {

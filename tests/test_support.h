@@ -79,12 +79,12 @@ public:
 
 // Wraps a file system, counts the bytes written and the files open, and throws `failure` at
 // the chosen point: when the `failAt`-th byte (0-based) would be written to the file named
-// `failName` or read from it, when that file is created (Create or CreateNew) or closed, or
-// when a file is renamed to that name. An empty `failName` stands for any file (a join's
-// temporary file has a random name).
+// `failName` or read from it, when that file is created (Create or CreateNew), flushed to the
+// disk (Sync) or closed, or when a file is renamed to that name. A temporary file goes by the
+// name it is shown as (see CreateNew). An empty `failName` stands for any file.
 class FaultyFileSystem : public FileSystemWrapper {
 public:
-    enum class Fault { kNone, kCreate, kWriteByte, kClose, kReadByte, kRename };
+    enum class Fault { kNone, kCreate, kWriteByte, kSync, kClose, kReadByte, kRename };
 
     explicit FaultyFileSystem(FileSystem& target = FileSystem::Default())
         : FileSystemWrapper(target) {}
@@ -92,7 +92,8 @@ public:
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override;
     std::unique_ptr<WritableFile> Create(const std::string& path,
                                          const ReadableFile* mustNotBe) override;
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override;
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
+                                            const std::string& shownAs) override;
     void Rename(const std::string& from, const std::string& to, bool replace) override;
 
     Fault fault = Fault::kNone;
@@ -143,7 +144,8 @@ public:
                                          const ReadableFile* mustNotBe) override;
     std::uint64_t FileLength(const std::string& path) override;
     std::optional<FileStatus> Status(const std::string& path) override;
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override;
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
+                                            const std::string& shownAs) override;
     void Rename(const std::string& from, const std::string& to, bool replace) override;
     void Remove(const std::string& path) override;
 

@@ -118,6 +118,7 @@ private:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             file_->CopyFrom(source, n);
         }
+        void Sync() override { file_->Sync(); }
         void Close() override { file_->Close(); }
         const std::string& Name() const override { return file_->Name(); }
 

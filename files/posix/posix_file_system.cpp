@@ -1,5 +1,6 @@
 // The file layer on POSIX systems.
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,8 +22,8 @@ Failure PosixFailure(int error, const std::string& name) {
         case ENOENT: return Failure::Of(kFileNotFound, name);
         case ENOTDIR: return Failure::Of(kPathNotFound, name);
         case ENOSPC:
-        case EDQUOT:
-        case EFBIG: return Failure::Of(kDiskFull, name);
+        case EDQUOT: return Failure::Of(kDiskFull, name);
+        case EFBIG: return Failure::FileTooLarge(name);
         case EMFILE:
         case ENFILE: return Failure::Of(kTooManyFiles, name);
         case EACCES:
@@ -148,6 +149,12 @@ public:
         }
     }
 
+    void Sync() override {
+        while (::fsync(fd_.get()) != 0) {
+            if (errno != EINTR) throw LastFailure(name_);
+        }
+    }
+
     void Close() override {
         if (const int error = fd_.Release(); error != 0) throw PosixFailure(error, name_);
     }
@@ -160,6 +167,22 @@ private:
     bool kernelCopy_ = true;
 };
 
+// Puts the entries of the folder of `path` on the disk, so that a rename into it survives a
+// power loss. A folder that cannot be opened for reading, or a file system that cannot flush
+// folders, leaves that to the system, as every other program must.
+void SyncFolderOf(const std::string& path, const std::string& name) {
+    const std::string folder = path.substr(0, path.size() - FileTitleOf(path).size());
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    Descriptor owner(fd);
+    while (::fsync(fd) != 0) {
+        if (errno == EINTR) continue;
+        if (errno == EINVAL || errno == EROFS || errno == EBADF) return;
+        throw LastFailure(name);
+    }
+}
+
 // Opens without blocking, so that a FIFO or a device named like a file is refused at once by
 // the regular-file check instead of hanging the window.
 int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
@@ -171,6 +194,11 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
 
 class PosixFileSystem final : public FileSystem {
 public:
+    // A write past the limit on file sizes (ulimit -f) would kill the program with SIGXFSZ,
+    // without a word and with a part half written; ignored, the write fails with EFBIG instead,
+    // and the run reports it like any other failure.
+    PosixFileSystem() { ::signal(SIGXFSZ, SIG_IGN); }
+
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override {
         const std::string name = FileTitleOf(path);
         if (path.empty()) throw Failure::Of(kBadFileName);
@@ -220,8 +248,9 @@ public:
         return FileStatus{S_ISREG(st.st_mode), static_cast<std::uint64_t>(st.st_size), IdOf(st)};
     }
 
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
-        const std::string name = FileTitleOf(path);
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
+                                            const std::string& shownAs) override {
+        const std::string& name = shownAs;
         if (path.empty()) throw Failure::Of(kBadFileName);
         // O_EXCL also refuses a link of that name, dangling or not, instead of following it.
         const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
@@ -230,6 +259,16 @@ public:
     }
 
     void Rename(const std::string& from, const std::string& to, bool replace) override {
+        Move(from, to, replace);
+        SyncFolderOf(to, FileTitleOf(to));
+    }
+
+    void Remove(const std::string& path) override {
+        if (::unlink(path.c_str()) != 0) throw LastFailure(FileTitleOf(path));
+    }
+
+private:
+    static void Move(const std::string& from, const std::string& to, bool replace) {
         if (replace) {
             if (::rename(from.c_str(), to.c_str()) != 0) throw LastFailure(FileTitleOf(to));
             return;
@@ -243,10 +282,6 @@ public:
         // exists, and dropping the first name then completes the move.
         if (::link(from.c_str(), to.c_str()) != 0) throw LastFailure(FileTitleOf(to));
         if (::unlink(from.c_str()) != 0) throw LastFailure(FileTitleOf(from));
-    }
-
-    void Remove(const std::string& path) override {
-        if (::unlink(path.c_str()) != 0) throw LastFailure(FileTitleOf(path));
     }
 };
 

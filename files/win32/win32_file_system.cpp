@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <limits>
 #include <optional>
+#include <string_view>
 
 #include "files/failure.h"
 #include "files/file_system.h"
@@ -22,8 +23,8 @@ Failure Win32Failure(unsigned long error, const std::string& name) {
         case ERROR_BAD_NET_NAME:
         case ERROR_DIRECTORY: return Failure::Of(kPathNotFound, name);
         case ERROR_HANDLE_DISK_FULL:
-        case ERROR_DISK_FULL:
-        case ERROR_FILE_TOO_LARGE: return Failure::Of(kDiskFull, name);
+        case ERROR_DISK_FULL: return Failure::Of(kDiskFull, name);
+        case ERROR_FILE_TOO_LARGE: return Failure::FileTooLarge(name);
         case ERROR_TOO_MANY_OPEN_FILES: return Failure::Of(kTooManyFiles, name);
         case ERROR_ACCESS_DENIED:
         case ERROR_WRITE_PROTECT:
@@ -117,6 +118,15 @@ Information InformationOf(HANDLE handle, const std::string& name) {
 // ReadFile and WriteFile take at most a DWORD of bytes at a time.
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
+// FAT file systems hold no file of 4 GiB, and say "disk full" when a write would make one.
+bool PastFatLimit(HANDLE handle, std::uint64_t end) {
+    if (end <= 0xFFFFFFFFu) return false;
+    wchar_t fileSystem[MAX_PATH + 1] = {};
+    return GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
+                                         MAX_PATH + 1) &&
+           std::wstring_view(fileSystem).starts_with(L"FAT");
+}
+
 class Win32ReadableFile final : public ReadableFile {
 public:
     Win32ReadableFile(Handle handle, std::string name, FileId id, std::uint64_t length)
@@ -151,12 +161,22 @@ public:
         while (n > 0) {
             DWORD put = 0;
             if (!WriteFile(handle_.get(), data, static_cast<DWORD>(std::min(n, kMaxTransfer)), &put,
-                           nullptr))
-                throw LastFailure(name_);
+                           nullptr)) {
+                const DWORD error = GetLastError();
+                if ((error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) &&
+                    PastFatLimit(handle_.get(), written_ + n))
+                    throw Failure::FileTooLarge(name_);
+                throw Win32Failure(error, name_);
+            }
             if (put == 0) throw Failure::Of(kDeviceIoError, name_);
             data += put;
             n -= put;
+            written_ += put;
         }
+    }
+
+    void Sync() override {
+        if (!FlushFileBuffers(handle_.get())) throw LastFailure(name_);
     }
 
     void Close() override {
@@ -168,6 +188,7 @@ public:
 private:
     Handle handle_;
     std::string name_;
+    std::uint64_t written_ = 0;  // writes go on from the first byte
 };
 
 class Win32FileSystem final : public FileSystem {
@@ -235,20 +256,24 @@ public:
                                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow}};
     }
 
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path) override {
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
+                                            const std::string& shownAs) override {
         if (path.empty()) throw Failure::Of(kBadFileName);
-        const std::string name = FileTitleOf(path);
-        // CREATE_NEW fails on any existing name (ERROR_FILE_EXISTS: code 75).
-        Handle handle(CreateFileW(FilePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const std::string& name = shownAs;
+        // CREATE_NEW fails on any existing name (ERROR_FILE_EXISTS: code 75). Shared for
+        // deletion, so that an interruption can remove the file while it is being written.
+        Handle handle(CreateFileW(FilePath(path).c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
         if (handle.get() == INVALID_HANDLE_VALUE) throw LastFailure(name);
         return std::make_unique<Win32WritableFile>(std::move(handle), name);
     }
 
     void Rename(const std::string& from, const std::string& to, bool replace) override {
         // Without MOVEFILE_REPLACE_EXISTING an existing `to` fails with ERROR_ALREADY_EXISTS.
-        if (!MoveFileExW(FilePath(from).c_str(), FilePath(to).c_str(),
-                         replace ? MOVEFILE_REPLACE_EXISTING : 0))
+        // MOVEFILE_WRITE_THROUGH returns only once the move is on the disk.
+        const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+        if (!MoveFileExW(FilePath(from).c_str(), FilePath(to).c_str(), flags))
             throw LastFailure(FileTitleOf(to));
     }
 

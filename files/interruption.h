@@ -1,0 +1,21 @@
+// What an interruption does to a run of the command line: Ctrl+C, SIGTERM or SIGHUP (on
+// Windows Ctrl+C, Ctrl+Break or closing the console) removes the run's temporary file, the one
+// that was to become the joined file or the script, then ends the program as the interruption
+// would have ended it (on POSIX systems by the same signal: a shell shows 130, 143 or 129).
+// One backend per OS, like the file layer's.
+#pragma once
+
+#include <string>
+
+namespace splitter::interruption {
+
+// Installs the handlers, for a program that wants them. An interruption that was ignored when
+// the program started (a job started with `&` by a script ignores Ctrl+C) stays ignored.
+void CatchInterruptions();
+
+// Names the one file an interruption removes, in place of the one named before; an empty path
+// names none. A run names its temporary file once it has created it and forgets it once the
+// file has its final name or is gone. Harmless where no handler is installed.
+void SetTemporary(const std::string& path);
+
+}  // namespace splitter::interruption

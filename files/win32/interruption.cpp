@@ -1,0 +1,52 @@
+#include "files/interruption.h"
+
+#include "files/win32/windows_api.h"
+// After windows.h, which it needs.
+#include "files/failure.h"
+#include "files/win32/unicode.h"
+
+namespace splitter::interruption {
+namespace {
+
+// The handler runs on a thread of its own, beside the run: the lock keeps the run from naming
+// another file, or renaming this one, while it is removed.
+SRWLOCK lock = SRWLOCK_INIT;
+std::wstring temporary;
+
+BOOL WINAPI OnInterruption(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT: break;
+        default: return FALSE;
+    }
+    // Held until the process ends. The file is open for writing, shared for deletion: it goes
+    // when the process closes it.
+    AcquireSRWLockExclusive(&lock);
+    if (!temporary.empty()) DeleteFileW(temporary.c_str());
+    // With the status Windows' own handler gives: wine's would end the process with 0, as if
+    // the join had got through.
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+}  // namespace
+
+void CatchInterruptions() {
+    SetConsoleCtrlHandler(OnInterruption, TRUE);
+}
+
+void SetTemporary(const std::string& path) {
+    std::wstring wide;
+    try {
+        if (!path.empty()) wide = win32::WidePath(path);
+    } catch (const Failure&) {
+        // Not a name the file API could have created.
+    }
+    AcquireSRWLockExclusive(&lock);
+    temporary.swap(wide);
+    ReleaseSRWLockExclusive(&lock);
+}
+
+}  // namespace splitter::interruption
