@@ -5,7 +5,8 @@
 // - every name it returns is a plain name in the script's folder: not empty, not "." or "..",
 //   no folder separator, no quote or control character, and no part is the destination;
 // - the writer takes that destination (a split could have made the script), and what it writes
-//   reads back as that destination and the parts of a split, each line within cmd's limit.
+//   reads back as that destination and the parts of a split, each line within cmd's limit;
+// - the same text with CR LF line ends and a final line break reads the same, list or refusal.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -98,6 +99,28 @@ void CheckRoundTrip(const std::string& destination, int parts) {
     }
 }
 
+// The text with CR LF for every bare LF, ending in a line break.
+std::string WithCrLf(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+        out += text[i];
+    }
+    // A lone CR at the end is a line end already; another would be read as part of the line.
+    if (out.empty() || out.back() != '\r') out += "\r\n";
+    return out;
+}
+
+// The line a refusal names, or -1 when the text is read into `list`.
+int RefusedLine(const std::string& text, JoinList& list) {
+    try {
+        list = ParseJoinScript(text);
+        return -1;
+    } catch (const ScriptError& error) {
+        return error.line();
+    }
+}
+
 }  // namespace
 }  // namespace splitter
 
@@ -105,13 +128,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace splitter;
     const std::string text(reinterpret_cast<const char*>(data), size);
     JoinList list;
+    int refused = -1;
     try {
         InputFileSystem files(text);
         list = ReadJoinScript("fuzz.bat", files);
     } catch (const ScriptError& error) {
+        refused = error.line();
+    }
+    JoinList crLfList;
+    if (RefusedLine(WithCrLf(text), crLfList) != refused ||
+        (refused < 0 && (crLfList.parts != list.parts || crLfList.destination != list.destination)))
+        Broken("with CR LF line ends the script reads otherwise");
+    if (refused >= 0) {
         const auto lines = std::count(text.begin(), text.end(), '\n') + 1;
-        if (error.line() < 0 || error.line() > lines)
-            Broken("refusal names line " + std::to_string(error.line()) + " of " +
+        if (refused > lines)
+            Broken("refusal names line " + std::to_string(refused) + " of " +
                    std::to_string(lines));
         return 0;
     }
