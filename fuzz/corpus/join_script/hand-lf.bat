@@ -1,0 +1,3 @@
+@echo off
+echo Joining...
+COPY /B data.tar.0 + data.tar.1+ "data.tar.2" data.tar

@@ -1,0 +1,1 @@
+copy /b "%TEMP%.0"+"a.1 a

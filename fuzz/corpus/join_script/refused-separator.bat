@@ -1,0 +1,1 @@
+copy /b a.0+a.1 a&del a.0

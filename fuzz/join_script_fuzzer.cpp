@@ -1,0 +1,158 @@
+// The join-script reader on any bytes, taken the way a join takes a script file: ReadJoinScript,
+// with its size check and the decoding cmd would apply, then the parse. Besides never crashing:
+// - it returns a list or refuses with ScriptError, naming a line of the text or none (0); any
+//   other exception escapes and counts as a crash;
+// - every name it returns is a plain name in the script's folder: not empty, not "." or "..",
+//   no folder separator, no quote or control character, and no part is the destination;
+// - the writer takes that destination (a split could have made the script), and what it writes
+//   reads back as that destination and the parts of a split, each line within cmd's limit;
+// - the same text with CR LF line ends and a final line break reads the same, list or refusal.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "engine/join_script.h"
+
+namespace splitter {
+namespace {
+
+[[noreturn]] void Broken(const std::string& what) {
+    std::fprintf(stderr, "join script property broken: %s\n", what.c_str());
+    std::abort();
+}
+
+// The script file, held in memory. It hands out its bytes a few at a time, as a file may.
+class InputFile : public ReadableFile {
+public:
+    explicit InputFile(std::string bytes) : bytes_(std::move(bytes)) {}
+    std::uint64_t Length() override { return bytes_.size(); }
+    std::size_t Read(char* buffer, std::size_t n) override {
+        const std::size_t got = std::min({n, bytes_.size() - pos_, std::size_t{61}});
+        std::memcpy(buffer, bytes_.data() + pos_, got);
+        pos_ += got;
+        return got;
+    }
+    const std::string& Name() const override { return name_; }
+    FileId Id() const override { return {}; }
+
+private:
+    std::string bytes_;
+    std::size_t pos_ = 0;
+    std::string name_ = "fuzz.bat";
+};
+
+// Only the script is ever opened.
+class InputFileSystem : public FileSystemWrapper {
+public:
+    explicit InputFileSystem(std::string bytes)
+        : FileSystemWrapper(FileSystem::Default()), bytes_(std::move(bytes)) {}
+    std::unique_ptr<ReadableFile> OpenRead(const std::string&) override {
+        return std::make_unique<InputFile>(bytes_);
+    }
+
+private:
+    std::string bytes_;
+};
+
+void CheckPlainName(const std::string& name) {
+    if (name.empty() || name == "." || name == "..") Broken("name \"" + name + "\"");
+#ifdef _WIN32
+    constexpr const char* kSeparators = "/\\:";
+#else
+    constexpr const char* kSeparators = "/";  // a backslash is a name character on POSIX
+#endif
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::strchr(kSeparators, c) != nullptr || c == '"' || byte < 0x20 || byte == 0x7f)
+            Broken("name \"" + name + "\" holds byte " + std::to_string(byte));
+    }
+}
+
+// Writes the script a split of `destination` into `parts` parts would leave, and reads it back.
+void CheckRoundTrip(const std::string& destination, int parts) {
+    const std::string script = JoinScriptText(destination, parts);
+    JoinList back;
+    try {
+        back = ParseJoinScript(script);
+    } catch (const ScriptError& error) {
+        Broken("the script written for \"" + destination +
+               "\" does not read back: " + error.Message("script"));
+    }
+    if (back.destination != destination) Broken("destination read back as " + back.destination);
+    if (back.parts.size() != static_cast<std::size_t>(parts))
+        Broken(std::to_string(back.parts.size()) + " parts read back of " + std::to_string(parts));
+    for (int k = 0; k < parts; ++k) {
+        if (back.parts[static_cast<std::size_t>(k)] != PartTitle(destination, k))
+            Broken("part " + std::to_string(k) + " read back as " +
+                   back.parts[static_cast<std::size_t>(k)]);
+    }
+    // Only a name too long for any arrangement may pass cmd's line limit.
+    if (destination.size() > 1000) return;
+    for (std::size_t start = 0, end; start < script.size(); start = end + 2) {
+        end = std::min(script.find("\r\n", start), script.size());
+        if (end - start > kMaxScriptLine) Broken("a line of " + std::to_string(end - start));
+    }
+}
+
+// The text with CR LF for every bare LF, ending in a line break.
+std::string WithCrLf(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+        out += text[i];
+    }
+    // A lone CR at the end is a line end already; another would be read as part of the line.
+    if (out.empty() || out.back() != '\r') out += "\r\n";
+    return out;
+}
+
+// The line a refusal names, or -1 when the text is read into `list`.
+int RefusedLine(const std::string& text, JoinList& list) {
+    try {
+        list = ParseJoinScript(text);
+        return -1;
+    } catch (const ScriptError& error) {
+        return error.line();
+    }
+}
+
+}  // namespace
+}  // namespace splitter
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace splitter;
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    JoinList list;
+    int refused = -1;
+    try {
+        InputFileSystem files(text);
+        list = ReadJoinScript("fuzz.bat", files);
+    } catch (const ScriptError& error) {
+        refused = error.line();
+    }
+    JoinList crLfList;
+    if (RefusedLine(WithCrLf(text), crLfList) != refused ||
+        (refused < 0 && (crLfList.parts != list.parts || crLfList.destination != list.destination)))
+        Broken("with CR LF line ends the script reads otherwise");
+    if (refused >= 0) {
+        const auto lines = std::count(text.begin(), text.end(), '\n') + 1;
+        if (refused > lines)
+            Broken("refusal names line " + std::to_string(refused) + " of " +
+                   std::to_string(lines));
+        return 0;
+    }
+    if (list.parts.empty()) Broken("a list without parts");
+    CheckPlainName(list.destination);
+    for (const std::string& part : list.parts) {
+        CheckPlainName(part);
+        if (part == list.destination) Broken("the destination is also a part");
+    }
+    CheckRoundTrip(list.destination,
+                   static_cast<int>(std::clamp<std::size_t>(list.parts.size(), 2, 999)));
+    return 0;
+}
