@@ -11,6 +11,8 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <numeric>
+#include <random>
 #include <set>
 #include <stdexcept>
 
@@ -223,6 +225,69 @@ TEST(JoinSizeCheckTest, NamesThePartThatWasCutOrGrown) {
         EXPECT_EQ(misfit->part, *c.blamed) << c.what;
         EXPECT_EQ(misfit->expected, c.expected) << c.what;
     }
+}
+
+// The check as first written, comparing every candidate plan part by part: slow, plainly right.
+std::optional<SizeMisfit> MisfitByComparingPlans(const std::vector<std::uint64_t>& sizes) {
+    const std::size_t n = sizes.size();
+    const std::uint64_t total = std::accumulate(sizes.begin(), sizes.end(), std::uint64_t{0});
+    std::size_t fewest = n + 1;
+    SizeMisfit first{0, 0};
+    const auto consider = [&](std::uint64_t length) {
+        const std::vector<std::uint64_t> plan = PlanPartSizes(length, static_cast<int>(n));
+        std::size_t misfits = 0;
+        SizeMisfit at{0, 0};
+        for (std::size_t k = 0; k < n; ++k) {
+            if (sizes[k] != plan[k] && misfits++ == 0) at = {k, plan[k]};
+        }
+        if (misfits < fewest) fewest = misfits, first = at;
+    };
+    consider(total);
+    if (fewest == 0) return std::nullopt;
+    consider(sizes[0] * n);
+    for (std::size_t j = 0; j < n && fewest > 1; ++j) {
+        for (const std::size_t i : {std::size_t{0}, std::size_t{1}}) {
+            if (i != j && i < n) consider(total - sizes[j] + sizes[i]);
+        }
+        consider(total - sizes[j]);
+    }
+    return first;
+}
+
+TEST(JoinSizeCheckTest, BlamesThePartThatComparingEveryPlanBlames) {
+    std::mt19937 random(7);
+    const auto below = [&](std::uint64_t n) {
+        return std::uniform_int_distribution<std::uint64_t>(0, n - 1)(random);
+    };
+    for (int round = 0; round < 20000; ++round) {
+        const int parts = 1 + static_cast<int>(below(12));
+        std::vector<std::uint64_t> sizes =
+            PlanPartSizes(static_cast<std::uint64_t>(parts) + below(60), parts);
+        for (std::uint64_t changes = below(4); changes > 0; --changes) {
+            std::uint64_t& size = sizes[below(sizes.size())];
+            size = below(3) == 0   ? 0
+                   : below(2) == 0 ? size + below(4)
+                                   : size - std::min(size, below(4));
+        }
+        const auto expected = MisfitByComparingPlans(sizes);
+        const auto misfit = FindSizeMisfit(sizes);
+        ASSERT_EQ(misfit.has_value(), expected.has_value()) << ::testing::PrintToString(sizes);
+        if (!misfit) continue;
+        EXPECT_EQ(misfit->part, expected->part) << ::testing::PrintToString(sizes);
+        EXPECT_EQ(misfit->expected, expected->expected) << ::testing::PrintToString(sizes);
+    }
+}
+
+// Half a million names fit in a script under the size cap. Two parts out of place make every
+// candidate plan worth trying: part by part, that took hours.
+TEST(JoinSizeCheckTest, JudgesHalfAMillionPartsAtOnce) {
+    std::vector<std::uint64_t> sizes(500000, 1);
+    sizes[100] = 5;
+    sizes[200] = 7;
+    const auto misfit = FindSizeMisfit(sizes);
+    ASSERT_TRUE(misfit.has_value());
+    EXPECT_EQ(misfit->part, 100u);
+    EXPECT_EQ(misfit->expected, 1u);
 }
 
 TEST(JoinSizeCheckTest, EverySplitFits) {
