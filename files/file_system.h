@@ -90,8 +90,9 @@ public:
     // Length in bytes of the file named by path.
     virtual std::uint64_t FileLength(const std::string& path) = 0;
 
-    // What path names, or nullopt when nothing is there (no such file, or a folder on the way
-    // is missing). Other failures (permission, I/O) throw.
+    // What path names, or nullopt when its folder holds nothing of that name (or a link that
+    // leads nowhere). A folder on the way that is missing throws kPathNotFound; other failures
+    // (permission, I/O) throw too.
     virtual std::optional<FileStatus> Status(const std::string& path) = 0;
 
     // Creates path as a new empty file for writing; throws kPathFileAccessError when anything,

@@ -94,6 +94,7 @@ TEST(CliTest, RefusalsAndFailures) {
          "Splitting... \n",
          "Error 52: Bad file name or number (quote\".bin)\n"},
         {{"data.bin"}, 2, "", "Usage: splitter-cli"},
+        {{"gone/data.bin", "2"}, 1, "Splitting... \n", "Error 76: Path not found (data.bin)\n"},
     };
     TempDir dir;
     WriteBytes(dir / "data.bin", "0123456789");
@@ -174,6 +175,11 @@ TEST(CliTest, JoinRefusalsAndFailures) {
          2,
          "data.bin.bat, line 2: not a line of a join script: \"exit\"\nNothing was written.\n"},
         {"no script", {}, {"join", "none.bat"}, 1, "Error 53: File not found (none.bat)\n"},
+        {"no folder",
+         {},
+         {"join", "gone/data.bin.bat"},
+         1,
+         "Error 76: Path not found (data.bin.bat)\n"},
         {"an unknown option",
          {},
          {"join", "--frce", "data.bin.bat"},

@@ -45,6 +45,28 @@ Failure LastFailure(const std::string& name) {
     return PosixFailure(errno, name);
 }
 
+// Whether the folder that path names its file in is there.
+bool FolderIsThere(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct stat st {};
+    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The failure of a look-up of path that failed with `error`. ENOENT says only that some name
+// on the way is missing; when it is the folder, that is "path not found", as Windows says it.
+Failure LookUpFailure(const std::string& path, int error) {
+    if (error == ENOENT && !FolderIsThere(path))
+        return Failure::Of(kPathNotFound, FileTitleOf(path));
+    return PosixFailure(error, FileTitleOf(path));
+}
+
+// Whether a look-up of path that failed with `error` found nothing at its last name (nor where
+// a link of that name leads), in a folder that is there.
+bool NothingThere(const std::string& path, int error) {
+    return (error == ENOENT || error == ENOTDIR) && FolderIsThere(path);
+}
+
 FileId IdOf(const struct stat& st) {
     return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
@@ -175,7 +197,7 @@ public:
         const std::string name = FileTitleOf(path);
         if (path.empty()) throw Failure::Of(kBadFileName);
         const int fd = OpenRetrying(path.c_str(), O_RDONLY);
-        if (fd < 0) throw LastFailure(name);
+        if (fd < 0) throw LookUpFailure(path, errno);
         Descriptor owner(fd);
         struct stat st {};
         if (::fstat(fd, &st) != 0) throw LastFailure(name);
@@ -206,7 +228,7 @@ public:
 
     std::uint64_t FileLength(const std::string& path) override {
         struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) throw LastFailure(FileTitleOf(path));
+        if (::stat(path.c_str(), &st) != 0) throw LookUpFailure(path, errno);
         return static_cast<std::uint64_t>(st.st_size);
     }
 
@@ -214,8 +236,9 @@ public:
         if (path.empty()) throw Failure::Of(kBadFileName);
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) {
-            if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-            throw LastFailure(FileTitleOf(path));
+            const int error = errno;
+            if (NothingThere(path, error)) return std::nullopt;
+            throw LookUpFailure(path, error);
         }
         return FileStatus{S_ISREG(st.st_mode), static_cast<std::uint64_t>(st.st_size), IdOf(st)};
     }

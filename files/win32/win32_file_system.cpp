@@ -114,6 +114,33 @@ Information InformationOf(HANDLE handle, const std::string& name) {
             (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
 }
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Opens what path names, a folder too, for nothing but asking about it; links are followed.
+HANDLE OpenToAsk(const std::string& path) {
+    return CreateFileW(FilePath(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// The folder that path names its file in, as a path of its own.
+std::string FolderPathOf(const std::string& path) {
+    const std::size_t title = FileTitleOf(path).size();
+    return title == path.size() ? std::string(".") : path.substr(0, path.size() - title);
+}
+
+bool FolderIsThere(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(FilePath(FolderPathOf(path)).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Whether an open of path that failed with `error` found nothing at its last name (nor where a
+// link of that name leads), in a folder that is there.
+bool NothingThere(const std::string& path, DWORD error) {
+    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_CANT_RESOLVE_FILENAME) &&
+           FolderIsThere(path);
+}
+
 // ReadFile and WriteFile take at most a DWORD of bytes at a time.
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
@@ -217,13 +244,10 @@ public:
     std::optional<FileStatus> Status(const std::string& path) override {
         if (path.empty()) throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
-        // No access asked, only the attributes; backup semantics open a folder too.
-        Handle handle(CreateFileW(FilePath(path).c_str(), 0,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        Handle handle(OpenToAsk(path));
         if (handle.get() == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
+            if (NothingThere(path, error)) return std::nullopt;
             throw Win32Failure(error, name);
         }
         BY_HANDLE_FILE_INFORMATION info{};
