@@ -1,6 +1,7 @@
 #include "files/file_system.h"
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "files/failure.h"
@@ -27,6 +28,14 @@ std::string FileTitleOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
 #endif
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool LiesIn(const std::string& resolved, const std::string& folder) {
+    const std::string title = FileTitleOf(resolved);
+    if (title.empty() || title.size() == resolved.size()) return false;
+    // The parent keeps its separator; a root ("/", "C:\\") keeps it in its own name too.
+    const std::string_view parent(resolved.data(), resolved.size() - title.size());
+    return parent == folder || (parent.size() == folder.size() + 1 && parent.starts_with(folder));
 }
 
 }  // namespace splitter

@@ -82,8 +82,9 @@ public:
     virtual std::unique_ptr<ReadableFile> OpenRead(const std::string& path) = 0;
 
     // Opens path for writing, creating it when absent, and truncates it to zero length.
-    // When `mustNotBe` is given and path resolves to that same file (a link named like a part),
-    // throws kPathFileAccessError before anything is truncated.
+    // A link at path is not followed: it is refused with kPathFileAccessError, as is a path
+    // that names the file `mustNotBe` by another name (a hard link), before anything is
+    // truncated.
     virtual std::unique_ptr<WritableFile> Create(const std::string& path,
                                                  const ReadableFile* mustNotBe) = 0;
 
@@ -106,6 +107,17 @@ public:
 
     // Deletes the file named by path.
     virtual void Remove(const std::string& path) = 0;
+
+    // Whether the last name of path is itself a link, whatever it leads to, nowhere included:
+    // a symbolic link, or on Windows any reparse point (a junction too). false when nothing of
+    // that name is there.
+    virtual bool IsLink(const std::string& path) = 0;
+
+    // Where path leads: the absolute path of what it names once every link on the way is
+    // followed, spelled as the OS spells it, so that the paths of two files in one folder
+    // differ only in their last name. nullopt when nothing is there, a link that leads nowhere
+    // included.
+    virtual std::optional<std::string> Resolve(const std::string& path) = 0;
 
     // The real file system of this OS.
     static FileSystem& Default();
@@ -134,6 +146,10 @@ public:
         target_.Rename(from, to, replace);
     }
     void Remove(const std::string& path) override { target_.Remove(path); }
+    bool IsLink(const std::string& path) override { return target_.IsLink(path); }
+    std::optional<std::string> Resolve(const std::string& path) override {
+        return target_.Resolve(path);
+    }
 
 protected:
     FileSystem& target() { return target_; }
@@ -144,5 +160,9 @@ private:
 
 // The last path component of a UTF-8 path, after the last '/' (or '\\' on Windows).
 std::string FileTitleOf(const std::string& path);
+
+// Whether `resolved` (see FileSystem::Resolve) names a file directly in the folder `folder`,
+// resolved the same way.
+bool LiesIn(const std::string& resolved, const std::string& folder);
 
 }  // namespace splitter

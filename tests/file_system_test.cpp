@@ -15,19 +15,7 @@ namespace {
 using test::CodeOf;
 using test::TempDir;
 
-// Windows' C++ library makes no symbolic links (and Windows gives them only to administrators):
-// there the cases with links are left out, hard links stay.
-#ifdef _WIN32
-constexpr bool kSymlinks = false;
-#else
-constexpr bool kSymlinks = true;
-#endif
-void MaybeSymlink(const test::fs::path& target, const std::string& link) {
-    if (kSymlinks) test::fs::create_symlink(target, test::PathArg(link).path);
-}
-bool IsSymlinkCase(const std::string& name) {
-    return name == "link" || name == "dangling";
-}
+using test::MakeSymlink;
 
 TEST(FileSystemTest, FailureCodes) {
     TempDir dir;
@@ -62,6 +50,7 @@ TEST(FileSystemTest, FailureCodes) {
         {"length in missing folder", [&] { files.FileLength(dir / "absent/x"); }, kPathNotFound},
         {"status in missing folder", [&] { files.Status(dir / "absent/x"); }, kPathNotFound},
         {"status below a file", [&] { files.Status(dir / "file/below"); }, kPathNotFound},
+        {"resolve in missing folder", [&] { files.Resolve(dir / "absent/x"); }, kPathNotFound},
         {"open existing", [&] { files.OpenRead(dir / "file"); }, 0},
     };
     for (const Case& c : cases) EXPECT_EQ(CodeOf(c.action), c.code) << c.what;
@@ -101,11 +90,10 @@ TEST(FileSystemTest, CreateTruncatesAndCopies) {
 TEST(FileSystemTest, RefusesToTruncateTheSourceThroughAnotherName) {
     TempDir dir;
     test::WriteBytes(dir / "source", "precious");
-    MaybeSymlink(test::PathArg(dir / "source").path, dir / "link");
+    MakeSymlink(dir / "source", dir / "link");
     test::fs::create_hard_link(dir / "source", dir / "hard");
     auto source = FileSystem::Default().OpenRead(dir / "source");
     for (const char* name : {"source", "link", "hard"}) {
-        if (!kSymlinks && IsSymlinkCase(name)) continue;
         EXPECT_EQ(CodeOf([&] { FileSystem::Default().Create(dir / name, source.get()); }),
                   kPathFileAccessError)
             << name;
@@ -117,9 +105,9 @@ TEST(FileSystemTest, StatusFollowsLinksAndSaysWhatIsThere) {
     TempDir dir;
     test::WriteBytes(dir / "file", "abcd");
     test::fs::create_directory(dir / "folder");
-    MaybeSymlink(test::PathArg(dir / "file").path, dir / "link");
+    MakeSymlink(dir / "file", dir / "link");
     test::fs::create_hard_link(dir / "file", dir / "hard");
-    MaybeSymlink(test::PathArg(dir / "absent").path, dir / "dangling");
+    MakeSymlink(dir / "absent", dir / "dangling");
     FileSystem& files = FileSystem::Default();
     const FileId id = files.OpenRead(dir / "file")->Id();
     struct Case {
@@ -134,7 +122,6 @@ TEST(FileSystemTest, StatusFollowsLinksAndSaysWhatIsThere) {
         {"absent", false, false, false}, {"dangling", false, false, false},
     };
     for (const Case& c : cases) {
-        if (!kSymlinks && IsSymlinkCase(c.name)) continue;
         const auto status = files.Status(dir / c.name);
         ASSERT_EQ(status.has_value(), c.exists) << c.name;
         if (!status) continue;
@@ -146,14 +133,65 @@ TEST(FileSystemTest, StatusFollowsLinksAndSaysWhatIsThere) {
     }
 }
 
+// What the join's and the split's link checks stand on: which names are links, where each
+// leads, and that Create follows none of them.
+TEST(FileSystemTest, LinksAndWhereTheyLead) {
+    TempDir dir;
+    TempDir outside;
+    test::WriteBytes(dir / "file", "abcd");
+    test::WriteBytes(outside / "victim", "keep");
+    test::fs::create_directory(dir / "folder");
+    test::fs::create_hard_link(test::PathArg(dir / "file").path, test::PathArg(dir / "hard").path);
+    MakeSymlink("file", dir / "link");
+    MakeSymlink(outside / "victim", dir / "out");
+    MakeSymlink("absent", dir / "dangling");
+    MakeSymlink(outside.path(), dir / "folderlink");
+    FileSystem& files = FileSystem::Default();
+    const std::string real = *files.Resolve(dir / ".");
+    const std::string realOutside = *files.Resolve(outside / ".");
+#ifdef _WIN32
+    const std::string separator = "\\";
+#else
+    const std::string separator = "/";
+#endif
+    struct Case {
+        const char* name;
+        bool link;
+        std::optional<std::string> leadsTo;
+    };
+    const Case cases[] = {
+        {"file", false, real + separator + "file"},
+        {"hard", false, real + separator + "hard"},
+        {"folder", false, real + separator + "folder"},
+        {"absent", false, std::nullopt},
+        {"link", true, real + separator + "file"},
+        {"out", true, realOutside + separator + "victim"},
+        {"dangling", true, std::nullopt},
+        {"folderlink", true, realOutside},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(files.IsLink(dir / c.name), c.link) << c.name;
+        EXPECT_EQ(files.Resolve(dir / c.name), c.leadsTo) << c.name;
+        if (c.leadsTo) {
+            EXPECT_EQ(LiesIn(*c.leadsTo, real), !c.link || c.name == std::string("link")) << c.name;
+        }
+        if (c.link) {
+            EXPECT_EQ(CodeOf([&] { files.Create(dir / c.name, nullptr); }), kPathFileAccessError)
+                << c.name;
+        }
+    }
+    EXPECT_EQ(test::ReadBytes(outside / "victim"), "keep");
+    EXPECT_FALSE(test::fs::exists(dir / "absent"));
+    EXPECT_EQ(test::ReadBytes(dir / "file"), "abcd");
+}
+
 TEST(FileSystemTest, CreateNewNeverTouchesWhatIsThere) {
     TempDir dir;
     test::WriteBytes(dir / "file", "keep");
-    MaybeSymlink(test::PathArg(dir / "file").path, dir / "link");
-    MaybeSymlink(test::PathArg(dir / "absent").path, dir / "dangling");
+    MakeSymlink(dir / "file", dir / "link");
+    MakeSymlink(dir / "absent", dir / "dangling");
     FileSystem& files = FileSystem::Default();
     for (const char* name : {"file", "link", "dangling"}) {
-        if (!kSymlinks && IsSymlinkCase(name)) continue;
         EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / name); }), kPathFileAccessError) << name;
     }
     EXPECT_EQ(test::ReadBytes(dir / "file"), "keep");

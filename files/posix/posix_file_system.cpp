@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -210,8 +211,9 @@ public:
         const std::string name = FileTitleOf(path);
         if (path.empty()) throw Failure::Of(kBadFileName);
         // Open without truncating, so that a path that turns out to be the source can still
-        // be refused with the source whole.
-        const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT, 0666);
+        // be refused with the source whole; and without following a link, even one put there
+        // since the names were checked (ELOOP: code 75).
+        const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW, 0666);
         // Creating fails with ENOENT only when the folder is missing.
         if (fd < 0) throw errno == ENOENT ? Failure::Of(kPathNotFound, name) : LastFailure(name);
         auto file = std::make_unique<PosixWritableFile>(Descriptor(fd), name);
@@ -270,6 +272,28 @@ public:
 
     void Remove(const std::string& path) override {
         if (::unlink(path.c_str()) != 0) throw LastFailure(FileTitleOf(path));
+    }
+
+    bool IsLink(const std::string& path) override {
+        if (path.empty()) throw Failure::Of(kBadFileName);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0) return S_ISLNK(st.st_mode);
+        if (errno == ENOENT || errno == ENOTDIR) return false;
+        throw LastFailure(FileTitleOf(path));
+    }
+
+    std::optional<std::string> Resolve(const std::string& path) override {
+        if (path.empty()) throw Failure::Of(kBadFileName);
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (resolved == nullptr) {
+            const int error = errno;
+            // A link that goes round in a circle leads nowhere too.
+            if (NothingThere(path, error == ELOOP ? ENOENT : error)) return std::nullopt;
+            throw LookUpFailure(path, error);
+        }
+        std::string result(resolved);
+        std::free(resolved);
+        return result;
     }
 };
 
