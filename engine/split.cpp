@@ -35,6 +35,8 @@ public:
         // Everything the script needs is known now: refuse a name it cannot carry before any
         // file is written.
         const std::string script = CommandScriptBytes(JoinScriptText(title_, parts_), title_);
+        for (int k = 0; k < parts_; ++k) CheckOutput(path_ + "." + std::to_string(k));
+        CheckOutput(JoinScriptPath(path_));
 
         const std::vector<std::uint64_t> sizes = PlanPartSizes(length_, parts_);
         ProgressCopier copier(length_, "Splitting", host_);
@@ -53,6 +55,18 @@ public:
     }
 
 private:
+    // Refuses, before anything is written, an output name that is a link (it would lead the
+    // run out of the folder, or onto a file nobody meant), that names something other than a
+    // file, or that is the source by another name. Create refuses them all again, for what
+    // appears while the run goes on.
+    void CheckOutput(const std::string& path) {
+        if (!files_.IsLink(path)) {
+            const auto status = files_.Status(path);
+            if (!status || (status->regular && status->id != source_->Id())) return;
+        }
+        throw Failure::Of(kPathFileAccessError, FileTitleOf(path));
+    }
+
     const std::int16_t parts_;
     const std::string path_;
     const std::string title_;

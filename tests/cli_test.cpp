@@ -95,10 +95,18 @@ TEST(CliTest, RefusalsAndFailures) {
          "Error 52: Bad file name or number (quote\".bin)\n"},
         {{"data.bin"}, 2, "", "Usage: splitter-cli"},
         {{"gone/data.bin", "2"}, 1, "Splitting... \n", "Error 76: Path not found (data.bin)\n"},
+        {{"linked.bin", "2"},
+         1,
+         "Splitting... \n",
+         "Error 75: Path/File access error (linked.bin.1)\n"},
     };
     TempDir dir;
+    TempDir outside;
     WriteBytes(dir / "data.bin", "0123456789");
     WriteBytes(dir / "quote\".bin", "0123456789");
+    WriteBytes(dir / "linked.bin", "0123456789");
+    WriteBytes(outside / "victim", "keep");
+    test::fs::create_symlink(outside / "victim", dir / "linked.bin.1");
     for (const Case& c : cases) {
         const Outcome outcome = RunCli(dir, c.args);
         const std::string shown = c.args.empty() ? "" : c.args.back();
@@ -106,7 +114,9 @@ TEST(CliTest, RefusalsAndFailures) {
         EXPECT_EQ(outcome.out, c.out) << shown;
         EXPECT_EQ(outcome.err.substr(0, c.err.size()), c.err) << shown;
     }
-    EXPECT_EQ(test::ListFolder(dir.path()), (std::vector<std::string>{"data.bin", "quote\".bin"}));
+    EXPECT_EQ(test::ListFolder(dir.path()),
+              (std::vector<std::string>{"data.bin", "linked.bin", "linked.bin.1", "quote\".bin"}));
+    EXPECT_EQ(ReadBytes(outside / "victim"), "keep");
 }
 
 TEST(CliTest, Help) {
