@@ -190,6 +190,20 @@ TEST(CliTest, JoinRefusalsAndFailures) {
          {"join", "gone/data.bin.bat"},
          1,
          "Error 76: Path not found (data.bin.bat)\n"},
+        {"a part that links out of the folder",
+         [&](TempDir& d) {
+             test::fs::create_directory(d / "elsewhere");
+             test::fs::rename(d / "data.bin.3", d / "elsewhere/secret");
+             test::fs::create_symlink("elsewhere/secret", d / "data.bin.3");
+         },
+         {"join", "data.bin.bat"},
+         2,
+         "Part is a link out of the script's folder: data.bin.3\nNothing was written.\n"},
+        {"the destination links to nothing",
+         [&](TempDir& d) { test::fs::create_symlink("nowhere/new", d / "data.bin"); },
+         {"join", "data.bin.bat"},
+         2,
+         "The destination exists: data.bin\nNothing was written; --force replaces it.\n"},
         {"an unknown option",
          {},
          {"join", "--frce", "data.bin.bat"},

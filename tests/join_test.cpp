@@ -264,7 +264,7 @@ TEST(JoinSizeCheckTest, BlamesThePartThatComparingEveryPlanBlames) {
         std::vector<std::uint64_t> sizes =
             PlanPartSizes(static_cast<std::uint64_t>(parts) + below(60), parts);
         for (std::uint64_t changes = below(4); changes > 0; --changes) {
-            std::uint64_t& size = sizes[below(sizes.size())];
+            std::uint64_t& size = sizes[static_cast<std::size_t>(below(sizes.size()))];
             size = below(3) == 0   ? 0
                    : below(2) == 0 ? size + below(4)
                                    : size - std::min(size, below(4));
@@ -494,14 +494,12 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
          {.force = true},
          JoinResult::kRefused,
          {"The destination is one of the parts"}},
-#ifndef _WIN32  // Windows' C++ library makes no symbolic links
         {"the destination links to a part",
-         [&](TempDir& f) { fs::create_symlink(part3, f / name); },
+         [&](TempDir& f) { test::MakeSymlink(part3, f / name); },
          {},
          {.force = true},
          JoinResult::kRefused,
          {"The destination is one of the parts"}},
-#endif
         {"the destination is a folder",
          [&](TempDir& f) { fs::create_directory(f / name); },
          {},
@@ -604,6 +602,100 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
             }
         }
     }
+}
+
+// A script and parts that came from someone else: links among them may lead where the user
+// never meant to read from or write to. Only files in the script's folder are read or written.
+TEST(JoinLinkTest, ReadsAndWritesOnlyInTheScriptsFolder) {
+    const std::string bytes = PatternBytes(1000);
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path& folder, const fs::path& outside)> arrange;
+        JoinOptions options;
+        JoinResult result;
+        std::string report;              // the one report, if any
+        bool throughFolderLink = false;  // the script is named through a link to its folder
+    };
+    const Case cases[] = {
+        {"a part that links out",
+         [](const fs::path& f, const fs::path& o) {
+             fs::rename(f / "f.1", o / "secret");
+             test::MakeSymlink(o / "secret", f / "f.1");
+         },
+         {},
+         JoinResult::kRefused,
+         "Part is a link out of the script's folder: f.1"},
+        {"a part that links inside",
+         [](const fs::path& f, const fs::path&) {
+             fs::rename(f / "f.1", f / "moved");
+             test::MakeSymlink("moved", f / "f.1");
+         },
+         {},
+         JoinResult::kDone,
+         ""},
+        {"the destination links out",
+         [](const fs::path& f, const fs::path& o) {
+             WriteBytes(o / "target", "keep");
+             test::MakeSymlink(o / "target", f / "f");
+         },
+         {.force = true},
+         JoinResult::kRefused,
+         "The destination is a link out of the script's folder: f"},
+        {"the destination links to nothing",
+         [](const fs::path& f, const fs::path& o) { test::MakeSymlink(o / "new", f / "f"); },
+         {},
+         JoinResult::kDestinationExists,
+         "The destination exists: f"},
+        {"the destination links to nothing, replaced when asked",
+         [](const fs::path& f, const fs::path& o) { test::MakeSymlink(o / "new", f / "f"); },
+         {.force = true},
+         JoinResult::kDone,
+         ""},
+        {"the script's folder through a link", {}, {}, JoinResult::kDone, "", true},
+    };
+    for (const Case& c : cases) {
+        TempDir folder;
+        TempDir outside;
+        const std::string script = SplitAway(folder.path(), "f", bytes, 4);
+        if (c.arrange) c.arrange(folder.path(), outside.path());
+        const std::vector<std::string> outsideBefore = ListFolder(outside.path());
+        TempDir links;
+        if (c.throughFolderLink) test::MakeSymlink(folder.path(), links / "folder");
+        RecordingHost host;
+        const std::string named = c.throughFolderLink ? links / "folder/f.bat" : script;
+        EXPECT_EQ(Join(named, c.options, host), c.result) << c.what << "\n" << host.Messages();
+        EXPECT_EQ(host.Messages(), c.report.empty() ? "" : c.report + "\n") << c.what;
+        if (c.result == JoinResult::kDone) {
+            EXPECT_FALSE(fs::is_symlink(folder / "f")) << c.what;
+            EXPECT_TRUE(ReadBytes(folder / "f") == bytes) << c.what;
+        }
+        EXPECT_EQ(ListFolder(outside.path()), outsideBefore) << c.what;
+        if (fs::exists(outside / "target")) {
+            EXPECT_EQ(ReadBytes(outside / "target"), "keep") << c.what;
+        }
+    }
+}
+
+// A part swapped for a link to another file after the check is caught when it is opened.
+TEST(JoinLinkTest, APartSwappedDuringTheJoinIsRefused) {
+    TempDir folder;
+    TempDir outside;
+    const std::string script = SplitAway(folder.path(), "f", PatternBytes(1000), 4);
+    WriteBytes(outside / "secret", std::string(250, 's'));
+    RecordingHost host;
+    bool swapped = false;
+    host.onStatus = [&](const std::string& text) {
+        if (text == kJoiningText || swapped) return;
+        fs::remove(folder / "f.3");
+        test::MakeSymlink(outside / "secret", folder / "f.3");
+        swapped = true;
+    };
+    EXPECT_EQ(Join(script, {}, host), JoinResult::kFailed);
+    EXPECT_EQ(host.errors,
+              std::vector<std::string>{"Error 57: Part changed during the join (f.3)"});
+    EXPECT_FALSE(fs::exists(folder / "f"));
+    EXPECT_EQ(ListFolder(folder.path()),
+              (std::vector<std::string>{"f.0", "f.1", "f.2", "f.3", "f.bat"}));
 }
 
 TEST(JoinFailureTest, JoinsAnywayWhenAskedTo) {
