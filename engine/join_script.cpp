@@ -176,6 +176,7 @@ private:
             Fail(Quoted(name) +
                  " is not a plain file name; the parts and the destination lie "
                  "beside the script");
+        if (IsDeviceName(name)) Fail(Quoted(name) + " is the name of a device, not of a file");
         return name;
     }
 

@@ -165,4 +165,9 @@ std::string FileTitleOf(const std::string& path);
 // resolved the same way.
 bool LiesIn(const std::string& resolved, const std::string& folder);
 
+// Whether this OS reads the file name `title` as a device rather than a file: on Windows CON,
+// PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9, in any letter case, with any extension and
+// trailing dots or spaces ("nul.txt", "con .txt"). Never on other systems.
+bool IsDeviceName(const std::string& title);
+
 }  // namespace splitter

@@ -119,6 +119,12 @@ TEST(JoinScriptReadingTest, ReadsHandWrittenForms) {
 }
 
 TEST(JoinScriptReadingTest, RefusesWhatCmdWouldReadOtherwiseNamingTheLine) {
+#ifdef _WIN32
+    constexpr int kOnWindows = 1;
+#else
+    constexpr int kOnWindows = 0;
+#endif
+    const char* const device = kOnWindows ? "is the name of a device" : "";
     struct Case {
         std::string text;
         int line;
@@ -169,6 +175,15 @@ TEST(JoinScriptReadingTest, RefusesWhatCmdWouldReadOtherwiseNamingTheLine) {
         {"rem & del a\ncopy /b a.0+a.1 a", 1, "redirection"},
         {"copy /b \"a\x01.0\"+a.1 a", 1, "control character"},
         {"\xEF\xBB\xBF@Echo Off\r\ncopy /b a.0+a.1 a", 1, "not a line"},
+        // Windows opens a device for these names, whatever the extension, case or trailing
+        // dots and spaces; elsewhere they are names like any other.
+        {"copy /b nul.txt+a.1 a", kOnWindows, device},
+        {"copy /b a.0+a.1 \"con .txt\"", kOnWindows, device},
+        {"copy /b a.0+COM1 a", kOnWindows, device},
+        {"copy /b a.0+a.1 Lpt9.log", kOnWindows, device},
+        {"copy /b \"aux...\"+a.1 a", kOnWindows, device},
+        {"copy /b a.0+a.1 a\ncopy /b a+Prn a", 2 * kOnWindows, device},
+        {"copy /b com0+lpt10+nul_x+xcon console.txt", 0, ""},
     };
     for (const Case& c : cases) {
         if (*c.reason == '\0') {
