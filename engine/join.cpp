@@ -1,7 +1,10 @@
 #include "engine/join.h"
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
+#include <string_view>
+#include <unordered_map>
 
 #include "engine/checksum.h"
 #include "engine/join_script.h"
@@ -36,7 +39,8 @@ public:
         ProgressCopier copier(total_, "Joining", host_, checksums_.has_value());
         for (std::size_t k = 0; k < list_.parts.size(); ++k) {
             auto part = files_.OpenRead(folder_ + list_.parts[k]);
-            if (part->Length() != sizes_[k])
+            // Another file under the name (a link put there since the check) is caught here.
+            if (part->Length() != sizes_[k] || part->Id() != ids_[k])
                 throw Failure(kDeviceIoError,
                               "Part changed during the join (" + ShownName(part->Name()) + ")");
             const auto digest = copier.CopyPart(*part, temporary.file(), sizes_[k]);
@@ -57,22 +61,45 @@ public:
     }
 
 private:
-    // Every part is there and is a regular file, and their sizes fit a split.
+    // Every part is there, is a regular file and lies in the script's folder, and their sizes
+    // fit a split. Each name is looked at once, however often the script lists it.
     JoinResult CheckParts() {
+        const auto folder = files_.Resolve(folder_.empty() ? "." : folder_);
+        if (!folder) throw Failure::Of(kPathNotFound, FileTitleOf(scriptPath_));
+        realFolder_ = *folder;
+        constexpr std::size_t kUnfit = std::numeric_limits<std::size_t>::max();
+        std::unordered_map<std::string_view, std::size_t> looked;  // name: its place in sizes_
         bool missing = false;
+        bool outside = false;
         for (const std::string& name : list_.parts) {
-            const auto status = files_.Status(folder_ + name);
-            if (!status) {
+            const auto [entry, first] = looked.try_emplace(name, kUnfit);
+            if (!first) {
+                if (entry->second == kUnfit) continue;
+                const std::uint64_t size = sizes_[entry->second];
+                const FileId id = ids_[entry->second];
+                sizes_.push_back(size);
+                ids_.push_back(id);
+                continue;
+            }
+            const std::string path = folder_ + name;
+            const auto status = files_.Status(path);
+            const auto resolved = status ? files_.Resolve(path) : std::nullopt;
+            if (!resolved) {
                 host_.ReportError("Missing part: " + ShownName(name));
                 missing = true;
+            } else if (!LiesIn(*resolved, realFolder_)) {
+                host_.ReportError("Part is a link out of the script's folder: " + ShownName(name));
+                outside = true;
             } else if (!status->regular) {
                 host_.ReportError("Part is not a regular file: " + ShownName(name));
                 missing = true;
             } else {
+                entry->second = sizes_.size();
                 sizes_.push_back(status->length);
                 ids_.push_back(status->id);
             }
         }
+        if (outside) return JoinResult::kRefused;
         if (missing) return JoinResult::kMissingParts;
         total_ = std::accumulate(sizes_.begin(), sizes_.end(), std::uint64_t{0});
         if (options_.anySizes) return JoinResult::kDone;
@@ -88,6 +115,16 @@ private:
 
     // The checksum file, when there is one, can be read and belongs to this split.
     JoinResult ReadChecksums() {
+        // Read only where it lies in the script's folder, as the parts are.
+        const std::string path = ChecksumPath(DestinationPath());
+        if (files_.Status(path)) {
+            const auto resolved = files_.Resolve(path);
+            if (!resolved || !LiesIn(*resolved, realFolder_)) {
+                host_.ReportError("The checksum file is a link out of the script's folder: " +
+                                  ShownName(ChecksumPath(list_.destination)));
+                return JoinResult::kRefused;
+            }
+        }
         try {
             checksums_ = ReadJoinChecksums(folder_, list_, files_);
         } catch (const ScriptError& error) {
@@ -105,7 +142,21 @@ private:
 
     // The destination is new, or may be replaced, and is none of the parts by any name.
     JoinResult CheckDestination() {
-        const auto status = files_.Status(DestinationPath());
+        const std::string path = DestinationPath();
+        const auto resolved = files_.Resolve(path);
+        if (!resolved) {
+            // A link that leads nowhere still holds the name, and the rename into place would
+            // replace it: as any destination that is there, only when asked to.
+            if (options_.force || !files_.IsLink(path)) return JoinResult::kDone;
+            host_.ReportError("The destination exists: " + ShownName(list_.destination));
+            return JoinResult::kDestinationExists;
+        }
+        if (!LiesIn(*resolved, realFolder_)) {
+            host_.ReportError("The destination is a link out of the script's folder: " +
+                              list_.destination);
+            return JoinResult::kRefused;
+        }
+        const auto status = files_.Status(path);
         if (!status) return JoinResult::kDone;
         if (std::find(ids_.begin(), ids_.end(), status->id) != ids_.end()) {
             host_.ReportError("The destination is one of the parts: " +
@@ -128,6 +179,7 @@ private:
 
     const std::string scriptPath_;
     const std::string folder_;  // the script's folder, with its trailing separator
+    std::string realFolder_;    // the same, resolved (see FileSystem::Resolve)
     const JoinOptions options_;
     RunHost& host_;
     FileSystem& files_;

@@ -178,6 +178,7 @@ private:
         if (FileTitleLength(name) > kMaxFileTitle)
             Fail("a name longer than a file name can be (" + std::to_string(name.size()) +
                  " bytes): " + Quoted(name));
+        if (IsDeviceName(name)) Fail(Quoted(name) + " is the name of a device, not of a file");
         return name;
     }
 

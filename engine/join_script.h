@@ -83,7 +83,8 @@ private:
 //   destination; each later one is `copy /b DEST+SOURCE+... DEST` and appends more parts.
 // In names, "%%" stands for '%'. Throws ScriptError for the first line that is anything else,
 // or holds anything cmd would read otherwise: a lone '%', a redirection, a command separator,
-// an unclosed quote, a name with a folder in it.
+// an unclosed quote, a name with a folder in it, a name that this OS reads as a device
+// (IsDeviceName: "nul.txt" on Windows).
 JoinList ParseJoinScript(const std::string& text);
 
 // Reads the script file at `path` in the encoding cmd reads it in (CommandScriptText) and

@@ -62,6 +62,9 @@ public:
         // Everything the script needs is known now: refuse a name it cannot carry before any
         // file is written.
         const std::string script = CommandScriptBytes(JoinScriptText(title_, parts), title_);
+        for (int k = 0; k < parts; ++k) CheckOutput(path_ + "." + std::to_string(k));
+        CheckOutput(JoinScriptPath(path_));
+        if (options_.checksum) CheckOutput(ChecksumPath(path_));
 
         ProgressCopier copier(length_, "Splitting", host_, options_.checksum);
         std::string checksums;
@@ -88,11 +91,9 @@ private:
     // name (a cut `copy` line would make cmd append parts into the first part and say it copied
     // them).
     void WriteWhole(const std::string& path, const std::string& bytes, const char* kind) {
-        // The name is given to the new file, never written through: what it names now may not
-        // be the source, nor anything but a file.
-        if (const auto status = files_.Status(path);
-            status && (status->id == source_->Id() || !status->regular))
-            throw Failure::Of(kPathFileAccessError, FileTitleOf(path));
+        // The name is given to the new file, never written through; what it names now is
+        // checked again, for a link put there during the run.
+        CheckOutput(path);
         TemporaryFile file(files_, path, kind);
         file.file().Write(bytes.data(), bytes.size());
         file.Finish();
@@ -101,6 +102,19 @@ private:
 
     const SplitPlan plan_;
     const SplitOptions options_;
+
+    // Refuses, before anything is written, an output name that is a link (it would lead the
+    // run out of the folder, or onto a file nobody meant), that names something other than a
+    // file, or that is the source by another name. Create refuses them all again, for what
+    // appears while the run goes on.
+    void CheckOutput(const std::string& path) {
+        if (!files_.IsLink(path)) {
+            const auto status = files_.Status(path);
+            if (!status || (status->regular && status->id != source_->Id())) return;
+        }
+        throw Failure::Of(kPathFileAccessError, FileTitleOf(path));
+    }
+
     const std::string path_;
     const std::string title_;
     SplitHost& host_;

@@ -1,6 +1,7 @@
 #include "files/file_system.h"
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "files/failure.h"
@@ -41,6 +42,36 @@ std::size_t FileTitleLength(const std::string& title) {
     return units;
 #else
     return title.size();
+#endif
+}
+
+bool LiesIn(const std::string& resolved, const std::string& folder) {
+    const std::string title = FileTitleOf(resolved);
+    if (title.empty() || title.size() == resolved.size()) return false;
+    // The parent keeps its separator; a root ("/", "C:\\") keeps it in its own name too.
+    const std::string_view parent(resolved.data(), resolved.size() - title.size());
+    return parent == folder || (parent.size() == folder.size() + 1 && parent.starts_with(folder));
+}
+
+bool IsDeviceName(const std::string& title) {
+#ifdef _WIN32
+    // Windows looks at the name up to its first dot, trailing spaces dropped.
+    std::string base = title.substr(0, title.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
+        if (base == device) return true;
+    }
+    if (!base.starts_with("com") && !base.starts_with("lpt")) return false;
+    const std::string number = base.substr(3);
+    // COM1 to COM9, and the superscript digits 1, 2 and 3 that Windows reads as the same.
+    return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xc2\xb9" ||
+           number == "\xc2\xb2" || number == "\xc2\xb3";
+#else
+    (void)title;
+    return false;
 #endif
 }
 

@@ -86,16 +86,18 @@ public:
     virtual std::unique_ptr<ReadableFile> OpenRead(const std::string& path) = 0;
 
     // Opens path for writing, creating it when absent, and truncates it to zero length.
-    // When `mustNotBe` is given and path resolves to that same file (a link named like a part),
-    // throws kPathFileAccessError before anything is truncated.
+    // A link at path is not followed: it is refused with kPathFileAccessError, as is a path
+    // that names the file `mustNotBe` by another name (a hard link), before anything is
+    // truncated.
     virtual std::unique_ptr<WritableFile> Create(const std::string& path,
                                                  const ReadableFile* mustNotBe) = 0;
 
     // Length in bytes of the file named by path.
     virtual std::uint64_t FileLength(const std::string& path) = 0;
 
-    // What path names, or nullopt when nothing is there (no such file, or a folder on the way
-    // is missing). Other failures (permission, I/O) throw.
+    // What path names, or nullopt when its folder holds nothing of that name (or a link that
+    // leads nowhere). A folder on the way that is missing throws kPathNotFound; other failures
+    // (permission, I/O) throw too.
     virtual std::optional<FileStatus> Status(const std::string& path) = 0;
 
     // Creates path as a new empty file for writing; throws kPathFileAccessError when anything,
@@ -113,6 +115,17 @@ public:
 
     // Deletes the file named by path.
     virtual void Remove(const std::string& path) = 0;
+
+    // Whether the last name of path is itself a link, whatever it leads to, nowhere included:
+    // a symbolic link, or on Windows any reparse point (a junction too). false when nothing of
+    // that name is there.
+    virtual bool IsLink(const std::string& path) = 0;
+
+    // Where path leads: the absolute path of what it names once every link on the way is
+    // followed, spelled as the OS spells it, so that the paths of two files in one folder
+    // differ only in their last name. nullopt when nothing is there, a link that leads nowhere
+    // included.
+    virtual std::optional<std::string> Resolve(const std::string& path) = 0;
 
     // The real file system of this OS.
     static FileSystem& Default();
@@ -142,6 +155,10 @@ public:
         target_.Rename(from, to, replace);
     }
     void Remove(const std::string& path) override { target_.Remove(path); }
+    bool IsLink(const std::string& path) override { return target_.IsLink(path); }
+    std::optional<std::string> Resolve(const std::string& path) override {
+        return target_.Resolve(path);
+    }
 
 protected:
     FileSystem& target() { return target_; }
@@ -159,5 +176,14 @@ inline constexpr std::size_t kMaxFileTitle = 255;
 
 // The length of a UTF-8 file name in the units kMaxFileTitle counts.
 std::size_t FileTitleLength(const std::string& title);
+
+// Whether `resolved` (see FileSystem::Resolve) names a file directly in the folder `folder`,
+// resolved the same way.
+bool LiesIn(const std::string& resolved, const std::string& folder);
+
+// Whether this OS reads the file name `title` as a device rather than a file: on Windows CON,
+// PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9, in any letter case, with any extension and
+// trailing dots or spaces ("nul.txt", "con .txt"). Never on other systems.
+bool IsDeviceName(const std::string& title);
 
 }  // namespace splitter

@@ -133,10 +133,19 @@ TEST(CliTest, RefusalsAndFailures) {
         {{"--size", "1K"}, 2, "", "One FILE to split\n"},
         {{"data.bin", "--size"}, 2, "", "--size needs a SIZE\n"},
         {{"data.bin", "3", "--chcksum"}, 2, "", "Unknown option: --chcksum\n"},
+        {{"gone/data.bin", "2"}, 1, "Splitting... \n", "Error 76: Path not found (data.bin)\n"},
+        {{"linked.bin", "2"},
+         1,
+         "Splitting... \n",
+         "Error 75: Path/File access error (linked.bin.1)\n"},
     };
     TempDir dir;
+    TempDir outside;
     WriteBytes(dir / "data.bin", "0123456789");
     WriteBytes(dir / "quote\".bin", "0123456789");
+    WriteBytes(dir / "linked.bin", "0123456789");
+    WriteBytes(outside / "victim", "keep");
+    test::fs::create_symlink(outside / "victim", dir / "linked.bin.1");
     for (const Case& c : cases) {
         const Outcome outcome = RunCli(dir, c.args);
         const std::string shown = c.args.empty() ? "" : c.args.back();
@@ -144,7 +153,9 @@ TEST(CliTest, RefusalsAndFailures) {
         EXPECT_EQ(outcome.out, c.out) << shown;
         EXPECT_EQ(outcome.err.substr(0, c.err.size()), c.err) << shown;
     }
-    EXPECT_EQ(test::ListFolder(dir.path()), (std::vector<std::string>{"data.bin", "quote\".bin"}));
+    EXPECT_EQ(test::ListFolder(dir.path()),
+              (std::vector<std::string>{"data.bin", "linked.bin", "linked.bin.1", "quote\".bin"}));
+    EXPECT_EQ(ReadBytes(outside / "victim"), "keep");
 }
 
 TEST(CliTest, Help) {
@@ -239,6 +250,20 @@ TEST(CliTest, JoinRefusalsAndFailures) {
          "Missing part: " + std::string(60, 'p') + "..." + std::string(35, 'p') +
              ".0\nNothing was written.\n"},
         {"no script", {}, {"join", "none.bat"}, 1, "Error 53: File not found (none.bat)\n"},
+        {"no folder",
+         {},
+         {"join", "gone/data.bin.bat"},
+         1,
+         "Error 76: Path not found (data.bin.bat)\n"},
+        {"a part that links out of the folder",
+         [&](TempDir& d) {
+             test::fs::create_directory(d / "elsewhere");
+             test::fs::rename(d / "data.bin.3", d / "elsewhere/secret");
+             test::fs::create_symlink("elsewhere/secret", d / "data.bin.3");
+         },
+         {"join", "data.bin.bat"},
+         2,
+         "Part is a link out of the script's folder: data.bin.3\nNothing was written.\n"},
         {"an unknown option",
          {},
          {"join", "--frce", "data.bin.bat"},

@@ -15,19 +15,7 @@ namespace {
 using test::CodeOf;
 using test::TempDir;
 
-// Windows' C++ library makes no symbolic links (and Windows gives them only to administrators):
-// there the cases with links are left out, hard links stay.
-#ifdef _WIN32
-constexpr bool kSymlinks = false;
-#else
-constexpr bool kSymlinks = true;
-#endif
-void MaybeSymlink(const test::fs::path& target, const std::string& link) {
-    if (kSymlinks) test::fs::create_symlink(target, test::PathArg(link).path);
-}
-bool IsSymlinkCase(const std::string& name) {
-    return name == "link" || name == "dangling";
-}
+using test::MakeSymlink;
 
 TEST(FileSystemTest, FailureCodes) {
     TempDir dir;
@@ -57,6 +45,12 @@ TEST(FileSystemTest, FailureCodes) {
         {"create over fifo", [&] { files.Create(dir / "fifo", nullptr); }, kPathFileAccessError},
 #endif
         {"length of missing", [&] { files.FileLength(dir / "absent"); }, kFileNotFound},
+        // A missing folder is "path not found", where Windows and POSIX say it differently.
+        {"open in missing folder", [&] { files.OpenRead(dir / "absent/x"); }, kPathNotFound},
+        {"length in missing folder", [&] { files.FileLength(dir / "absent/x"); }, kPathNotFound},
+        {"status in missing folder", [&] { files.Status(dir / "absent/x"); }, kPathNotFound},
+        {"status below a file", [&] { files.Status(dir / "file/below"); }, kPathNotFound},
+        {"resolve in missing folder", [&] { files.Resolve(dir / "absent/x"); }, kPathNotFound},
         {"open existing", [&] { files.OpenRead(dir / "file"); }, 0},
     };
     for (const Case& c : cases) EXPECT_EQ(CodeOf(c.action), c.code) << c.what;
@@ -126,11 +120,10 @@ TEST(FileSystemTest, CreateTruncatesAndCopies) {
 TEST(FileSystemTest, RefusesToTruncateTheSourceThroughAnotherName) {
     TempDir dir;
     test::WriteBytes(dir / "source", "precious");
-    MaybeSymlink(test::PathArg(dir / "source").path, dir / "link");
+    MakeSymlink(dir / "source", dir / "link");
     test::fs::create_hard_link(dir / "source", dir / "hard");
     auto source = FileSystem::Default().OpenRead(dir / "source");
     for (const char* name : {"source", "link", "hard"}) {
-        if (!kSymlinks && IsSymlinkCase(name)) continue;
         EXPECT_EQ(CodeOf([&] { FileSystem::Default().Create(dir / name, source.get()); }),
                   kPathFileAccessError)
             << name;
@@ -142,9 +135,9 @@ TEST(FileSystemTest, StatusFollowsLinksAndSaysWhatIsThere) {
     TempDir dir;
     test::WriteBytes(dir / "file", "abcd");
     test::fs::create_directory(dir / "folder");
-    MaybeSymlink(test::PathArg(dir / "file").path, dir / "link");
+    MakeSymlink(dir / "file", dir / "link");
     test::fs::create_hard_link(dir / "file", dir / "hard");
-    MaybeSymlink(test::PathArg(dir / "absent").path, dir / "dangling");
+    MakeSymlink(dir / "absent", dir / "dangling");
     FileSystem& files = FileSystem::Default();
     const FileId id = files.OpenRead(dir / "file")->Id();
     struct Case {
@@ -154,13 +147,11 @@ TEST(FileSystemTest, StatusFollowsLinksAndSaysWhatIsThere) {
         bool sameAsFile;
     };
     const Case cases[] = {
-        {"file", true, true, true},          {"link", true, true, true},
-        {"hard", true, true, true},          {"folder", true, false, false},
-        {"absent", false, false, false},     {"dangling", false, false, false},
-        {"file/below", false, false, false},
+        {"file", true, true, true},      {"link", true, true, true},
+        {"hard", true, true, true},      {"folder", true, false, false},
+        {"absent", false, false, false}, {"dangling", false, false, false},
     };
     for (const Case& c : cases) {
-        if (!kSymlinks && IsSymlinkCase(c.name)) continue;
         const auto status = files.Status(dir / c.name);
         ASSERT_EQ(status.has_value(), c.exists) << c.name;
         if (!status) continue;
@@ -172,14 +163,54 @@ TEST(FileSystemTest, StatusFollowsLinksAndSaysWhatIsThere) {
     }
 }
 
+// What the join's and the split's link checks stand on: which names are links, whether each
+// leads into the folder, and that Create follows none of them.
+TEST(FileSystemTest, LinksAndWhereTheyLead) {
+    TempDir dir;
+    TempDir outside;
+    test::WriteBytes(dir / "file", "abcd");
+    test::WriteBytes(outside / "victim", "keep");
+    test::fs::create_directory(dir / "folder");
+    test::fs::create_hard_link(test::PathArg(dir / "file").path, test::PathArg(dir / "hard").path);
+    MakeSymlink("file", dir / "link");
+    MakeSymlink(outside / "victim", dir / "out");
+    MakeSymlink("absent", dir / "dangling");
+    MakeSymlink(outside.path(), dir / "folderlink");
+    FileSystem& files = FileSystem::Default();
+    const std::string folder = *files.Resolve(dir / ".");
+    struct Case {
+        const char* name;
+        bool link;
+        std::optional<bool> inside;  // nullopt: leads nowhere
+    };
+    const Case cases[] = {
+        {"file", false, true},  {"hard", false, true},       {"folder", false, true},
+        {"absent", false, {}},  {"link", true, true},        {"out", true, false},
+        {"dangling", true, {}}, {"folderlink", true, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(files.IsLink(dir / c.name), c.link) << c.name;
+        const auto resolved = files.Resolve(dir / c.name);
+        ASSERT_EQ(resolved.has_value(), c.inside.has_value()) << c.name;
+        if (resolved) {
+            EXPECT_EQ(LiesIn(*resolved, folder), *c.inside) << c.name << ": " << *resolved;
+        }
+        if (c.link) {
+            EXPECT_EQ(CodeOf([&] { files.Create(dir / c.name, nullptr); }), kPathFileAccessError)
+                << c.name;
+        }
+    }
+    EXPECT_EQ(test::ReadBytes(outside / "victim"), "keep");
+    EXPECT_FALSE(test::fs::exists(dir / "absent"));
+}
+
 TEST(FileSystemTest, CreateNewNeverTouchesWhatIsThere) {
     TempDir dir;
     test::WriteBytes(dir / "file", "keep");
-    MaybeSymlink(test::PathArg(dir / "file").path, dir / "link");
-    MaybeSymlink(test::PathArg(dir / "absent").path, dir / "dangling");
+    MakeSymlink(dir / "file", dir / "link");
+    MakeSymlink(dir / "absent", dir / "dangling");
     FileSystem& files = FileSystem::Default();
     for (const char* name : {"file", "link", "dangling"}) {
-        if (!kSymlinks && IsSymlinkCase(name)) continue;
         EXPECT_EQ(CodeOf([&] { files.CreateNew(dir / name, name); }), kPathFileAccessError) << name;
     }
     EXPECT_EQ(test::ReadBytes(dir / "file"), "keep");

@@ -183,13 +183,19 @@ TEST_F(FrmSplitterTest, DialogAnswerTrimming) {
 }
 
 TEST_F(FrmSplitterTest, FileGoneBeforeItsSizeIsTakenIsReported) {
-    ui.Choose((dir.path() / "never-there").string());
-    form.cmdSelectFile_Click();
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].prompt.rfind("Error 53: File not found", 0), 0u) << ui.boxes[0].prompt;
-    EXPECT_EQ(ui.boxes[0].style, kMsgOkOnly);
-    EXPECT_FALSE(state(Control::cmdSplit).enabled);
-    EXPECT_FALSE(state(Control::lblbytes).visible);
+    // The file, or its whole folder, went away between the dialog and here.
+    for (const auto& [name, message] : {std::pair{"never-there", "Error 53: File not found"},
+                                        std::pair{"gone/never-there", "Error 76: Path not found"},
+                                        std::pair{" gone/spaced ", "Error 76: Path not found"}}) {
+        ui.boxes.clear();
+        ui.Choose(dir / name);
+        form.cmdSelectFile_Click();
+        ASSERT_EQ(ui.boxes.size(), 1u) << name;
+        EXPECT_EQ(ui.boxes[0].prompt.rfind(message, 0), 0u) << ui.boxes[0].prompt;
+        EXPECT_EQ(ui.boxes[0].style, kMsgOkOnly);
+        EXPECT_FALSE(state(Control::cmdSplit).enabled);
+        EXPECT_FALSE(state(Control::lblbytes).visible);
+    }
 }
 
 // A file the dialog chose but that cannot be looked at (a folder on the way refuses access).

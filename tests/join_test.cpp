@@ -11,6 +11,8 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <numeric>
+#include <random>
 #include <set>
 #include <stdexcept>
 
@@ -119,6 +121,12 @@ TEST(JoinScriptReadingTest, ReadsHandWrittenForms) {
 }
 
 TEST(JoinScriptReadingTest, RefusesWhatCmdWouldReadOtherwiseNamingTheLine) {
+#ifdef _WIN32
+    constexpr int kOnWindows = 1;
+#else
+    constexpr int kOnWindows = 0;
+#endif
+    const char* const device = kOnWindows ? "is the name of a device" : "";
     struct Case {
         std::string text;
         int line;
@@ -172,6 +180,15 @@ TEST(JoinScriptReadingTest, RefusesWhatCmdWouldReadOtherwiseNamingTheLine) {
         {"rem & del a\ncopy /b a.0+a.1 a", 1, "redirection"},
         {"copy /b \"a\x01.0\"+a.1 a", 1, "control character"},
         {"\xEF\xBB\xBF@Echo Off\r\ncopy /b a.0+a.1 a", 1, "not a line"},
+        // Windows opens a device for these names, whatever the extension, case or trailing
+        // dots and spaces; elsewhere they are names like any other.
+        {"copy /b nul.txt+a.1 a", kOnWindows, device},
+        {"copy /b a.0+a.1 \"con .txt\"", kOnWindows, device},
+        {"copy /b a.0+COM1 a", kOnWindows, device},
+        {"copy /b a.0+a.1 Lpt9.log", kOnWindows, device},
+        {"copy /b \"aux...\"+a.1 a", kOnWindows, device},
+        {"copy /b a.0+a.1 a\ncopy /b a+Prn a", 2 * kOnWindows, device},
+        {"copy /b com0+lpt10+nul_x+xcon console.txt", 0, ""},
     };
     for (const Case& c : cases) {
         if (*c.reason == '\0') {
@@ -239,6 +256,87 @@ TEST(JoinSizeCheckTest, NamesThePartThatWasCutOrGrown) {
         EXPECT_EQ(misfit->part, *c.blamed) << c.what;
         EXPECT_EQ(misfit->expected, c.expected) << c.what;
     }
+}
+
+// The check as first written, comparing every candidate plan part by part: slow, plainly right.
+std::optional<SizeMisfit> MisfitByComparingPlans(const std::vector<std::uint64_t>& sizes) {
+    const std::size_t n = sizes.size();
+    const std::uint64_t total = std::accumulate(sizes.begin(), sizes.end(), std::uint64_t{0});
+    std::size_t fewest = n + 1;
+    SizeMisfit first{0, 0};
+    const auto consider = [&](std::uint64_t length) {
+        const std::vector<std::uint64_t> plan = PlanPartSizes(length, static_cast<int>(n));
+        std::size_t misfits = 0;
+        SizeMisfit at{0, 0};
+        for (std::size_t k = 0; k < n; ++k) {
+            if (sizes[k] != plan[k] && misfits++ == 0) at = {k, plan[k]};
+        }
+        if (misfits < fewest) fewest = misfits, first = at;
+    };
+    consider(total);
+    if (fewest == 0) return std::nullopt;
+    // A split by size: all but the last part of the first (or second) part's size, the last
+    // 1 to that size.
+    std::vector<std::pair<std::size_t, SizeMisfit>> bySize;
+    for (const std::size_t i : {std::size_t{0}, std::size_t{1}}) {
+        if (i + 1 >= n || sizes[i] == 0) continue;
+        std::size_t misfits = 0;
+        SizeMisfit at{0, 0};
+        for (std::size_t k = 0; k < n; ++k) {
+            const bool fits =
+                k + 1 < n ? sizes[k] == sizes[i] : sizes[k] > 0 && sizes[k] <= sizes[i];
+            if (!fits && misfits++ == 0) at = {k, sizes[i]};
+        }
+        if (misfits == 0) return std::nullopt;
+        bySize.emplace_back(misfits, at);
+    }
+    consider(sizes[0] * n);
+    for (std::size_t j = 0; j < n && fewest > 1; ++j) {
+        for (const std::size_t i : {std::size_t{0}, std::size_t{1}}) {
+            if (i != j && i < n) consider(total - sizes[j] + sizes[i]);
+        }
+        consider(total - sizes[j]);
+    }
+    for (const auto& [misfits, at] : bySize) {
+        if (misfits < fewest) fewest = misfits, first = at;
+    }
+    return first;
+}
+
+TEST(JoinSizeCheckTest, BlamesThePartThatComparingEveryPlanBlames) {
+    std::mt19937 random(7);
+    const auto below = [&](std::uint64_t n) {
+        return std::uniform_int_distribution<std::uint64_t>(0, n - 1)(random);
+    };
+    for (int round = 0; round < 20000; ++round) {
+        const int parts = 1 + static_cast<int>(below(12));
+        std::vector<std::uint64_t> sizes =
+            PlanPartSizes(static_cast<std::uint64_t>(parts) + below(60), parts);
+        for (std::uint64_t changes = below(4); changes > 0; --changes) {
+            std::uint64_t& size = sizes[static_cast<std::size_t>(below(sizes.size()))];
+            size = below(3) == 0   ? 0
+                   : below(2) == 0 ? size + below(4)
+                                   : size - std::min(size, below(4));
+        }
+        const auto expected = MisfitByComparingPlans(sizes);
+        const auto misfit = FindSizeMisfit(sizes);
+        ASSERT_EQ(misfit.has_value(), expected.has_value()) << ::testing::PrintToString(sizes);
+        if (!misfit) continue;
+        EXPECT_EQ(misfit->part, expected->part) << ::testing::PrintToString(sizes);
+        EXPECT_EQ(misfit->expected, expected->expected) << ::testing::PrintToString(sizes);
+    }
+}
+
+// Half a million names fit in a script under the size cap. Two parts out of place make every
+// candidate plan worth trying: part by part, that took hours.
+TEST(JoinSizeCheckTest, JudgesHalfAMillionPartsAtOnce) {
+    std::vector<std::uint64_t> sizes(500000, 1);
+    sizes[100] = 5;
+    sizes[200] = 7;
+    const auto misfit = FindSizeMisfit(sizes);
+    ASSERT_TRUE(misfit.has_value());
+    EXPECT_EQ(misfit->part, 100u);
+    EXPECT_EQ(misfit->expected, 1u);
 }
 
 TEST(JoinSizeCheckTest, EverySplitFits) {
@@ -472,14 +570,12 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
          {.force = true},
          JoinResult::kRefused,
          {"The destination is one of the parts"}},
-#ifndef _WIN32  // Windows' C++ library makes no symbolic links
         {"the destination links to a part",
-         [&](TempDir& f) { fs::create_symlink(part3, f / name); },
+         [&](TempDir& f) { test::MakeSymlink(part3, f / name); },
          {},
          {.force = true},
          JoinResult::kRefused,
          {"The destination is one of the parts"}},
-#endif
         {"the destination is a folder",
          [&](TempDir& f) { fs::create_directory(f / name); },
          {},
@@ -665,6 +761,100 @@ TEST(JoinFailureTest, ALastPartCutShortIsSeenOnlyByTheChecksums) {
     EXPECT_EQ(checked.errors, std::vector<std::string>{"Part f.998 does not match its SHA-256 in "
                                                        "f.sha256: it changed since the split"});
     EXPECT_EQ(ListFolder(folder.path()).size(), 1001u);  // parts, script, checksums: nothing new
+}
+
+// A script and parts that came from someone else: links among them may lead where the user
+// never meant to read from or write to. Only files in the script's folder are read or written.
+TEST(JoinLinkTest, ReadsAndWritesOnlyInTheScriptsFolder) {
+    const std::string bytes = PatternBytes(1000);
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path& folder, const fs::path& outside)> arrange;
+        JoinOptions options;
+        JoinResult result;
+        std::string report;              // the one report, if any
+        bool throughFolderLink = false;  // the script is named through a link to its folder
+    };
+    const Case cases[] = {
+        {"a part that links out",
+         [](const fs::path& f, const fs::path& o) {
+             fs::rename(f / "f.1", o / "secret");
+             test::MakeSymlink(o / "secret", f / "f.1");
+         },
+         {},
+         JoinResult::kRefused,
+         "Part is a link out of the script's folder: f.1"},
+        {"a part that links inside",
+         [](const fs::path& f, const fs::path&) {
+             fs::rename(f / "f.1", f / "moved");
+             test::MakeSymlink("moved", f / "f.1");
+         },
+         {},
+         JoinResult::kDone,
+         ""},
+        {"the destination links out",
+         [](const fs::path& f, const fs::path& o) {
+             WriteBytes(o / "target", "keep");
+             test::MakeSymlink(o / "target", f / "f");
+         },
+         {.force = true},
+         JoinResult::kRefused,
+         "The destination is a link out of the script's folder: f"},
+        {"the destination links to nothing",
+         [](const fs::path& f, const fs::path& o) { test::MakeSymlink(o / "new", f / "f"); },
+         {},
+         JoinResult::kDestinationExists,
+         "The destination exists: f"},
+        {"the destination links to nothing, replaced when asked",
+         [](const fs::path& f, const fs::path& o) { test::MakeSymlink(o / "new", f / "f"); },
+         {.force = true},
+         JoinResult::kDone,
+         ""},
+        {"the script's folder through a link", {}, {}, JoinResult::kDone, "", true},
+    };
+    for (const Case& c : cases) {
+        TempDir folder;
+        TempDir outside;
+        const std::string script = SplitAway(folder.path(), "f", bytes, 4);
+        if (c.arrange) c.arrange(folder.path(), outside.path());
+        const std::vector<std::string> outsideBefore = ListFolder(outside.path());
+        TempDir links;
+        if (c.throughFolderLink) test::MakeSymlink(folder.path(), links / "folder");
+        RecordingHost host;
+        const std::string named = c.throughFolderLink ? links / "folder/f.bat" : script;
+        EXPECT_EQ(Join(named, c.options, host), c.result) << c.what << "\n" << host.Messages();
+        EXPECT_EQ(host.Messages(), c.report.empty() ? "" : c.report + "\n") << c.what;
+        if (c.result == JoinResult::kDone) {
+            EXPECT_FALSE(fs::is_symlink(folder / "f")) << c.what;
+            EXPECT_TRUE(ReadBytes(folder / "f") == bytes) << c.what;
+        }
+        EXPECT_EQ(ListFolder(outside.path()), outsideBefore) << c.what;
+        if (fs::exists(outside / "target")) {
+            EXPECT_EQ(ReadBytes(outside / "target"), "keep") << c.what;
+        }
+    }
+}
+
+// A part swapped for a link to another file after the check is caught when it is opened.
+TEST(JoinLinkTest, APartSwappedDuringTheJoinIsRefused) {
+    TempDir folder;
+    TempDir outside;
+    const std::string script = SplitAway(folder.path(), "f", PatternBytes(1000), 4);
+    WriteBytes(outside / "secret", std::string(250, 's'));
+    RecordingHost host;
+    bool swapped = false;
+    host.onStatus = [&](const std::string& text) {
+        if (text == kJoiningText || swapped) return;
+        fs::remove(folder / "f.3");
+        test::MakeSymlink(outside / "secret", folder / "f.3");
+        swapped = true;
+    };
+    EXPECT_EQ(Join(script, {}, host), JoinResult::kFailed);
+    EXPECT_EQ(host.errors,
+              std::vector<std::string>{"Error 57: Part changed during the join (f.3)"});
+    EXPECT_FALSE(fs::exists(folder / "f"));
+    EXPECT_EQ(ListFolder(folder.path()),
+              (std::vector<std::string>{"f.0", "f.1", "f.2", "f.3", "f.bat"}));
 }
 
 TEST(JoinFailureTest, JoinsAnywayWhenAskedTo) {

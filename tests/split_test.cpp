@@ -347,24 +347,64 @@ TEST(SplitFailures, BadSourcesAndNames) {
 #endif
 }
 
-// A part or script named like an output but linked to the source is refused, source intact.
-TEST(SplitFailures, OutputThatIsTheSourceIsRefused) {
-    for (const std::string& link : {Part(1), std::string(kSource) + ".bat"}) {
+// An output name that is a link (to the source, out of the folder, to nothing), a hard link of
+// the source, or no file at all, is refused before anything is written; the source and what
+// the links lead to stay as they were. A link put there during the run is refused too.
+TEST(SplitFailures, OutputsThatAreNotPlainFilesAreRefused) {
+    const std::string bat = std::string(kSource) + ".bat";
+    enum class Make { kLinkToSource, kHardLinkOfSource, kLinkOut, kLinkToNothing, kFolder };
+    struct Case {
+        std::string name;
+        Make make;
+        int partsBefore = 0;  // made during the run, once this many parts are written
+    };
+    const Case cases[] = {
+        {Part(1), Make::kLinkToSource},     {bat, Make::kLinkToSource},
+        {Part(1), Make::kHardLinkOfSource}, {Part(1), Make::kLinkOut},
+        {bat, Make::kLinkToNothing},        {Part(2), Make::kFolder},
+        {Part(2), Make::kLinkOut, 2},       {bat, Make::kLinkToNothing, 3},
+    };
+    for (const Case& c : cases) {
         TempDir dir;
+        TempDir outside;
         const std::string source = test::PatternBytes(30);
         WriteBytes(dir / kSource, source);
-#ifdef _WIN32
-        // Windows' C++ library makes no symbolic links: a hard link is another name all the same.
-        test::fs::create_hard_link(test::PathArg(dir / kSource).path,
-                                   test::PathArg(dir / link).path);
-#else
-        test::fs::create_symlink(dir / kSource, dir / link);
-#endif
+        WriteBytes(outside / "victim", "keep");
+        const test::fs::path at = test::PathArg(dir / c.name).path;
+        const auto make = [&] {
+            switch (c.make) {
+                case Make::kLinkToSource: test::MakeSymlink(dir / kSource, at); break;
+                case Make::kHardLinkOfSource:
+                    test::fs::create_hard_link(test::PathArg(dir / kSource).path, at);
+                    break;
+                case Make::kLinkOut: test::MakeSymlink(outside / "victim", at); break;
+                case Make::kLinkToNothing: test::MakeSymlink(outside / "new", at); break;
+                case Make::kFolder: test::fs::create_directory(at); break;
+            }
+        };
         RecordingHost host;
-        EXPECT_EQ(SplitIn(dir, 3, host), SplitResult::kFailed);
+        if (c.partsBefore == 0) make();
+        // The status shown after the last byte of the parts before it.
+        const std::string madeAt =
+            c.partsBefore == 0
+                ? std::string()
+                : ProgressText("Splitting",
+                               PercentAt(static_cast<std::uint64_t>(c.partsBefore) * 10 - 1, 30));
+        host.onStatus = [&](const std::string& text) {
+            if (text == madeAt) make();
+        };
+        EXPECT_EQ(SplitIn(dir, 3, host), SplitResult::kFailed) << c.name;
         EXPECT_EQ(host.errors,
-                  std::vector<std::string>{"Error 75: Path/File access error (" + link + ")"});
+                  std::vector<std::string>{"Error 75: Path/File access error (" + c.name + ")"});
         EXPECT_EQ(ReadBytes(dir / kSource), source);
+        EXPECT_EQ(test::ListFolder(outside.path()), std::vector<std::string>{"victim"}) << c.name;
+        EXPECT_EQ(ReadBytes(outside / "victim"), "keep") << c.name;
+        std::vector<std::string> left = {kSource};
+        for (int k = 0; k < c.partsBefore; ++k) left.push_back(Part(k));
+        std::sort(left.begin(), left.end());
+        std::vector<std::string> listed = test::ListFolder(dir.path());
+        std::erase(listed, c.name);  // wine lists no link that leads nowhere
+        EXPECT_EQ(listed, left) << c.name;
     }
 }
 

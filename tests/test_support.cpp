@@ -1,6 +1,8 @@
 #include "test_support.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "files/win32/windows_api.h"
+#else
 #include <unistd.h>
 #endif
 
@@ -15,6 +17,109 @@
 #include "engine/plan.h"
 
 namespace splitter::test {
+
+#ifdef _WIN32
+namespace {
+
+// The Unix path of a Windows path under wine; empty elsewhere.
+std::string UnixPath(const fs::path& path) {
+    using Convert = char*(__cdecl*)(const wchar_t*);
+    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (convert == nullptr) return {};
+    char* unix = convert(path.wstring().c_str());
+    if (unix == nullptr) return {};
+    std::string result(unix);
+    HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+}
+
+// Starts a Unix program under wine (Z: is the Unix root). Wine gives no handle to wait on, nor
+// any exit status: the caller waits, with a bound, for what the program does.
+bool StartUnix(const wchar_t* program, std::wstring commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    return CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process);
+}
+
+// Whether `done` holds within 10 s.
+bool Within10s(const std::function<bool()>& done) {
+    for (int waited = 0; waited < 1000; ++waited) {
+        if (done()) return true;
+        Sleep(10);
+    }
+    return done();
+}
+
+std::wstring Quoted(const std::string& text) {
+    return L"\"" + fs::path(std::u8string(text.begin(), text.end())).wstring() + L"\"";
+}
+
+// The Unix paths of the links MakeSymlink made.
+std::vector<std::string>& UnixLinks() {
+    static std::vector<std::string> links;
+    return links;
+}
+
+// Wine cannot delete a Unix link that leads nowhere, and remove_all then never ends: a folder
+// that holds a link MakeSymlink made is removed by the Unix rm.
+void RemoveFolder(const fs::path& folder) {
+    const std::string unixPath = UnixPath(folder);
+    const auto holds = [&](const std::string& link) { return link.starts_with(unixPath + "/"); };
+    if (!unixPath.empty() && std::any_of(UnixLinks().begin(), UnixLinks().end(), holds)) {
+        if (StartUnix(L"Z:\\bin\\rm", L"rm -rf -- " + Quoted(unixPath)))
+            Within10s([&] { return !fs::exists(folder); });
+        return;
+    }
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+
+}  // namespace
+
+void MakeSymlink(const PathArg& target, const PathArg& link) {
+    const std::string linkPath = UnixPath(fs::absolute(link.path));
+    if (linkPath.empty()) {
+        const DWORD flags = SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE |
+                            (fs::is_directory(target.path) ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0);
+        if (!CreateSymbolicLinkW(link.path.c_str(), target.path.c_str(), flags))
+            throw std::runtime_error("no symbolic link " + link.path.string());
+        return;
+    }
+    const std::u8string relative = target.path.generic_u8string();
+    const std::string targetPath = target.path.is_absolute()
+                                       ? UnixPath(target.path)
+                                       : std::string(relative.begin(), relative.end());
+    UnixLinks().push_back(linkPath);
+    // A link that leads nowhere is listed, though not described.
+    const auto made = [&] {
+        WIN32_FIND_DATAW entry{};
+        const HANDLE found = FindFirstFileW(link.path.c_str(), &entry);
+        if (found == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_NO_MORE_FILES;
+        FindClose(found);
+        return true;
+    };
+    if (!StartUnix(L"Z:\\bin\\ln", L"ln -s -- " + Quoted(targetPath) + L" " + Quoted(linkPath)) ||
+        !Within10s(made))
+        throw std::runtime_error("ln made no link " + link.path.string());
+}
+
+#else
+namespace {
+
+void RemoveFolder(const fs::path& folder) {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+
+}  // namespace
+
+void MakeSymlink(const PathArg& target, const PathArg& link) {
+    fs::create_symlink(target.path, link.path);
+}
+#endif
 
 TempDir::TempDir(bool onDisk) {
     std::error_code error;
@@ -43,8 +148,7 @@ std::string TempDir::operator/(const std::string& name) const {
 }
 
 TempDir::~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
+    RemoveFolder(path_);
 }
 
 std::string TempDir::MakeFile(const std::string& name, std::size_t size) const {
@@ -394,6 +498,12 @@ void MemoryFileSystem::Rename(const std::string& from, const std::string& to, bo
 
 void MemoryFileSystem::Remove(const std::string& path) {
     if (files.erase(path) == 0) throw Failure::Of(kFileNotFound, FileTitleOf(path));
+}
+
+// No links: every name is itself, and a folder is any path that ends with '/'.
+std::optional<std::string> MemoryFileSystem::Resolve(const std::string& path) {
+    if (files.count(path) != 0 || path.ends_with('/')) return path;
+    return std::nullopt;
 }
 
 int ReferencePercent(std::uint64_t offset, std::uint64_t length) {

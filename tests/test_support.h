@@ -58,6 +58,11 @@ std::string PatternBytes(std::size_t length, unsigned seed = 1);
 // The files in a folder, by name.
 std::vector<std::string> ListFolder(const fs::path& folder);
 
+// Makes `link` a symbolic link to `target` (a path relative to the link's folder, or absolute),
+// which need not exist. Under wine, whose CreateSymbolicLinkW makes nothing, a Unix link made
+// by the Unix `ln`: what a user of wine has among their files. Throws when it cannot.
+void MakeSymlink(const PathArg& target, const PathArg& link);
+
 // Records everything a split or a join shows. `onStatus` runs on every status text, for tests
 // that look at the files at that moment.
 class RecordingHost : public SplitHost {
@@ -148,6 +153,8 @@ public:
                                             const std::string& shownAs) override;
     void Rename(const std::string& from, const std::string& to, bool replace) override;
     void Remove(const std::string& path) override;
+    bool IsLink(const std::string&) override { return false; }
+    std::optional<std::string> Resolve(const std::string& path) override;
 
     // Several names may share one file, as hard links do.
     std::map<std::string, std::shared_ptr<MemoryFile>> files;

@@ -90,7 +90,14 @@ std::optional<FileStatus> frmSplitter::TakeChoice(const OpenFileResult& choice) 
     // path that names an existing file as it stands is kept as it stands, title included, so
     // that " notes.txt " is split as itself and not as a different "notes.txt".
     if (!choice.path.empty()) {
-        if (auto status = files_.Status(choice.path)) {
+        std::optional<FileStatus> status;
+        try {
+            status = files_.Status(choice.path);
+        } catch (const Failure& failure) {
+            // A folder missing as the path stands may be there once the spaces are gone.
+            if (failure.code() != kPathNotFound || TrimSpaces(choice.path) == choice.path) throw;
+        }
+        if (status) {
             sFilePath = choice.path;
             sFileTitle = choice.title;
             return status;

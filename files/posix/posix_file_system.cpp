@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -44,6 +45,28 @@ Failure PosixFailure(int error, const std::string& name) {
 
 Failure LastFailure(const std::string& name) {
     return PosixFailure(errno, name);
+}
+
+// Whether the folder that path names its file in is there.
+bool FolderIsThere(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct stat st {};
+    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The failure of a look-up of path that failed with `error`. ENOENT says only that some name
+// on the way is missing; when it is the folder, that is "path not found", as Windows says it.
+Failure LookUpFailure(const std::string& path, int error) {
+    if (error == ENOENT && !FolderIsThere(path))
+        return Failure::Of(kPathNotFound, FileTitleOf(path));
+    return PosixFailure(error, FileTitleOf(path));
+}
+
+// Whether a look-up of path that failed with `error` found nothing at its last name (nor where
+// a link of that name leads), in a folder that is there.
+bool NothingThere(const std::string& path, int error) {
+    return (error == ENOENT || error == ENOTDIR) && FolderIsThere(path);
 }
 
 FileId IdOf(const struct stat& st) {
@@ -203,7 +226,7 @@ public:
         const std::string name = FileTitleOf(path);
         if (path.empty()) throw Failure::Of(kBadFileName);
         const int fd = OpenRetrying(path.c_str(), O_RDONLY);
-        if (fd < 0) throw LastFailure(name);
+        if (fd < 0) throw LookUpFailure(path, errno);
         Descriptor owner(fd);
         struct stat st {};
         if (::fstat(fd, &st) != 0) throw LastFailure(name);
@@ -216,8 +239,9 @@ public:
         const std::string name = FileTitleOf(path);
         if (path.empty()) throw Failure::Of(kBadFileName);
         // Open without truncating, so that a path that turns out to be the source can still
-        // be refused with the source whole.
-        const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT, 0666);
+        // be refused with the source whole; and without following a link, even one put there
+        // since the names were checked (ELOOP: code 75).
+        const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW, 0666);
         // Creating fails with ENOENT only when the folder is missing.
         if (fd < 0) throw errno == ENOENT ? Failure::Of(kPathNotFound, name) : LastFailure(name);
         auto file = std::make_unique<PosixWritableFile>(Descriptor(fd), name);
@@ -234,7 +258,7 @@ public:
 
     std::uint64_t FileLength(const std::string& path) override {
         struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) throw LastFailure(FileTitleOf(path));
+        if (::stat(path.c_str(), &st) != 0) throw LookUpFailure(path, errno);
         return static_cast<std::uint64_t>(st.st_size);
     }
 
@@ -242,8 +266,9 @@ public:
         if (path.empty()) throw Failure::Of(kBadFileName);
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) {
-            if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-            throw LastFailure(FileTitleOf(path));
+            const int error = errno;
+            if (NothingThere(path, error)) return std::nullopt;
+            throw LookUpFailure(path, error);
         }
         return FileStatus{S_ISREG(st.st_mode), static_cast<std::uint64_t>(st.st_size), IdOf(st)};
     }
@@ -265,6 +290,28 @@ public:
 
     void Remove(const std::string& path) override {
         if (::unlink(path.c_str()) != 0) throw LastFailure(FileTitleOf(path));
+    }
+
+    bool IsLink(const std::string& path) override {
+        if (path.empty()) throw Failure::Of(kBadFileName);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0) return S_ISLNK(st.st_mode);
+        if (errno == ENOENT || errno == ENOTDIR) return false;
+        throw LastFailure(FileTitleOf(path));
+    }
+
+    std::optional<std::string> Resolve(const std::string& path) override {
+        if (path.empty()) throw Failure::Of(kBadFileName);
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (resolved == nullptr) {
+            const int error = errno;
+            // A link that goes round in a circle leads nowhere too.
+            if (NothingThere(path, error == ELOOP ? ENOENT : error)) return std::nullopt;
+            throw LookUpFailure(path, error);
+        }
+        std::string result(resolved);
+        std::free(resolved);
+        return result;
     }
 
 private:

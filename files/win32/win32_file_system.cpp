@@ -105,6 +105,7 @@ private:
 struct Information {
     FileId id;
     bool directory;
+    bool reparsePoint;  // a link, junction or other reparse point, opened as itself
 };
 
 Information InformationOf(HANDLE handle, const std::string& name) {
@@ -112,7 +113,68 @@ Information InformationOf(HANDLE handle, const std::string& name) {
     if (!GetFileInformationByHandle(handle, &info)) throw LastFailure(name);
     return {FileId{info.dwVolumeSerialNumber,
                    (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow},
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
+            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0};
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Opens what path names, a folder too, for nothing but asking about it; links are followed.
+HANDLE OpenToAsk(const std::string& path) {
+    return CreateFileW(FilePath(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// The folder that path names its file in, as a path of its own.
+std::string FolderPathOf(const std::string& path) {
+    const std::size_t title = FileTitleOf(path).size();
+    return title == path.size() ? std::string(".") : path.substr(0, path.size() - title);
+}
+
+bool FolderIsThere(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(FilePath(FolderPathOf(path)).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Whether an open of path that failed with `error` found nothing at its last name (nor where a
+// link of that name leads), in a folder that is there.
+bool NothingThere(const std::string& path, DWORD error) {
+    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_CANT_RESOLVE_FILENAME) &&
+           FolderIsThere(path);
+}
+
+// The path of the file open in `handle`, every link on the way followed, as Windows spells it.
+std::wstring FinalPath(HANDLE handle, const std::string& name) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (const DWORD flags : {DWORD{FILE_NAME_NORMALIZED}, DWORD{FILE_NAME_OPENED}}) {
+        for (;;) {
+            const DWORD got = GetFinalPathNameByHandleW(
+                handle, path.data(), static_cast<DWORD>(path.size()), flags | VOLUME_NAME_DOS);
+            if (got == 0) break;
+            if (got < path.size()) return path.substr(0, got);
+            path.resize(got);  // the length needed, its terminating NUL included
+        }
+    }
+    throw LastFailure(name);
+}
+
+// Whether the file open in `handle` is another than the one path names in its folder. Wine
+// shows a Unix link to a file as that file itself: only where the open file lies gives the
+// link away.
+bool OpenedElsewhere(HANDLE handle, const std::string& path) {
+    const std::string name = FileTitleOf(path);
+    Handle folder(OpenToAsk(FolderPathOf(path)));
+    if (folder.get() == INVALID_HANDLE_VALUE) throw LastFailure(name);
+    std::wstring expected = FinalPath(folder.get(), name);
+    if (!expected.ends_with(L'\\')) expected += L'\\';
+    std::wstring title = win32::Widen(name);
+    // As Windows stores the name.
+    while (!title.empty() && (title.back() == L' ' || title.back() == L'.')) title.pop_back();
+    expected += title;
+    const std::wstring opened = FinalPath(handle, name);
+    return CompareStringOrdinal(opened.c_str(), static_cast<int>(opened.size()), expected.c_str(),
+                                static_cast<int>(expected.size()), TRUE) != CSTR_EQUAL;
 }
 
 // ReadFile and WriteFile take at most a DWORD of bytes at a time.
@@ -215,12 +277,23 @@ public:
         if (path.empty()) throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
         const std::wstring wide = FilePath(path);
-        // OPEN_ALWAYS does not truncate, so that a path that turns out to be the source can
-        // still be refused with the source whole.
-        Handle handle(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Opened without truncating, so that a path that turns out to be the source can still
+        // be refused with the source whole; and without following a link, even one put there
+        // since the names were checked: a name that is there is opened as itself, a link
+        // included, and a new one is made with CREATE_NEW, which fails on a link that leads
+        // nowhere where OPEN_ALWAYS would create the file it names.
+        const auto open = [&](DWORD disposition) {
+            return CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        };
+        HANDLE opened = open(OPEN_EXISTING);
+        const bool existed = opened != INVALID_HANDLE_VALUE;
+        if (!existed && GetLastError() == ERROR_FILE_NOT_FOUND) opened = open(CREATE_NEW);
+        Handle handle(opened);
         if (handle.get() == INVALID_HANDLE_VALUE) throw OpenFailure(wide, name);
         const Information info = InformationOf(handle.get(), name);
+        if (info.reparsePoint || (existed && OpenedElsewhere(handle.get(), path)))
+            throw Failure::Of(kPathFileAccessError, name);
         if (mustNotBe != nullptr && info.id == mustNotBe->Id())
             throw Failure::Of(kPathFileAccessError, name);
         if (info.directory) throw Failure::Of(kPathFileAccessError, name);
@@ -238,13 +311,10 @@ public:
     std::optional<FileStatus> Status(const std::string& path) override {
         if (path.empty()) throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
-        // No access asked, only the attributes; backup semantics open a folder too.
-        Handle handle(CreateFileW(FilePath(path).c_str(), 0,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        Handle handle(OpenToAsk(path));
         if (handle.get() == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
+            if (NothingThere(path, error)) return std::nullopt;
             throw Win32Failure(error, name);
         }
         BY_HANDLE_FILE_INFORMATION info{};
@@ -279,6 +349,42 @@ public:
 
     void Remove(const std::string& path) override {
         if (!DeleteFileW(FilePath(path).c_str())) throw LastFailure(FileTitleOf(path));
+    }
+
+    bool IsLink(const std::string& path) override {
+        if (path.empty()) throw Failure::Of(kBadFileName);
+        const std::string name = FileTitleOf(path);
+        // The folder's entry of that name, not what it leads to.
+        WIN32_FIND_DATAW entry{};
+        const HANDLE find = FindFirstFileW(FilePath(path).c_str(), &entry);
+        if (find == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+            // Wine lists a Unix link that leads nowhere among the names, but cannot describe it.
+            if (error == ERROR_NO_MORE_FILES) return true;
+            throw Win32Failure(error, name);
+        }
+        FindClose(find);
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
+        Handle handle(OpenToAsk(path));
+        if (handle.get() == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (NothingThere(path, error)) return false;
+            throw Win32Failure(error, name);
+        }
+        return OpenedElsewhere(handle.get(), path);
+    }
+
+    std::optional<std::string> Resolve(const std::string& path) override {
+        if (path.empty()) throw Failure::Of(kBadFileName);
+        const std::string name = FileTitleOf(path);
+        Handle handle(OpenToAsk(path));
+        if (handle.get() == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (NothingThere(path, error)) return std::nullopt;
+            throw Win32Failure(error, name);
+        }
+        return win32::Narrow(FinalPath(handle.get(), name));
     }
 };
 
