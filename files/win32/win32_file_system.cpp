@@ -311,16 +311,12 @@ public:
     std::optional<FileStatus> Status(const std::string& path) override {
         if (path.empty()) throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
-        Handle handle(OpenToAsk(path));
-        if (handle.get() == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            if (NothingThere(path, error)) return std::nullopt;
-            throw Win32Failure(error, name);
-        }
+        const std::optional<Handle> handle = Ask(path);
+        if (!handle) return std::nullopt;
         BY_HANDLE_FILE_INFORMATION info{};
-        if (!GetFileInformationByHandle(handle.get(), &info)) throw LastFailure(name);
+        if (!GetFileInformationByHandle(handle->get(), &info)) throw LastFailure(name);
         const bool regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-                             GetFileType(handle.get()) == FILE_TYPE_DISK;
+                             GetFileType(handle->get()) == FILE_TYPE_DISK;
         return FileStatus{regular, (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
                           FileId{info.dwVolumeSerialNumber,
                                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow}};
@@ -366,25 +362,25 @@ public:
         }
         FindClose(find);
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
-        Handle handle(OpenToAsk(path));
-        if (handle.get() == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            if (NothingThere(path, error)) return false;
-            throw Win32Failure(error, name);
-        }
-        return OpenedElsewhere(handle.get(), path);
+        const std::optional<Handle> handle = Ask(path);
+        return handle && OpenedElsewhere(handle->get(), path);
     }
 
     std::optional<std::string> Resolve(const std::string& path) override {
         if (path.empty()) throw Failure::Of(kBadFileName);
-        const std::string name = FileTitleOf(path);
+        const std::optional<Handle> handle = Ask(path);
+        if (!handle) return std::nullopt;
+        return win32::Narrow(FinalPath(handle->get(), FileTitleOf(path)));
+    }
+
+private:
+    // The file at path, opened only to ask about it; nothing when nothing is there.
+    static std::optional<Handle> Ask(const std::string& path) {
         Handle handle(OpenToAsk(path));
-        if (handle.get() == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            if (NothingThere(path, error)) return std::nullopt;
-            throw Win32Failure(error, name);
-        }
-        return win32::Narrow(FinalPath(handle.get(), name));
+        if (handle.get() != INVALID_HANDLE_VALUE) return handle;
+        const DWORD error = GetLastError();
+        if (NothingThere(path, error)) return std::nullopt;
+        throw Win32Failure(error, FileTitleOf(path));
     }
 };
 
