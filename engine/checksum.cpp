@@ -138,17 +138,7 @@ std::optional<JoinChecksums> ReadJoinChecksums(const std::string& folder, const 
         throw ScriptError(
             0, "too large for a checksum file (" + std::to_string(status->length) + " bytes)");
 
-    auto file = files.OpenRead(path);
-    std::string text(static_cast<std::size_t>(std::min(file->Length(), kMaxChecksumFileSize)),
-                     '\0');
-    std::size_t got = 0;
-    while (got < text.size()) {
-        const std::size_t n = file->Read(text.data() + got, text.size() - got);
-        if (n == 0) break;
-        got += n;
-    }
-    text.resize(got);
-    file.reset();
+    const std::string text = ReadUpTo(*files.OpenRead(path), kMaxChecksumFileSize);
 
     JoinChecksums checksums{FileTitleOf(path), {}, {}};
     checksums.parts.resize(list.parts.size());

@@ -276,15 +276,7 @@ JoinList ReadJoinScript(const std::string& path, FileSystem& files) {
     if (script->Length() > kMaxScriptSize)
         throw ScriptError(
             0, "too large for a join script (" + std::to_string(script->Length()) + " bytes)");
-    std::string text(static_cast<std::size_t>(script->Length()), '\0');
-    std::size_t got = 0;
-    while (got < text.size()) {
-        const std::size_t n = script->Read(text.data() + got, text.size() - got);
-        if (n == 0) break;
-        got += n;
-    }
-    text.resize(got);
-    return ParseJoinScript(CommandScriptText(text));
+    return ParseJoinScript(CommandScriptText(ReadUpTo(*script, kMaxScriptSize)));
 }
 
 }  // namespace splitter

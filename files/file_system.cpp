@@ -30,6 +30,18 @@ std::string FileTitleOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string ReadUpTo(ReadableFile& file, std::uint64_t limit) {
+    std::string text(static_cast<std::size_t>(std::min(file.Length(), limit)), '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const std::size_t n = file.Read(text.data() + got, text.size() - got);
+        if (n == 0) break;
+        got += n;
+    }
+    text.resize(got);
+    return text;
+}
+
 std::size_t FileTitleLength(const std::string& title) {
 #ifdef _WIN32
     // Every UTF-8 lead byte starts one UTF-16 unit; a four-byte one starts a surrogate pair.

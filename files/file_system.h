@@ -167,6 +167,10 @@ private:
     FileSystem& target_;
 };
 
+// Reads the file from its current position to its end, at most `limit` bytes: the whole of a
+// small file such as a join script or a checksum file.
+std::string ReadUpTo(ReadableFile& file, std::uint64_t limit);
+
 // The last path component of a UTF-8 path, after the last '/' (or '\\' on Windows).
 std::string FileTitleOf(const std::string& path);
 
