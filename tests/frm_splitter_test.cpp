@@ -111,17 +111,18 @@ TEST_F(FrmSplitterTest, CancelThenYesAsksAgainWithTheSameSettings) {
     EXPECT_TRUE(state(Control::cmdSplit).enabled);
 }
 
-TEST_F(FrmSplitterTest, CancelThenNoChangesNothingOnScreen) {
+// What the window shows is what Split splits: the file chosen before, or none.
+TEST_F(FrmSplitterTest, CancelThenNoKeepsTheEarlierChoice) {
     for (const bool chosenBefore : {false, true}) {
         SCOPED_TRACE(chosenBefore ? "after an earlier choice" : "from the start");
-        if (chosenBefore) Browse(dir.MakeFile("earlier.txt", 5));
+        const std::string earlier = chosenBefore ? dir.MakeFile("earlier.txt", 5) : "";
+        if (chosenBefore) Browse(earlier);
         const auto before = ui.controls;
         ui.answers.push_back(kMsgNo);
         form.cmdSelectFile_Click();  // cancelled, then No
 
         EXPECT_EQ(ui.boxes.back().style, kMsgYesNo);
-        EXPECT_EQ(form.FilePath(), "");
-        EXPECT_EQ(form.FileTitle(), "");
+        EXPECT_EQ(form.FilePath(), earlier);
         for (const Control c : {Control::txtSelectedFile, Control::lblFileSize, Control::lblbytes,
                                 Control::cmdSplit}) {
             EXPECT_EQ(ui.controls[c].text, before.at(c).text);
@@ -130,6 +131,8 @@ TEST_F(FrmSplitterTest, CancelThenNoChangesNothingOnScreen) {
             EXPECT_EQ(ui.controls[c].enabled, before.at(c).enabled);
         }
     }
+    PressSplit("2");
+    EXPECT_EQ(state(Control::lblStatus).caption, "Done !");
 }
 
 TEST_F(FrmSplitterTest, EmptyFileIsChosenButCannotBeSplit) {

@@ -51,6 +51,9 @@ void frmSplitter::Click(Control button) {
 
 void frmSplitter::cmdSelectFile_Click() {
     if (running_) return;
+    // Giving up keeps the file chosen before: the window still shows it, so Split splits it.
+    const std::string earlierPath = sFilePath;
+    const std::string earlierTitle = sFileTitle;
     // The handler's error trap: a chosen file that cannot be looked at leaves nothing to split.
     try {
         for (;;) {
@@ -60,7 +63,11 @@ void frmSplitter::cmdSelectFile_Click() {
                 ShowChoice(chosen);
                 return;
             }
-            if (window_.MsgBox(kNoFileText, kMsgYesNo, kNoFileTitle) != kMsgYes) return;
+            if (window_.MsgBox(kNoFileText, kMsgYesNo, kNoFileTitle) != kMsgYes) {
+                sFilePath = earlierPath;
+                sFileTitle = earlierTitle;
+                return;
+            }
         }
     } catch (...) {
         RefuseChoice(CurrentFailure().Message());

@@ -357,6 +357,12 @@ LRESULT Win32WindowSystem::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
             return reinterpret_cast<LRESULT>(backgroundBrush_);
         }
         case WM_DRAWITEM: DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)); return TRUE;
+        case WM_NCHITTEST: {
+            // The window has no title bar: its background, the painted title among it, moves
+            // it as a title bar would. The labels let the hit through to it.
+            const LRESULT hit = DefWindowProcW(form_, message, wParam, lParam);
+            return hit == HTCLIENT ? HTCAPTION : hit;
+        }
         case WM_COMMAND: {
             // Only the buttons' clicks: IDOK and IDCANCEL, which the dialog manager sends for
             // Enter and Escape, mean nothing here.
