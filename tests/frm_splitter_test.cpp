@@ -92,6 +92,9 @@ TEST_F(FrmSplitterTest, BrowseShowsPathAndSizeAndEnablesSplit) {
     EXPECT_EQ(state(Control::lblbytes).caption, "2048 Bytes.");
     EXPECT_TRUE(state(Control::lblbytes).visible);
     EXPECT_TRUE(state(Control::cmdSplit).enabled);
+    // The next Browse opens in the chosen file's folder.
+    form.Click(Control::cmdSelectFile);
+    EXPECT_EQ(ui.dialogs.at(2).initialFolder, dir.path().string());
 }
 
 TEST_F(FrmSplitterTest, CancelThenYesAsksAgainWithTheSameSettings) {

@@ -54,10 +54,11 @@ void frmSplitter::cmdSelectFile_Click() {
     // Giving up keeps the file chosen before: the window still shows it, so Split splits it.
     const std::string earlierPath = sFilePath;
     const std::string earlierTitle = sFileTitle;
+    const std::string folder = DialogFolder();
     // The handler's error trap: a chosen file that cannot be looked at leaves nothing to split.
     try {
         for (;;) {
-            const OpenFileRequest request{window_.AppPath(), kOpenFlags, kOpenFilter};
+            const OpenFileRequest request{folder, kOpenFlags, kOpenFilter};
             const std::optional<FileStatus> chosen = TakeChoice(window_.ShowOpen(request));
             if (!sFilePath.empty() || !sFileTitle.empty()) {
                 ShowChoice(chosen);
@@ -90,6 +91,14 @@ void frmSplitter::ChooseFile(const std::string& path) {
     } catch (...) {
         RefuseChoice(CurrentFailure().Message());
     }
+}
+
+std::string frmSplitter::DialogFolder() {
+    if (sFilePath.size() <= sFileTitle.size()) return window_.AppPath();
+    std::string folder = sFilePath.substr(0, sFilePath.size() - sFileTitle.size());
+    // Without the separator, unless it is the root ("/", "C:\").
+    if (folder.size() > 1 && folder[folder.size() - 2] != ':') folder.pop_back();
+    return folder;
 }
 
 std::optional<FileStatus> frmSplitter::TakeChoice(const OpenFileResult& choice) {
