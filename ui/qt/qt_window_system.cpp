@@ -31,8 +31,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <limits>
+#include <optional>
 
 namespace splitter::qt {
 namespace {
