@@ -169,13 +169,7 @@ int RunSplit(const std::vector<std::string>& args) {
     const SplitResult result = SplitFile(plan, file, FileTitleOf(file), host, options);
     host.EndLine();
     switch (result) {
-        case SplitResult::kDone:
-            if (!options.checksum && FileSystem::Default().Status(ChecksumPath(file)))
-                std::cerr << "Note: " << FileTitleOf(ChecksumPath(file))
-                          << " was left as it was, and a join checks the files it lists against "
-                             "it: if it is from an earlier split, remove it or split again with "
-                             "--checksum.\n";
-            return kExitDone;
+        case SplitResult::kDone: return kExitDone;
         case SplitResult::kUnableToSplit:
         case SplitResult::kBadPartCount: return kExitRefused;
         case SplitResult::kFailed: break;
@@ -226,12 +220,7 @@ int RunJoin(const std::vector<std::string>& args) {
     return kExitFailed;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::ios::sync_with_stdio(false);
-    // Ctrl+C in the middle of a join leaves no temporary file behind.
-    interruption::CatchInterruptions();
+int Run(int argc, char** argv) {
     const std::vector<std::string> args = console::Arguments(argc, argv);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
         std::cout << kUsage;
@@ -244,4 +233,21 @@ int main(int argc, char** argv) {
     if (!args.empty() && args[0] == "join") return RunJoin({args.begin() + 1, args.end()});
     const std::size_t first = !args.empty() && args[0] == "split" ? 1 : 0;
     return RunSplit({args.begin() + static_cast<std::ptrdiff_t>(first), args.end()});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(false);
+    // Ctrl+C in the middle of a join leaves no temporary file behind; a reader of the status
+    // texts that goes away (`| head -1`) ends the texts, not the run.
+    interruption::CatchInterruptions();
+    console::KeepRunningWithoutReader();
+    // The program's last trap: whatever the runs' own traps let through ends here, said.
+    try {
+        return Run(argc, argv);
+    } catch (...) {
+        console::PrintError(CurrentFailure().Message());
+    }
+    return kExitFailed;
 }
