@@ -69,7 +69,7 @@ class RecordingHost : public SplitHost {
 public:
     void SetStatus(const std::string& text) override;
     void FocusPartCount() override { ++focusCount; }
-    void Yield() override { ++yieldCount; }
+    void Yield() override { yielded = true; }
     void ReportError(const std::string& message) override { errors.push_back(message); }
 
     // The errors, one a line, for a test's failure output.
@@ -78,7 +78,8 @@ public:
     std::vector<std::string> statuses;
     std::vector<std::string> errors;
     int focusCount = 0;
-    int yieldCount = 0;
+    bool yielded = false;  // since the last status: what `onStatus` sees
+
     std::function<void(const std::string&)> onStatus;
 };
 
