@@ -207,6 +207,15 @@ public:
     const std::string& Name() const override { return name_; }
     FileId Id() const override { return id_; }
 
+    FileStamp Stamp() override {
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!GetFileInformationByHandle(handle_.get(), &info)) throw LastFailure(name_);
+        return {(std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+                static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime}
+                                           << 32) |
+                                          info.ftLastWriteTime.dwLowDateTime)};
+    }
+
 private:
     Handle handle_;
     std::string name_;
@@ -214,10 +223,19 @@ private:
     std::uint64_t length_;
 };
 
+// Marks the file open in `handle` (with DELETE access) to go when it is closed, or not.
+bool SetDeleteOnClose(HANDLE handle, bool remove) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = remove ? TRUE : FALSE;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
+}
+
 class Win32WritableFile final : public WritableFile {
 public:
-    Win32WritableFile(Handle handle, std::string name)
-        : handle_(std::move(handle)), name_(std::move(name)) {}
+    // `hidden`: the file goes when it is closed, until Keep.
+    Win32WritableFile(Handle handle, std::string name, bool hidden = false)
+        : handle_(std::move(handle)), name_(std::move(name)), hidden_(hidden) {}
 
     void Write(const char* data, std::size_t n) override {
         while (n > 0) {
@@ -245,11 +263,17 @@ public:
         if (const DWORD error = handle_.Release(); error != 0) throw Win32Failure(error, name_);
     }
 
+    void Keep() override {
+        if (hidden_ && !SetDeleteOnClose(handle_.get(), false)) throw LastFailure(name_);
+        hidden_ = false;
+    }
+
     const std::string& Name() const override { return name_; }
 
 private:
     Handle handle_;
     std::string name_;
+    bool hidden_;
     std::uint64_t written_ = 0;  // writes go on from the first byte
 };
 
@@ -322,17 +346,35 @@ public:
                                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow}};
     }
 
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
-                                            const std::string& shownAs) override {
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path, const NewFile& how) override {
         if (path.empty()) throw Failure::Of(kBadFileName);
-        const std::string& name = shownAs;
+        const std::string& name = how.shownAs;
         // CREATE_NEW fails on any existing name (ERROR_FILE_EXISTS: code 75). Shared for
         // deletion, so that an interruption can remove the file while it is being written.
-        Handle handle(CreateFileW(FilePath(path).c_str(), GENERIC_WRITE,
+        // The file's permissions are its folder's, as for every new file on Windows.
+        Handle handle(CreateFileW(FilePath(path).c_str(), GENERIC_WRITE | DELETE,
                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
         if (handle.get() == INVALID_HANDLE_VALUE) throw LastFailure(name);
-        return std::make_unique<Win32WritableFile>(std::move(handle), name);
+        // Hidden: Windows removes the file when the last handle goes, however the program ends
+        // (a kill too). A file system that cannot do that leaves it to the interruption handler.
+        const bool hidden = how.hidden && SetDeleteOnClose(handle.get(), true);
+        return std::make_unique<Win32WritableFile>(std::move(handle), name, hidden);
+    }
+
+    std::optional<std::string> NameLimit(const std::string& path) override {
+        if (auto limit = FileSystem::NameLimit(path)) return limit;
+        // The longest path the file API takes, in its "\\?\" form (WidePath), which lifts the
+        // classic limit of 260 characters on every side of a run alike.
+        constexpr std::size_t kMaxPath = 32767;
+        std::wstring wide;
+        try {
+            wide = win32::WidePath(path);
+        } catch (const Failure&) {
+            return std::nullopt;  // not UTF-8: refused as such where it is used
+        }
+        if (wide.size() < kMaxPath) return std::nullopt;
+        return "Path longer than " + std::to_string(kMaxPath - 1) + " characters";
     }
 
     void Rename(const std::string& from, const std::string& to, bool replace) override {
