@@ -207,14 +207,10 @@ public:
     void Keep() override {
         if (hiddenPath_.empty()) return;
 #ifdef __linux__
-        // A file with no name is linked by its descriptor: through /proc, or without it where
-        // the process may (CAP_DAC_READ_SEARCH). Linking fails, as creating would, where the
-        // name is taken.
+        // A file with no name is linked by its descriptor, through /proc (see CreateNew).
+        // Linking fails, as creating would, where the name is taken.
         const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, hiddenPath_.c_str(), AT_SYMLINK_FOLLOW) !=
-                0 &&
-            (errno == EEXIST ||
-             ::linkat(fd_.get(), "", AT_FDCWD, hiddenPath_.c_str(), AT_EMPTY_PATH) != 0))
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, hiddenPath_.c_str(), AT_SYMLINK_FOLLOW) != 0)
             throw LastFailure(name_);
 #endif
         hiddenPath_.clear();
@@ -336,7 +332,8 @@ public:
         if (path.empty()) throw Failure::Of(kBadFileName);
         const mode_t mode = NewFileMode(how.permissions);
 #ifdef __linux__
-        if (how.hidden) {
+        // Keep links the file through /proc: without it, a named file from the start.
+        if (how.hidden && ::access("/proc/self/fd", X_OK) == 0) {
             // In the folder the file is to be named in, so that Keep stays on one volume.
             const std::string folder = path.substr(0, path.size() - FileTitleOf(path).size());
             const int fd =
