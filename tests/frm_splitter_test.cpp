@@ -434,11 +434,10 @@ TEST_F(FrmSplitterTest, BrowseAndDropDuringARunAreRefused) {
     EXPECT_TRUE(ui.boxes.empty());
 }
 
-// The script of an earlier split is gone by then: it would list parts of two versions.
 TEST_F(FrmSplitterTest, ExitDuringARunEnds) {
     Browse(dir.MakeFile("big.bin", 1000));
     dir.MakeFile("big.bin.bat", 10);
-    bool scriptAtExit = true;
+    bool scriptAtExit = true;  // an earlier script is gone by then: it lists other parts
     ui.onYield = [&] {
         if (ui.ends == 0) form.Click(Control::cmdExit);
         scriptAtExit = scriptAtExit && std::filesystem::exists(dir.path() / "big.bin.bat");
