@@ -60,19 +60,18 @@ public:
             sizes = PlanSizedParts(length_, plan_.partSize);
         }
         const int parts = static_cast<int>(sizes.size());
-        // Everything the script needs is known now: refuse a name it cannot carry, or one that
-        // no file can have, before any file is written.
+        // Everything the script needs is known now: refuse a name it cannot carry before any
+        // file is written.
         const std::string script = CommandScriptBytes(JoinScriptText(title_, parts), title_);
         for (int k = 0; k < parts; ++k) CheckOutput(path_ + "." + std::to_string(k));
         CheckOutput(JoinScriptPath(path_));
+        if (options_.checksum) CheckOutput(ChecksumPath(path_));
+        // As a name that no file can have (CheckOutput): that of a temporary file too.
         CheckTemporary(JoinScriptPath(path_), "script");
+        if (options_.checksum) CheckTemporary(ChecksumPath(path_), "sha256");
         // Without --checksum the checksum file is only looked at, to be removed: a name that
         // cannot exist holds no file.
         const bool checksumCanExist = !files_.NameLimit(ChecksumPath(path_));
-        if (options_.checksum) {
-            CheckOutput(ChecksumPath(path_));
-            CheckTemporary(ChecksumPath(path_), "sha256");
-        }
 
         // The script and checksum file of an earlier split go before any part is touched: a
         // run that stops half way must leave no script that lists parts of two versions.
