@@ -235,13 +235,7 @@ int RunSplit(const CommandLine& line) {
     const SplitResult result = SplitFile(plan, file, FileTitleOf(file), host, options);
     host.EndLine();
     switch (result) {
-        case SplitResult::kDone:
-            if (!options.checksum && FileSystem::Default().Status(ChecksumPath(file)))
-                std::cerr << "Note: " << FileTitleOf(ChecksumPath(file))
-                          << " was left as it was, and a join checks the files it lists against "
-                             "it: if it is from an earlier split, remove it or split again with "
-                             "--checksum.\n";
-            return kExitDone;
+        case SplitResult::kDone: return kExitDone;
         case SplitResult::kUnableToSplit:
         case SplitResult::kBadPartCount: return kExitRefused;
         case SplitResult::kFailed: break;
@@ -277,12 +271,7 @@ int RunJoin(const CommandLine& line) {
     return kExitFailed;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::ios::sync_with_stdio(false);
-    // Ctrl+C in the middle of a join leaves no temporary file behind.
-    interruption::CatchInterruptions();
+int Run(int argc, char** argv) {
     const std::vector<std::string> args = console::Arguments(argc, argv);
     if (args.size() == 1 && args[0] == "--version") {
         std::cout << "splitter-cli " SPLITTER_VERSION "\n";
@@ -299,4 +288,21 @@ int main(int argc, char** argv) {
         return kExitDone;
     }
     return join ? RunJoin(*line) : RunSplit(*line);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(false);
+    // Ctrl+C in the middle of a join leaves no temporary file behind; a reader of the status
+    // texts that goes away (`| head -1`) ends the texts, not the run.
+    interruption::CatchInterruptions();
+    console::KeepRunningWithoutReader();
+    // The program's last trap: whatever the runs' own traps let through ends here, said.
+    try {
+        return Run(argc, argv);
+    } catch (...) {
+        console::PrintError(CurrentFailure().Message());
+    }
+    return kExitFailed;
 }

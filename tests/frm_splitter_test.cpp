@@ -442,12 +442,16 @@ TEST_F(FrmSplitterTest, BrowseAndDropDuringARunAreRefused) {
 
 TEST_F(FrmSplitterTest, ExitDuringARunEnds) {
     Browse(dir.MakeFile("big.bin", 1000));
+    dir.MakeFile("big.bin.bat", 10);
+    bool scriptAtExit = true;  // an earlier script is gone by then: it lists other parts
     ui.onYield = [&] {
         if (ui.ends == 0) form.Click(Control::cmdExit);
+        scriptAtExit = scriptAtExit && std::filesystem::exists(dir.path() / "big.bin.bat");
     };
     PressSplit("3");
     EXPECT_EQ(ui.ends, 1);
     EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_FALSE(scriptAtExit);
 }
 
 TEST_F(FrmSplitterTest, ClickOnANonButtonDoesNothing) {
