@@ -494,7 +494,10 @@ private slots:
         QVERIFY(button(Control::cmdSelectFile)->isEnabled());
         QVERIFY(button(Control::cmdExit)->isEnabled());
         QCOMPARE(label(Control::lblStatus)->text(), QStringLiteral("Ready..."));
-        AWAIT(QApplication::focusWidget() == w(Control::cmdSelectFile), "the focus on Browse");
+        AWAIT(qtWindow_->window()->focusWidget() == w(Control::cmdSelectFile),
+              "the focus on Browse");
+        // ... with its focus ring showing, as on Windows, before any key is pressed.
+        QVERIFY(qtWindow_->window()->testAttribute(Qt::WA_KeyboardFocusChange));
 
         // Tab walks the controls in their order, passing over the disabled Split button.
         const Control order[] = {Control::txtNoOfParts, Control::txtSelectedFile, Control::cmdExit,
@@ -530,7 +533,8 @@ private slots:
         AWAIT(button(Control::cmdSplit)->isEnabled(), "Split enabled after Browse");
         AWAIT(qtWindow_->window()->isActiveWindow(), "the window active again after the dialog");
         w(Control::cmdSelectFile)->setFocus();
-        AWAIT(QApplication::focusWidget() == w(Control::cmdSelectFile), "the focus on Browse");
+        AWAIT(qtWindow_->window()->focusWidget() == w(Control::cmdSelectFile),
+              "the focus on Browse");
         const Control order[] = {Control::txtNoOfParts, Control::txtSelectedFile, Control::cmdSplit,
                                  Control::cmdExit, Control::cmdSelectFile};
         for (const Control next : order) {
@@ -553,8 +557,12 @@ private slots:
                 ChooseInRealDialog(dialog, path, seen);
             }
         });
+        edit(Control::txtNoOfParts)->setFocus();
         QTest::keyClick(qtWindow_->window(), Qt::Key_B, Qt::AltModifier);  // Alt+B is Browse
         AWAIT(button(Control::cmdSplit)->isEnabled(), "Split enabled after the dialog's Open");
+        // As on Windows, the access key moved the focus to Browse, so Tab goes on from there.
+        AWAIT(qtWindow_->window()->focusWidget() == w(Control::cmdSelectFile),
+              "the focus on Browse");
         QVERIFY(seen.closedByOpen);
         QCOMPARE(seen.directory, QCoreApplication::applicationDirPath());
         QCOMPARE(seen.nameFilters, QStringList{QStringLiteral("All Files (*.*) (*)")});
@@ -621,7 +629,8 @@ private slots:
         QVERIFY(label(Control::lblbytes)->isVisible());
         QCOMPARE(label(Control::lblbytes)->text(), QStringLiteral("30001 Bytes."));
 
-        AWAIT(QApplication::focusWidget() == w(Control::cmdSelectFile), "the focus on Browse");
+        AWAIT(qtWindow_->window()->focusWidget() == w(Control::cmdSelectFile),
+              "the focus on Browse");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), w(Control::txtNoOfParts));
         QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("3"));

@@ -253,7 +253,11 @@ QtWindowSystem::QtWindowSystem(std::string appTitle)
                                  QColor(kButtonFaceRed, kButtonFaceGreen, kButtonFaceBlue));
                 button->setPalette(palette);
                 const Control id = c.id;
-                QObject::connect(button, &QPushButton::clicked, form, [form, id] {
+                // A click takes the focus, by its access key too (Alt+B), as on Windows: Tab
+                // then goes on from the button, and the focus ring shows where.
+                QObject::connect(button, &QPushButton::clicked, form, [form, button, id] {
+                    if (button->focusPolicy() != Qt::NoFocus)
+                        button->setFocus(Qt::ShortcutFocusReason);
                     if (form->events != nullptr) form->events->Click(id);
                 });
                 widget = button;
@@ -308,8 +312,9 @@ void QtWindowSystem::Show(WindowEvents& events, const std::string& file) {
     // Without a window manager (Xvfb) nobody activates a new window, and an activation asked
     // for before the window is mapped is lost: ask again once the event loop has mapped it.
     QTimer::singleShot(0, form_.get(), [form = form_.get()] { form->activateWindow(); });
-    controls_[static_cast<std::size_t>(kFormLayout.front().id)]->setFocus(
-        Qt::ActiveWindowFocusReason);
+    // With its focus ring showing from the start, as on Windows: as after a Tab.
+    controls_[static_cast<std::size_t>(kFormLayout.front().id)]->setFocus(Qt::TabFocusReason);
+    form_->setAttribute(Qt::WA_KeyboardFocusChange);
     if (!file.empty()) {
         // After the activation above: a message box about the file opens over the window.
         QTimer::singleShot(0, form_.get(), [form = form_.get(), file] {
