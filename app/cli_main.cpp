@@ -171,7 +171,7 @@ int RunSplit(const std::vector<std::string>& args) {
     switch (result) {
         case SplitResult::kDone:
             if (!options.checksum && FileSystem::Default().Status(ChecksumPath(file)))
-                std::cerr << "Note: " << FileTitleOf(ChecksumPath(file))
+                std::cerr << "Note: " << ShownName(FileTitleOf(ChecksumPath(file)))
                           << " was left as it was, and a join checks the files it lists against "
                              "it: if it is from an earlier split, remove it or split again with "
                              "--checksum.\n";

@@ -19,7 +19,7 @@ namespace {
 std::string BadPartCountText(const std::string& title, std::uint64_t length,
                              std::uint64_t partSize) {
     const std::uint64_t count = SizedPartCount(length, partSize);
-    return title + " has " + std::to_string(length) + " bytes: parts of " +
+    return ShownName(title) + " has " + std::to_string(length) + " bytes: parts of " +
            std::to_string(partSize) + " bytes would make " + std::to_string(count) +
            (count == 1 ? " part" : " parts") + "; a split makes " + std::to_string(kMinParts) +
            " to " + std::to_string(kMaxParts) + ".";

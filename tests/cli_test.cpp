@@ -108,6 +108,7 @@ TEST(CliTest, RefusalsAndFailures) {
         {{"data.bin", "40000"}, 2, "", "Error 6: Overflow\n"},
         {{"data.bin", "11"}, 2, "Splitting... \nUnable to split...\n", ""},
         {{"absent.bin", "2"}, 1, "Splitting... \n", "Error 53: File not found (absent.bin)\n"},
+        {{"\x9b[2J.bin", "2"}, 1, "Splitting... \n", "Error 53: File not found (?[2J.bin)\n"},
         {{"quote\".bin", "2"},
          1,
          "Splitting... \n",
