@@ -527,9 +527,9 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
     };
     // Another byte at `at`: a hex digit stays one.
     const auto change = [](const fs::path& path, std::size_t at) {
-        std::string bytes = ReadBytes(path);
-        bytes[at] = bytes[at] == '0' ? '1' : '0';
-        WriteBytes(path, bytes);
+        std::string text = ReadBytes(path);
+        text[at] = text[at] == '0' ? '1' : '0';
+        WriteBytes(path, text);
     };
     const std::vector<Case> cases = {
         {"two missing parts",
