@@ -83,6 +83,7 @@ public:
         }
     }
     void FocusPartCount() override {}
+    void Warn(const std::string& message) override { ReportError(message); }
     void Yield() override {}
     void ReportError(const std::string& message) override {
         EndLine();

@@ -14,6 +14,9 @@ class SplitHost : public RunHost {
 public:
     // Moves the keyboard focus to the part-count box.
     virtual void FocusPartCount() = 0;
+    // Something the user must know about a run that got through, told once it is done: a
+    // window shows it in a message box, the command line on standard error.
+    virtual void Warn(const std::string& message) = 0;
 };
 
 inline constexpr const char* kSplittingText = "Splitting... ";
@@ -48,6 +51,10 @@ struct SplitOptions {
 // Cuts the file `sFilePath` into `iNoOfParts` (2 to 999) parts named sFilePath + "." + k and
 // writes the join script sFilePath + ".bat", which names the parts by sFileTitle + "." + k. The
 // script appears whole or not at all (TemporaryFile), in place of any file of that name.
+//
+// The script names the parts in the code page cmd will read it in (CommandScriptBytes); when that
+// code page cannot spell the name, and this system writes the script all the same, the host is
+// warned after "Done !" that cmd will not find the parts.
 //
 // Status texts, in order: "Splitting... ", then "Splitting... [ P % Completed. ]" each time
 // the whole-number percentage of the byte just copied changes, then "Done !" (or

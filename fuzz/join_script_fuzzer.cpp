@@ -17,6 +17,7 @@
 #include <string>
 
 #include "engine/join_script.h"
+#include "files/script_encoding.h"
 
 namespace splitter {
 namespace {
@@ -136,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         refused = error.line();
     }
     JoinList crLfList;
-    if (RefusedLine(WithCrLf(text), crLfList) != refused ||
+    if (RefusedLine(CommandScriptText(WithCrLf(text)), crLfList) != refused ||
         (refused < 0 && (crLfList.parts != list.parts || crLfList.destination != list.destination)))
         Broken("with CR LF line ends the script reads otherwise");
     if (refused >= 0) {

@@ -159,6 +159,44 @@ TEST(CliTest, RefusalsAndFailures) {
     EXPECT_EQ(ReadBytes(outside / "victim"), "keep");
 }
 
+// A script written here is for cmd on Windows: it names the parts in the OEM code page of the
+// user's locale; a name that code page cannot spell is written as it is, with a warning, and
+// splitter-cli join reads either.
+TEST(CliTest, ScriptsInTheCodePageOfTheLocale) {
+    struct Case {
+        std::string locale;  // shell assignments
+        std::string name;
+        std::string inScript;
+        bool warned;
+    };
+    const Case cases[] = {
+        {"LANG=en_US.UTF-8", "caf\xc3\xa9.txt", "caf\x82.txt", false},
+        {"LC_ALL=ru_RU.UTF-8 LANG=en_US.UTF-8", "\xd1\x84\xd0\xb0\xd0\xb9\xd0\xbb",
+         "\xe4\xa0\xa9\xab", false},
+        {"LC_CTYPE=da_DK.UTF-8 LANG=ru_RU.UTF-8", "\xc3\xb8rsted.txt", "\x9brsted.txt", false},
+        {"LC_ALL=ru_RU.UTF-8", "caf\xc3\xa9.txt", "caf\xc3\xa9.txt", true},
+        {"LANG=C", "\xe6\x97\xa5\xe6\x9c\xac.txt", "\xe6\x97\xa5\xe6\x9c\xac.txt", true},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string source = test::PatternBytes(100);
+        WriteBytes(dir / c.name, source);
+        const std::string locale = "unset LC_ALL LC_CTYPE LANG; export " + c.locale;
+        const Outcome split = RunCli(dir, {c.name, "3"}, locale);
+        EXPECT_EQ(split.status, 0) << c.locale;
+        EXPECT_EQ(
+            split.err.rfind("Warning: ", 0) == 0 && split.err.find('\n') + 1 == split.err.size(),
+            c.warned)
+            << split.err;
+        EXPECT_NE(ReadBytes(dir / (c.name + ".bat")).find(" \"" + c.inScript + ".2\" "),
+                  std::string::npos)
+            << c.locale;
+        test::fs::remove(dir / c.name);
+        EXPECT_EQ(RunCli(dir, {"join", c.name + ".bat"}, locale).status, 0) << c.locale;
+        EXPECT_EQ(ReadBytes(dir / c.name), source) << c.locale;
+    }
+}
+
 TEST(CliTest, Help) {
     TempDir dir;
     const Outcome outcome = RunCli(dir, {"--help"});
