@@ -188,7 +188,7 @@ TEST(CliTest, ScriptsInTheCodePageOfTheLocale) {
             split.err.rfind("Warning: ", 0) == 0 && split.err.find('\n') + 1 == split.err.size(),
             c.warned)
             << split.err;
-        EXPECT_NE(ReadBytes(dir / (c.name + ".bat")).find(" \"" + c.inScript + ".2\" "),
+        EXPECT_NE(ReadBytes(dir / (c.name + ".bat")).find("+\"" + c.inScript + ".2\" "),
                   std::string::npos)
             << c.locale;
         test::fs::remove(dir / c.name);
