@@ -1,12 +1,14 @@
 // splitter: the window program. Shows the main window and runs until Exit.
 //
 //   splitter [FILE]
+//   splitter --version
 //
 // FILE, when given (a file manager's "Open with" gives it), is chosen as if picked with Browse.
 #include <QApplication>
 
 #include <cstdlib>
 #include <iostream>
+#include <string_view>
 
 #include "ui/qt/qt_window_system.h"
 #include "window/frm_splitter.h"
@@ -30,6 +32,10 @@ bool HaveDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::cout << "splitter " SPLITTER_VERSION "\n";
+        return 0;
+    }
     if (!HaveDisplay()) {
         std::cerr << "splitter: no display to show the window on (neither DISPLAY nor "
                      "WAYLAND_DISPLAY is set).\n"

@@ -1,5 +1,5 @@
-# Cross build for 32-bit Windows with Debian's mingw-w64 (g++-mingw-w64-i686):
-#   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
+# Cross build for 32-bit Windows (old systems) with Debian's mingw-w64 (g++-mingw-w64-i686):
+#   cmake -S . -B build/windows32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
 # The programs link statically, so they need no DLL beyond Windows' own.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)

@@ -4,8 +4,9 @@
 //   other exception escapes and counts as a crash;
 // - every name it returns is a plain name in the script's folder: not empty, not "." or "..",
 //   no folder separator, no quote or control character, and no part is the destination;
-// - the writer takes that destination (a split could have made the script), and what it writes
-//   reads back as that destination and the parts of a split, each line within cmd's limit;
+// - where a split could have made the script (every part name it would write fits in a file
+//   name), the writer takes that destination, and what it writes reads back as that
+//   destination and the parts of a split, each line within cmd's limit;
 // - the same text with CR LF line ends and a final line break reads the same, list or refusal.
 #include <algorithm>
 #include <cstddef>
@@ -17,6 +18,7 @@
 #include <string>
 
 #include "engine/join_script.h"
+#include "files/file_system.h"
 #include "files/script_encoding.h"
 
 namespace splitter {
@@ -75,7 +77,11 @@ void CheckPlainName(const std::string& name) {
 }
 
 // Writes the script a split of `destination` into `parts` parts would leave, and reads it back.
+// A destination whose part names are too long for a file name (255 bytes, ".0" makes 257) is no
+// split's: a split refuses it before writing, while a hand-made script may still join other
+// names into it.
 void CheckRoundTrip(const std::string& destination, int parts) {
+    if (FileTitleLength(PartTitle(destination, parts - 1)) > kMaxFileTitle) return;
     const std::string script = JoinScriptText(destination, parts);
     JoinList back;
     try {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build as a package would (DESTDIR, prefix /usr) into a temporary root, and checks
 # what lands there: the programs, the desktop entry (desktop-file-validate, and the %f that hands
-# "Open with"'s file over), the icon at each hicolor size, the manual page (groff, warnings as
-# errors), and that the installed splitter-cli answers --version with the project's version.
+# "Open with"'s file over), the icon at each hicolor size, the compressed manual pages (groff,
+# warnings as errors), the changelog of this release, and that the installed programs answer
+# --version with the project's version.
 #   tests/install_test.sh BUILD_DIR VERSION GUI(ON|OFF)
 set -euo pipefail
 build=$1 version=$2 gui=$3
@@ -17,13 +18,20 @@ usr=$root/usr
 answer=$("$usr/bin/splitter-cli" --version) || fail "splitter-cli --version failed"
 [ "$answer" = "splitter-cli $version" ] || fail "splitter-cli --version said: $answer"
 
-man=$usr/share/man/man1/splitter-cli.1
-[ -f "$man" ] || fail "no share/man/man1/splitter-cli.1"
-warnings=$(groff -man -ww -z "$man" 2>&1) || fail "groff failed on the manual page"
-[ -z "$warnings" ] || fail "groff warns about the manual page: $warnings"
+pages=(splitter-cli)
+[ "$gui" = ON ] && pages+=(splitter)
+for page in "${pages[@]}"; do
+  man=$usr/share/man/man1/$page.1.gz
+  [ -f "$man" ] || fail "no share/man/man1/$page.1.gz"
+  warnings=$(zcat "$man" | groff -man -ww -z 2>&1) || fail "groff failed on $page.1"
+  [ -z "$warnings" ] || fail "groff warns about $page.1: $warnings"
+done
+zcat "$usr/share/doc/splitter/changelog.gz" | head -1 | grep -qx "splitter ($version) unstable; urgency=medium" ||
+  fail "the changelog does not begin with this release"
 
 if [ "$gui" = ON ]; then
   [ -x "$usr/bin/splitter" ] || fail "no bin/splitter"
+  [ "$("$usr/bin/splitter" --version)" = "splitter $version" ] || fail "splitter --version failed"
   desktop=$usr/share/applications/splitter.desktop
   [ -f "$desktop" ] || fail "no share/applications/splitter.desktop"
   desktop-file-validate "$desktop" || fail "desktop-file-validate refuses the desktop entry"
@@ -39,7 +47,7 @@ fi
 
 # Nothing else: every installed file is one of those above.
 count=$(find "$root" -type f | wc -l)
-expected=2
-[ "$gui" = ON ] && expected=10
+expected=4
+[ "$gui" = ON ] && expected=13
 [ "$count" -eq "$expected" ] || fail "$count files installed, not $expected: $(find "$root" -type f)"
 echo "install test: $(find "$root" -type f | sed "s|^$root||" | tr '\n' ' ')"

@@ -193,6 +193,7 @@ std::vector<std::string> ListFolder(const fs::path& folder) {
 void RecordingHost::SetStatus(const std::string& text) {
     statuses.push_back(text);
     if (onStatus) onStatus(text);
+    yielded = false;
 }
 
 std::string RecordingHost::Messages() const {

@@ -70,7 +70,7 @@ public:
     void SetStatus(const std::string& text) override;
     void FocusPartCount() override { ++focusCount; }
     void Warn(const std::string& message) override { warnings.push_back(message); }
-    void Yield() override { ++yieldCount; }
+    void Yield() override { yielded = true; }
     void ReportError(const std::string& message) override { errors.push_back(message); }
 
     // The errors, one a line, for a test's failure output.
@@ -80,7 +80,8 @@ public:
     std::vector<std::string> errors;
     std::vector<std::string> warnings;
     int focusCount = 0;
-    int yieldCount = 0;
+    bool yielded = false;  // since the last status: what `onStatus` sees
+
     std::function<void(const std::string&)> onStatus;
 };
 
