@@ -141,7 +141,7 @@ int RunSplit(const std::vector<std::string>& args) {
         } else if (arg == "--size") {
             return Usage("--size needs a SIZE");
         } else {
-            return Usage("Unknown option: " + arg);
+            return Usage("Unknown option: " + ShownName(arg));
         }
     }
     SplitPlan plan = SplitPlan::Count(0);
@@ -150,8 +150,8 @@ int RunSplit(const std::vector<std::string>& args) {
         if (operands.size() != 1) return Usage("One FILE to split");
         const auto size = ParsePartSize(*sizeText);
         if (!size) {
-            std::cerr << "Unreadable part size: \"" << *sizeText
-                      << "\" (a whole number of bytes, with K, M, G, KiB, MiB, GiB, KB, MB or "
+            std::cerr << "Unreadable part size: " << ShownName(*sizeText, '"')
+                      << " (a whole number of bytes, with K, M, G, KiB, MiB, GiB, KB, MB or "
                          "GB after it, or fat32)\n";
             return kExitRefused;
         }
