@@ -114,15 +114,12 @@ TEST(JoinScriptTest, LongListsAreSpreadOverSeveralLines) {
 
 // cmd reads a script in the OEM code page that Windows gives the user's locale.
 TEST(ScriptEncodingTest, OemCodePageOfTheLocaleAsWindowsGivesIt) {
+    // clang-format off
     const std::pair<const char*, int> cases[] = {
-        {"", 437},      {"C.UTF-8", 437},     {"POSIX", 437},          {"en_US.UTF-8", 437},
-        {"en", 437},    {"en_GB.UTF-8", 850}, {"en_ZA", 437},          {"de_AT@euro", 850},
-        {"pt_BR", 850}, {"fr_CA.UTF-8", 850}, {"ru_RU.UTF-8", 866},    {"uk_UA", 866},
-        {"sr_RS", 855}, {"sr_RS@latin", 852}, {"uz_UZ@cyrillic", 866}, {"pl_PL", 852},
-        {"el_GR", 737}, {"tr_TR", 857},       {"he_IL", 862},          {"ar_EG", 720},
-        {"lt_LT", 775}, {"th_TH", 874},       {"vi_VN", 1258},         {"ja_JP.UTF-8", 932},
-        {"zh_CN", 936}, {"zh_TW.UTF-8", 950}, {"ko_KR.EUC-KR", 949},   {"hi_IN", 437},
-    };
+        {"", 437}, {"C.UTF-8", 437}, {"en", 437}, {"en_GB.UTF-8", 850}, {"de_AT@euro", 850},
+        {"sr_RS", 855}, {"sr_RS@latin", 852}, {"uz_UZ@cyrillic", 866}, {"ja_JP.UTF-8", 932},
+        {"zh_TW", 950}, {"vi_VN", 1258}, {"hi_IN", 437}};
+    // clang-format on
     for (const auto& [locale, codePage] : cases)
         EXPECT_EQ(OemCodePageOfLocale(locale), codePage) << locale;
 }
