@@ -63,7 +63,9 @@ joins() {
   if ! check_copy_lines "$dir/$name.bat" "$name"; then
     return
   fi
-  echo "ok    [$name] $parts parts, $size bytes, $(grep -ac '^copy /b' "$dir/$name.bat") copy line(s)"
+  local from=""
+  [ "$how" != linux ] || from=", split on Linux"
+  echo "ok    [$name] $parts parts, $size bytes, $(grep -ac '^copy /b' "$dir/$name.bat") copy line(s)$from"
   rm -rf "$dir"
 }
 
