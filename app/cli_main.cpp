@@ -6,8 +6,8 @@
 //   splitter-cli join [--force] [--any-sizes] SCRIPT
 //
 // Prints every status text the window would show, each on its own line (redrawn in place on a
-// terminal). Exit status: 0 after "Done !", 1 after a failure, 2 for a bad part count or size,
-// a file with fewer bytes than parts, or a join refused with nothing written.
+// terminal). Exit status: 0 after "Done !", 1 after a failure, 2 for a usage error, a bad part
+// count or size, a file with fewer bytes than parts, or a join refused with nothing written.
 #include <iostream>
 #include <optional>
 #include <string>
@@ -35,7 +35,7 @@ constexpr const char* kUsage =
     "Usage: splitter-cli [split] [--checksum] FILE PARTS\n"
     "       splitter-cli [split] [--checksum] --size SIZE FILE\n"
     "       splitter-cli join [--force] [--any-sizes] SCRIPT\n"
-    "       splitter-cli --version | --help\n"
+    "       splitter-cli --version | --help | -h\n"
     "\n"
     "Cuts FILE into parts named FILE.0, FILE.1, ... beside it, and writes FILE.bat, a\n"
     "Windows command script that joins them back with copy /b. Options may stand before\n"
@@ -63,9 +63,10 @@ constexpr const char* kUsage =
     "  --any-sizes  join parts whose sizes do not fit a split\n"
     "\n"
     "Status texts go to standard output, errors to standard error.\n"
-    "Exit status: 0 when done, 1 after a failure, 2 for a bad PARTS or SIZE, a file with\n"
-    "fewer bytes than PARTS or that SIZE cuts into fewer than 2 or more than 999 parts,\n"
-    "or a join refused with nothing written.\n";
+    "Exit status: 0 when done, 1 after a failure, 2 for a usage error, a bad PARTS or\n"
+    "SIZE, a file with fewer bytes than PARTS or that SIZE cuts into fewer than 2 or more\n"
+    "than 999 parts, or a join refused with nothing written; 130, 143 or 129 after Ctrl+C,\n"
+    "SIGTERM or SIGHUP.\n";
 
 // Shows the status texts on standard output: one line each, or one line redrawn in place when
 // standard output is a terminal.
@@ -116,67 +117,126 @@ std::optional<std::int16_t> PartsOf(std::string_view partsText) {
     return count.parts;
 }
 
-int Usage(const std::string& problem) {
-    std::cerr << problem << "\n\n" << kUsage;
+// A usage error: one line that names it and where to read more, as the tools around it do.
+int UsageError(const std::string& problem) {
+    std::cerr << "splitter-cli: " << problem
+              << "\nTry 'splitter-cli --help' for more information.\n";
     return kExitRefused;
 }
 
-int RunSplit(const std::vector<std::string>& args) {
-    SplitOptions options;
-    std::optional<std::string> sizeText;
+// The command line after the verb, read the same way for split and join: options (anywhere
+// before "--"), their values, and the operands. An argument that starts with '-' and a letter
+// is an option ("-3" is a part count, "-" a name); a name that starts with '-' comes after "--".
+struct CommandLine {
+    bool help = false;
+    bool checksum = false;                // split
+    std::optional<std::string> sizeText;  // split
+    bool force = false;                   // join
+    bool anySizes = false;                // join
     std::vector<std::string> operands;
+};
+
+// The options and the verb each belongs to.
+struct Option {
+    std::string_view name;
+    bool join;  // join's, else split's
+    bool takesValue;
+};
+constexpr Option kOptions[] = {
+    {"--checksum", false, false},
+    {"--size", false, true},
+    {"--force", true, false},
+    {"--any-sizes", true, false},
+};
+
+// Reads `args` for the verb (join or split), or says what is wrong with them.
+std::optional<CommandLine> ReadCommandLine(const std::vector<std::string>& args, bool join,
+                                           std::string& problem) {
+    CommandLine line;
     bool optionsEnd = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (optionsEnd || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            operands.push_back(arg);  // "-3" is a part count, refused as such
-        } else if (arg == "--") {
-            optionsEnd = true;
-        } else if (arg == "--checksum") {
-            options.checksum = true;
-        } else if (arg == "--size" && i + 1 < args.size()) {
-            sizeText = args[++i];
-        } else if (arg.rfind("--size=", 0) == 0) {
-            sizeText = arg.substr(7);
-        } else if (arg == "--size") {
-            return Usage("--size needs a SIZE");
-        } else {
-            return Usage("Unknown option: " + ShownName(arg));
+        const bool option =
+            !optionsEnd && arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9');
+        if (!option) {
+            line.operands.push_back(arg);
+            continue;
         }
+        if (arg == "--") {
+            optionsEnd = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            line.help = true;
+            continue;
+        }
+        const std::size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        const Option* known = nullptr;
+        for (const Option& o : kOptions) {
+            if (o.name == name) known = &o;
+        }
+        if (known == nullptr) {
+            problem = "unknown option '" + ShownName(name) + "'";
+            return std::nullopt;
+        }
+        if (known->join != join) {
+            problem = "option '" + ShownName(name) + "' is for " +
+                      (known->join ? "join" : "split") + " only";
+            return std::nullopt;
+        }
+        std::optional<std::string> value;
+        if (equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+        } else if (known->takesValue && i + 1 < args.size()) {
+            value = args[++i];
+        }
+        if (known->takesValue != value.has_value()) {
+            problem = "option '" + ShownName(name) +
+                      (known->takesValue ? "' needs a SIZE" : "' takes no value");
+            return std::nullopt;
+        }
+        if (name == "--checksum") line.checksum = true;
+        if (name == "--size") line.sizeText = value;
+        if (name == "--force") line.force = true;
+        if (name == "--any-sizes") line.anySizes = true;
     }
+    return line;
+}
+
+int RunSplit(const CommandLine& line) {
+    const std::vector<std::string>& operands = line.operands;
+    if (operands.empty()) return UsageError("missing FILE");
     SplitPlan plan = SplitPlan::Count(0);
-    if (sizeText) {
-        if (operands.size() == 2) return Usage("Give PARTS or --size, not both");
-        if (operands.size() != 1) return Usage("One FILE to split");
-        const auto size = ParsePartSize(*sizeText);
+    if (line.sizeText) {
+        if (operands.size() == 2) return UsageError("give PARTS or --size, not both");
+        if (operands.size() > 1)
+            return UsageError("extra operand '" + ShownName(operands[1]) + "'");
+        const auto size = ParsePartSize(*line.sizeText);
         if (!size) {
-            std::cerr << "Unreadable part size: " << ShownName(*sizeText, '"')
+            std::cerr << "Unreadable part size: " << ShownName(*line.sizeText, '"')
                       << " (a whole number of bytes, with K, M, G, KiB, MiB, GiB, KB, MB or "
                          "GB after it, or fat32)\n";
             return kExitRefused;
         }
         plan = SplitPlan::Size(*size);
     } else {
-        if (operands.size() != 2) {
-            std::cerr << kUsage;
-            return kExitRefused;
-        }
+        if (operands.size() == 1)
+            return UsageError("missing the number of parts after '" + ShownName(operands[0]) + "'");
+        if (operands.size() > 2)
+            return UsageError("extra operand '" + ShownName(operands[2]) + "'");
         const auto parts = PartsOf(operands[1]);
         if (!parts) return kExitRefused;
         plan = SplitPlan::Count(*parts);
     }
     const std::string& file = operands[0];
+    SplitOptions options;
+    options.checksum = line.checksum;
     ConsoleHost host;
     const SplitResult result = SplitFile(plan, file, FileTitleOf(file), host, options);
     host.EndLine();
     switch (result) {
-        case SplitResult::kDone:
-            if (!options.checksum && FileSystem::Default().Status(ChecksumPath(file)))
-                std::cerr << "Note: " << ShownName(FileTitleOf(ChecksumPath(file)))
-                          << " was left as it was, and a join checks the files it lists against "
-                             "it: if it is from an earlier split, remove it or split again with "
-                             "--checksum.\n";
-            return kExitDone;
+        case SplitResult::kDone: return kExitDone;
         case SplitResult::kUnableToSplit:
         case SplitResult::kBadPartCount: return kExitRefused;
         case SplitResult::kFailed: break;
@@ -184,30 +244,15 @@ int RunSplit(const std::vector<std::string>& args) {
     return kExitFailed;
 }
 
-int RunJoin(const std::vector<std::string>& args) {
+int RunJoin(const CommandLine& line) {
+    if (line.operands.empty()) return UsageError("missing SCRIPT");
+    if (line.operands.size() > 1)
+        return UsageError("extra operand '" + ShownName(line.operands[1]) + "'");
     JoinOptions options;
-    std::vector<std::string> scripts;
-    bool optionsEnd = false;
-    for (const std::string& arg : args) {
-        if (!optionsEnd && arg == "--") {
-            optionsEnd = true;
-        } else if (!optionsEnd && arg == "--force") {
-            options.force = true;
-        } else if (!optionsEnd && arg == "--any-sizes") {
-            options.anySizes = true;
-        } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
-            std::cerr << "Unknown option: " << ShownName(arg) << "\n\n" << kUsage;
-            return kExitRefused;
-        } else {
-            scripts.push_back(arg);
-        }
-    }
-    if (scripts.size() != 1) {
-        std::cerr << kUsage;
-        return kExitRefused;
-    }
+    options.force = line.force;
+    options.anySizes = line.anySizes;
     ConsoleHost host;
-    const JoinResult result = Join(scripts[0], options, host);
+    const JoinResult result = Join(line.operands[0], options, host);
     host.EndLine();
     switch (result) {
         case JoinResult::kDone: return kExitDone;
@@ -227,22 +272,38 @@ int RunJoin(const std::vector<std::string>& args) {
     return kExitFailed;
 }
 
+int Run(int argc, char** argv) {
+    const std::vector<std::string> args = console::Arguments(argc, argv);
+    if (args.size() == 1 && args[0] == "--version") {
+        std::cout << "splitter-cli " SPLITTER_VERSION "\n";
+        return kExitDone;
+    }
+    const bool join = !args.empty() && args[0] == "join";
+    const std::size_t verb = !args.empty() && (join || args[0] == "split") ? 1 : 0;
+    std::string problem;
+    const std::optional<CommandLine> line = ReadCommandLine(
+        {args.begin() + static_cast<std::ptrdiff_t>(verb), args.end()}, join, problem);
+    if (!line) return UsageError(problem);
+    if (line->help) {
+        std::cout << kUsage;
+        return kExitDone;
+    }
+    return join ? RunJoin(*line) : RunSplit(*line);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    // Ctrl+C in the middle of a join leaves no temporary file behind.
+    // Ctrl+C in the middle of a join leaves no temporary file behind; a reader of the status
+    // texts that goes away (`| head -1`) ends the texts, not the run.
     interruption::CatchInterruptions();
-    const std::vector<std::string> args = console::Arguments(argc, argv);
-    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-        std::cout << kUsage;
-        return kExitDone;
+    console::KeepRunningWithoutReader();
+    // The program's last trap: whatever the runs' own traps let through ends here, said.
+    try {
+        return Run(argc, argv);
+    } catch (...) {
+        console::PrintError(CurrentFailure().Message());
     }
-    if (!args.empty() && args[0] == "--version") {
-        std::cout << "splitter-cli " SPLITTER_VERSION "\n";
-        return kExitDone;
-    }
-    if (!args.empty() && args[0] == "join") return RunJoin({args.begin() + 1, args.end()});
-    const std::size_t first = !args.empty() && args[0] == "split" ? 1 : 0;
-    return RunSplit({args.begin() + static_cast<std::ptrdiff_t>(first), args.end()});
+    return kExitFailed;
 }

@@ -5,10 +5,14 @@
 //
 // FILE, when given (a file manager's "Open with" gives it), is chosen as if picked with Browse.
 #include <QApplication>
+#include <QMessageBox>
 
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string_view>
+
+#include "files/failure.h"
 
 #include "ui/qt/qt_window_system.h"
 #include "window/frm_splitter.h"
@@ -29,6 +33,41 @@ bool HaveDisplay() {
 #endif
 }
 
+// The program's last trap: the form's handlers and the runs trap their own failures, and
+// whatever gets past them is shown as any failure is, "Error CODE: DESCRIPTION", and ends the
+// program with status 1, rather than unwinding through Qt's event loop.
+[[noreturn]] void EndOnFailure() {
+    const std::string message = splitter::CurrentFailure().Message();
+    std::cerr << "splitter: " << message << '\n';
+    QMessageBox::critical(nullptr, QStringLiteral("Splitter"), QString::fromStdString(message));
+    std::fflush(nullptr);
+    std::_Exit(EXIT_FAILURE);
+}
+
+class Application final : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (...) {
+            EndOnFailure();
+        }
+    }
+};
+
+int Run(int argc, char** argv) {
+    Application app(argc, argv);
+    // The desktop entry that the window belongs to, for its icon on Wayland.
+    QGuiApplication::setDesktopFileName(QStringLiteral("splitter"));
+    splitter::qt::PrepareApplication(app);
+    splitter::qt::QtWindowSystem window("Splitter");
+    splitter::frmSplitter form(window);
+    window.Show(form, splitter::qt::FileArgument(QCoreApplication::arguments()));
+    return app.exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -43,12 +82,11 @@ int main(int argc, char** argv) {
                      "  splitter-cli FILE PARTS    (beside this program)\n";
         return 1;
     }
-    QApplication app(argc, argv);
-    // The desktop entry that the window belongs to, for its icon on Wayland.
-    QGuiApplication::setDesktopFileName(QStringLiteral("splitter"));
-    splitter::qt::PrepareApplication(app);
-    splitter::qt::QtWindowSystem window("Splitter");
-    splitter::frmSplitter form(window);
-    window.Show(form, splitter::qt::FileArgument(QCoreApplication::arguments()));
-    return app.exec();
+    try {
+        return Run(argc, argv);
+    } catch (...) {
+        // Before the window or after it: said on standard error alone.
+        std::cerr << "splitter: " << splitter::CurrentFailure().Message() << '\n';
+    }
+    return EXIT_FAILURE;
 }

@@ -8,7 +8,13 @@
 #include "window/frm_splitter.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    splitter::win32::Win32WindowSystem window("Splitter");
-    splitter::frmSplitter form(window);
-    return window.Run(form, splitter::win32::FileArgument(GetCommandLineW()));
+    // The program's last trap (the window's handlers have one of their own): a failure is shown
+    // as any failure is, and ends the program with status 1.
+    try {
+        splitter::win32::Win32WindowSystem window("Splitter");
+        splitter::frmSplitter form(window);
+        return window.Run(form, splitter::win32::FileArgument(GetCommandLineW()));
+    } catch (...) {
+        splitter::win32::EndOnFailure(nullptr);
+    }
 }

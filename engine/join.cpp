@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <numeric>
 #include <string_view>
 #include <unordered_map>
 
@@ -35,7 +34,7 @@ public:
 
         // The destination's bytes go to a new file beside it, which takes its name once whole
         // and on the disk: a power loss cannot leave the name on bytes that never got there.
-        TemporaryFile temporary(files_, DestinationPath(), "join");
+        TemporaryFile temporary(files_, DestinationPath(), "join", permissions_);
         ProgressCopier copier(total_, "Joining", host_, checksums_.has_value());
         for (std::size_t k = 0; k < list_.parts.size(); ++k) {
             auto part = files_.OpenRead(folder_ + list_.parts[k]);
@@ -97,11 +96,22 @@ private:
                 entry->second = sizes_.size();
                 sizes_.push_back(status->length);
                 ids_.push_back(status->id);
+                permissions_ &= status->permissions;
             }
         }
         if (outside) return JoinResult::kRefused;
         if (missing) return JoinResult::kMissingParts;
-        total_ = std::accumulate(sizes_.begin(), sizes_.end(), std::uint64_t{0});
+        // No file holds more than 2^63 - 1 bytes (a signed 64-bit offset); summed unchecked,
+        // four parts of 2^62 bytes would come to 0 and the copy would never end.
+        constexpr std::uint64_t kMaxFile = std::numeric_limits<std::int64_t>::max();
+        for (const std::uint64_t size : sizes_) {
+            if (size > kMaxFile - total_) {
+                host_.ReportError("The parts add up to more bytes than a file can hold (" +
+                                  std::to_string(kMaxFile) + ")");
+                return JoinResult::kRefused;
+            }
+            total_ += size;
+        }
         if (options_.anySizes) return JoinResult::kDone;
         if (const auto misfit = FindSizeMisfit(sizes_)) {
             host_.ReportError("Part " + ShownName(list_.parts[misfit->part]) + " has " +
@@ -115,8 +125,10 @@ private:
 
     // The checksum file, when there is one, can be read and belongs to this split.
     JoinResult ReadChecksums() {
-        // Read only where it lies in the script's folder, as the parts are.
+        // Read only where it lies in the script's folder, as the parts are. A name that no file
+        // can have (the destination's name is near the limit) holds no checksum file.
         const std::string path = ChecksumPath(DestinationPath());
+        if (files_.NameLimit(path)) return JoinResult::kDone;
         if (files_.Status(path)) {
             const auto resolved = files_.Resolve(path);
             if (!resolved || !LiesIn(*resolved, realFolder_)) {
@@ -143,6 +155,11 @@ private:
     // The destination is new, or may be replaced, and is none of the parts by any name.
     JoinResult CheckDestination() {
         const std::string path = DestinationPath();
+        for (const auto& limit :
+             {files_.NameLimit(path), TemporaryFile::NameLimit(files_, path, "join")}) {
+            if (limit)
+                throw Failure(kBadFileName, *limit + " (" + ShownName(list_.destination) + ")");
+        }
         const auto resolved = files_.Resolve(path);
         if (!resolved) {
             // A link that leads nowhere still holds the name, and the rename into place would
@@ -188,6 +205,7 @@ private:
     std::vector<std::uint64_t> sizes_;
     std::vector<FileId> ids_;
     std::uint64_t total_ = 0;
+    std::uint32_t permissions_ = kAllPermissions;  // those every part has
     std::optional<JoinChecksums> checksums_;
 };
 

@@ -35,7 +35,8 @@ inline constexpr const char* kJoiningText = "Joining... ";
 // which is flushed to the disk and whose size is checked before it is renamed into place; on
 // any failure, or an interruption of the program, the temporary file is removed, so the
 // destination is either whole or untouched. Failures name the destination, never the temporary
-// file. The parts are only read.
+// file. The parts are only read. Parts that add up to more than a file can hold (2^63 - 1
+// bytes) are refused (kRefused); the file gets no permission that a part lacks.
 //
 // When the checksum file of a split, DESTINATION.sha256 (see checksum.h), lies beside the
 // script, it is read with the script, and every part and the whole file it gives a SHA-256 for

@@ -40,6 +40,7 @@ public:
         host_.SetStatus(kSplittingText);
         source_ = files_.OpenRead(path_);
         length_ = source_->Length();
+        const FileStamp stamp = source_->Stamp();
         std::vector<std::uint64_t> sizes;
         if (plan_.partSize == 0) {
             if (static_cast<std::uint64_t>(plan_.parts) > length_) {
@@ -65,6 +66,17 @@ public:
         for (int k = 0; k < parts; ++k) CheckOutput(path_ + "." + std::to_string(k));
         CheckOutput(JoinScriptPath(path_));
         if (options_.checksum) CheckOutput(ChecksumPath(path_));
+        // As a name that no file can have (CheckOutput): that of a temporary file too.
+        CheckTemporary(JoinScriptPath(path_), "script");
+        if (options_.checksum) CheckTemporary(ChecksumPath(path_), "sha256");
+        // Without --checksum the checksum file is only looked at, to be removed: a name that
+        // cannot exist holds no file.
+        const bool checksumCanExist = !files_.NameLimit(ChecksumPath(path_));
+
+        // The script and checksum file of an earlier split go before any part is touched: a
+        // run that stops half way must leave no script that lists parts of two versions.
+        RemoveEarlier(JoinScriptPath(path_));
+        if (checksumCanExist) RemoveEarlier(ChecksumPath(path_));
 
         ProgressCopier copier(length_, "Splitting", host_, options_.checksum);
         std::string checksums;
@@ -75,6 +87,10 @@ public:
             part->Close();
             if (digest) checksums += ChecksumLine(*digest, PartTitle(title_, k));
         }
+        // Parts of a file that changed under the run are of no version of it: no script.
+        if (source_->Stamp() != stamp || stamp.length != length_)
+            throw Failure(kDeviceIoError,
+                          "File changed during the split (" + ShownName(title_) + ")");
 
         WriteWhole(JoinScriptPath(path_), script.bytes, "script");
         if (options_.checksum) {
@@ -95,7 +111,7 @@ private:
         // The name is given to the new file, never written through; what it names now is
         // checked again, for a link put there during the run.
         CheckOutput(path);
-        TemporaryFile file(files_, path, kind);
+        TemporaryFile file(files_, path, kind, source_->Permissions());
         file.file().Write(bytes.data(), bytes.size());
         file.Finish();
         file.Rename(/*replace=*/true);
@@ -118,11 +134,26 @@ private:
     // file, or that is the source by another name. Create refuses them all again, for what
     // appears while the run goes on.
     void CheckOutput(const std::string& path) {
+        if (const auto limit = files_.NameLimit(path))
+            throw Failure(kBadFileName, *limit + " (" + ShownName(FileTitleOf(path)) + ")");
         if (!files_.IsLink(path)) {
             const auto status = files_.Status(path);
             if (!status || (status->regular && status->id != source_->Id())) return;
         }
         throw Failure::Of(kPathFileAccessError, FileTitleOf(path));
+    }
+
+    // Refuses an output whose temporary file could not lie beside it.
+    void CheckTemporary(const std::string& path, const char* kind) {
+        if (const auto limit = TemporaryFile::NameLimit(files_, path, kind))
+            throw Failure(kBadFileName, *limit + " (" + ShownName(FileTitleOf(path)) + ")");
+    }
+
+    // Removes the file at path, or a link of that name; leaves anything else, which no join
+    // reads as a script or checksum file.
+    void RemoveEarlier(const std::string& path) {
+        const auto status = files_.Status(path);
+        if ((status && status->regular) || files_.IsLink(path)) files_.Remove(path);
     }
 
     const std::string path_;

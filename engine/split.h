@@ -51,6 +51,11 @@ struct SplitOptions {
 // Cuts the file `sFilePath` into `iNoOfParts` (2 to 999) parts named sFilePath + "." + k and
 // writes the join script sFilePath + ".bat", which names the parts by sFileTitle + "." + k. The
 // script appears whole or not at all (TemporaryFile), in place of any file of that name.
+// Before the first part is opened, every name the run will make is checked (names and paths
+// too long included) and the script and checksum file of an earlier split are removed, so a
+// run that stops half way leaves no script listing parts of two versions. The outputs get no
+// permission the source lacks. A source whose length or modification time changed by the end
+// of the parts gets no script: code 57, "File changed during the split (NAME)".
 //
 // The script names the parts in the code page cmd will read it in (CommandScriptBytes); when that
 // code page cannot spell the name, and this system writes the script all the same, the host is

@@ -8,21 +8,37 @@
 
 namespace splitter {
 
-TemporaryFile::TemporaryFile(FileSystem& files, const std::string& destination, const char* kind)
+namespace {
+
+// Beside the destination, so that the rename stays on one volume.
+std::string TemporaryPath(const std::string& destination, const char* kind, unsigned number) {
+    char name[40];
+    std::snprintf(name, sizeof name, ".%s-%08x.tmp", kind, number);
+    return destination.substr(0, destination.size() - FileTitleOf(destination).size()) + name;
+}
+
+}  // namespace
+
+std::optional<std::string> TemporaryFile::NameLimit(FileSystem& files,
+                                                    const std::string& destination,
+                                                    const char* kind) {
+    return files.NameLimit(TemporaryPath(destination, kind, 0));
+}
+
+TemporaryFile::TemporaryFile(FileSystem& files, const std::string& destination, const char* kind,
+                             std::uint32_t permissions)
     : files_(files), destination_(destination) {
-    // Beside the destination, so that the rename stays on one volume.
-    const std::string folder =
-        destination.substr(0, destination.size() - FileTitleOf(destination).size());
     std::random_device random;
+    NewFile how(FileTitleOf(destination));
+    how.permissions = permissions;
+    how.hidden = true;
     for (int attempt = 0;; ++attempt) {
-        char name[40];
-        std::snprintf(name, sizeof name, ".%s-%08x.tmp", kind, static_cast<unsigned>(random()));
-        const std::string path = folder + name;
+        const std::string path = TemporaryPath(destination, kind, random());
         if (attempt < 8 && files_.Status(path)) continue;
         // Named before it exists: an interruption between the two would leave it behind.
         interruption::SetTemporary(path);
         try {
-            file_ = files_.CreateNew(path, FileTitleOf(destination));
+            file_ = files_.CreateNew(path, how);
         } catch (...) {
             interruption::SetTemporary({});
             throw;
@@ -46,6 +62,7 @@ TemporaryFile::~TemporaryFile() {
 
 void TemporaryFile::Finish() {
     file_->Sync();
+    file_->Keep();
     file_->Close();
 }
 

@@ -2,7 +2,9 @@
 // whose cut `copy` line would make cmd append parts into the first part and call it a success.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "files/file_system.h"
@@ -12,11 +14,13 @@ namespace splitter {
 // A new file beside `destination`, under a name of its own (".KIND-XXXXXXXX.tmp"), that takes
 // the destination's name only once it is whole and on the disk. Until then the destination is
 // untouched; the file is removed when the object goes before Rename, and by an interruption of
-// the program (files/interruption.h). Failures of the file name the destination, the name the
-// user knows.
+// the program (files/interruption.h). Where the OS can, the file is hidden until Finish
+// (NewFile::hidden), so that even a kill leaves nothing. Failures of the file name the
+// destination, the name the user knows. The file gets at most `permissions`.
 class TemporaryFile {
 public:
-    TemporaryFile(FileSystem& files, const std::string& destination, const char* kind);
+    TemporaryFile(FileSystem& files, const std::string& destination, const char* kind,
+                  std::uint32_t permissions);
     ~TemporaryFile();
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -24,7 +28,12 @@ public:
     WritableFile& file() { return *file_; }
     const std::string& path() const { return path_; }
 
-    // Puts the bytes on the disk and closes the file.
+    // Why no temporary file of this kind can lie beside `destination` (FileSystem::NameLimit
+    // of its name), before anything is written; nullopt when one can.
+    static std::optional<std::string> NameLimit(FileSystem& files, const std::string& destination,
+                                                const char* kind);
+
+    // Puts the bytes on the disk, gives the file its temporary name and closes it.
     void Finish();
 
     // Gives the finished file the destination's name in one step; an existing destination is

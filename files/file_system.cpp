@@ -42,6 +42,11 @@ std::string ReadUpTo(ReadableFile& file, std::uint64_t limit) {
     return text;
 }
 
+std::optional<std::string> FileSystem::NameLimit(const std::string& path) {
+    if (FileTitleLength(FileTitleOf(path)) <= kMaxFileTitle) return std::nullopt;
+    return "Name longer than " + std::to_string(kMaxFileTitle) + kFileTitleUnits;
+}
+
 std::size_t FileTitleLength(const std::string& title) {
 #ifdef _WIN32
     // Every UTF-8 lead byte starts one UTF-16 unit; a four-byte one starts a surrogate pair.

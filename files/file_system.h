@@ -23,11 +23,26 @@ struct FileId {
     bool operator==(const FileId&) const = default;
 };
 
+// Permission bits, as POSIX systems have them: read, write and execute for the owner, the
+// group and everyone else (0640: the owner reads and writes, the group reads). A new file gets
+// no bit its origin lacks, and none the umask takes away. Windows files take the permissions
+// of their folder, and have every bit here.
+inline constexpr std::uint32_t kAllPermissions = 0777;
+
 // What a path names, links followed.
 struct FileStatus {
     bool regular = false;  // a regular file, not a folder, device or pipe
     std::uint64_t length = 0;
     FileId id;
+    std::uint32_t permissions = kAllPermissions;
+};
+
+// What tells whether a file's bytes changed: its length and the time they last changed (in
+// nanoseconds, or whatever ticks the OS counts).
+struct FileStamp {
+    std::uint64_t length = 0;
+    std::int64_t modified = 0;
+    bool operator==(const FileStamp&) const = default;
 };
 
 // A file opened read-only. Reads are sequential from offset 0.
@@ -49,6 +64,13 @@ public:
     virtual const std::string& Name() const = 0;
 
     virtual FileId Id() const = 0;
+
+    // The file's permission bits (see kAllPermissions).
+    virtual std::uint32_t Permissions() const { return kAllPermissions; }
+
+    // The file's length and modification time as they are now, not as they were when it was
+    // opened: a file that others write to meanwhile shows it here.
+    virtual FileStamp Stamp() { return {Length(), 0}; }
 };
 
 // A file opened for writing from its first byte, truncated to what is written.
@@ -75,7 +97,29 @@ public:
     // silently, for the paths where a failure is already on its way.
     virtual void Close() = 0;
 
+    // For a file created hidden (NewFile::hidden): gives it, before Close, the name it was
+    // created under, for good. Nothing for other files.
+    virtual void Keep() {}
+
     virtual const std::string& Name() const = 0;
+};
+
+// How CreateNew makes its file.
+struct NewFile {
+    // A name is enough. NOLINTNEXTLINE(google-explicit-constructor)
+    NewFile(std::string shownAs_) : shownAs(std::move(shownAs_)) {}
+    NewFile(const char* shownAs_) : NewFile(std::string(shownAs_)) {}  // NOLINT: as above
+
+    // The name failures give: a temporary file goes by the name of the file it is to become,
+    // which is the one the user knows.
+    std::string shownAs;
+    // At most these permission bits (see kAllPermissions).
+    std::uint32_t permissions = kAllPermissions;
+    // The file takes its name only at WritableFile::Keep. Until then, where the OS can, nothing
+    // of it is seen, and a program that is killed leaves nothing behind: a file with no name
+    // at all (Linux: O_TMPFILE), or one that goes when it is closed (Windows: delete on
+    // close). Elsewhere it has its name from the start.
+    bool hidden = false;
 };
 
 class FileSystem {
@@ -88,7 +132,9 @@ public:
     // Opens path for writing, creating it when absent, and truncates it to zero length.
     // A link at path is not followed: it is refused with kPathFileAccessError, as is a path
     // that names the file `mustNotBe` by another name (a hard link), before anything is
-    // truncated.
+    // truncated. The file, new or not, gets no permission that `mustNotBe` lacks. A file owned
+    // by another user is never written into: it is replaced by a new one where the folder lets
+    // it be removed, else refused with kPermissionDenied.
     virtual std::unique_ptr<WritableFile> Create(const std::string& path,
                                                  const ReadableFile* mustNotBe) = 0;
 
@@ -102,10 +148,15 @@ public:
 
     // Creates path as a new empty file for writing; throws kPathFileAccessError when anything,
     // a dangling link included, already has that name. Nothing existing is ever truncated.
-    // Failures, of the creation and of the file, name `shownAs`: a temporary file goes by the
-    // name of the file it is to become, which is the one the user knows.
+    // Failures, of the creation and of the file, name `how.shownAs`.
     virtual std::unique_ptr<WritableFile> CreateNew(const std::string& path,
-                                                    const std::string& shownAs) = 0;
+                                                    const NewFile& how) = 0;
+
+    // Why no file can have the name path, before anything is written: a last name longer than
+    // the file system holds, or a whole path longer than the OS takes ("Name longer than 255
+    // bytes"). nullopt when it can. Says nothing of the folders, the characters or what is
+    // there.
+    virtual std::optional<std::string> NameLimit(const std::string& path);
 
     // Gives file `from` the name `to`, in one step, in the same folder. When `replace` is false
     // and `to` exists, throws kPathFileAccessError and changes nothing; when true, an existing
@@ -148,8 +199,11 @@ public:
         return target_.Status(path);
     }
     std::unique_ptr<WritableFile> CreateNew(const std::string& path,
-                                            const std::string& shownAs) override {
-        return target_.CreateNew(path, shownAs);
+                                            const NewFile& how) override {
+        return target_.CreateNew(path, how);
+    }
+    std::optional<std::string> NameLimit(const std::string& path) override {
+        return target_.NameLimit(path);
     }
     void Rename(const std::string& from, const std::string& to, bool replace) override {
         target_.Rename(from, to, replace);
@@ -177,6 +231,11 @@ std::string FileTitleOf(const std::string& path);
 // Longest file name the file systems of this OS hold: 255 bytes on POSIX systems, 255 UTF-16
 // units on Windows.
 inline constexpr std::size_t kMaxFileTitle = 255;
+#ifdef _WIN32
+inline constexpr const char* kFileTitleUnits = " characters";
+#else
+inline constexpr const char* kFileTitleUnits = " bytes";
+#endif
 
 // The length of a UTF-8 file name in the units kMaxFileTitle counts.
 std::size_t FileTitleLength(const std::string& title);

@@ -92,6 +92,9 @@ TEST_F(FrmSplitterTest, BrowseShowsPathAndSizeAndEnablesSplit) {
     EXPECT_EQ(state(Control::lblbytes).caption, "2048 Bytes.");
     EXPECT_TRUE(state(Control::lblbytes).visible);
     EXPECT_TRUE(state(Control::cmdSplit).enabled);
+    // The next Browse opens in the chosen file's folder.
+    form.Click(Control::cmdSelectFile);
+    EXPECT_EQ(ui.dialogs.at(2).initialFolder, dir.path().string());
 }
 
 TEST_F(FrmSplitterTest, CancelThenYesAsksAgainWithTheSameSettings) {
@@ -111,17 +114,18 @@ TEST_F(FrmSplitterTest, CancelThenYesAsksAgainWithTheSameSettings) {
     EXPECT_TRUE(state(Control::cmdSplit).enabled);
 }
 
-TEST_F(FrmSplitterTest, CancelThenNoChangesNothingOnScreen) {
+// What the window shows is what Split splits: the file chosen before, or none.
+TEST_F(FrmSplitterTest, CancelThenNoKeepsTheEarlierChoice) {
     for (const bool chosenBefore : {false, true}) {
         SCOPED_TRACE(chosenBefore ? "after an earlier choice" : "from the start");
-        if (chosenBefore) Browse(dir.MakeFile("earlier.txt", 5));
+        const std::string earlier = chosenBefore ? dir.MakeFile("earlier.txt", 5) : "";
+        if (chosenBefore) Browse(earlier);
         const auto before = ui.controls;
         ui.answers.push_back(kMsgNo);
         form.cmdSelectFile_Click();  // cancelled, then No
 
         EXPECT_EQ(ui.boxes.back().style, kMsgYesNo);
-        EXPECT_EQ(form.FilePath(), "");
-        EXPECT_EQ(form.FileTitle(), "");
+        EXPECT_EQ(form.FilePath(), earlier);
         for (const Control c : {Control::txtSelectedFile, Control::lblFileSize, Control::lblbytes,
                                 Control::cmdSplit}) {
             EXPECT_EQ(ui.controls[c].text, before.at(c).text);
@@ -130,6 +134,8 @@ TEST_F(FrmSplitterTest, CancelThenNoChangesNothingOnScreen) {
             EXPECT_EQ(ui.controls[c].enabled, before.at(c).enabled);
         }
     }
+    PressSplit("2");
+    EXPECT_EQ(state(Control::lblStatus).caption, "Done !");
 }
 
 TEST_F(FrmSplitterTest, EmptyFileIsChosenButCannotBeSplit) {
@@ -449,12 +455,16 @@ TEST_F(FrmSplitterTest, BrowseAndDropDuringARunAreRefused) {
 
 TEST_F(FrmSplitterTest, ExitDuringARunEnds) {
     Browse(dir.MakeFile("big.bin", 1000));
+    dir.MakeFile("big.bin.bat", 10);
+    bool scriptAtExit = true;  // an earlier script is gone by then: it lists other parts
     ui.onYield = [&] {
         if (ui.ends == 0) form.Click(Control::cmdExit);
+        scriptAtExit = scriptAtExit && std::filesystem::exists(dir.path() / "big.bin.bat");
     };
     PressSplit("3");
     EXPECT_EQ(ui.ends, 1);
     EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_FALSE(scriptAtExit);
 }
 
 TEST_F(FrmSplitterTest, ClickOnANonButtonDoesNothing) {

@@ -307,6 +307,13 @@ private slots:
         QCOMPARE(QPixmap(QStringLiteral(":/splitter/background.png")).size(), QSize(400, 200));
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
         QCOMPARE(form->geometry().center(), screen.center());
+        // Dragging the painted title moves the window (with no window manager here, the window
+        // follows the mouse itself).
+        const QPoint start = form->pos();
+        QTest::mousePress(form, Qt::LeftButton, {}, QPoint(200, 10));
+        QTest::mouseMove(form, QPoint(260, 50));
+        QTest::mouseRelease(form, Qt::LeftButton, {}, QPoint(260, 50));
+        QCOMPARE(form->pos(), start + QPoint(60, 40));
     }
 
     void controls() {

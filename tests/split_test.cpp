@@ -252,25 +252,25 @@ TEST(SplitFailures, FailuresAtEachStep) {
         std::uint64_t at;
         Failure failure;
         std::vector<std::string> left;  // besides the source
-        std::string oldScript = {};     // a script there before, which must stay whole
+        std::string oldScript = {};     // a script and checksum file there before: both go
         bool checksum = false;
     };
     const std::string bat = std::string(kSource) + ".bat";
     const std::string sums = std::string(kSource) + ".sha256";
     const std::string old = JoinScriptText(kSource, 7);
     const std::vector<std::string> parts = {Part(0), Part(1), Part(2)};
-    const std::vector<std::string> partsAndOld = {Part(0), Part(1), Part(2), bat};
     const Case cases[] = {
         {Fault::kCreate, Part(0), 0, Failure::Of(kPermissionDenied, Part(0)), {}},
         {Fault::kCreate, Part(2), 0, Failure::Of(kTooManyFiles, Part(2)), {Part(0), Part(1)}},
+        {Fault::kCreate, Part(1), 0, Failure::Of(kPermissionDenied, Part(1)), {Part(0)}, old},
         {Fault::kClose, Part(1), 0, Failure::Of(kDeviceIoError, Part(1)), {Part(0), Part(1)}},
         {Fault::kCreate, bat, 0, Failure::Of(kPermissionDenied, bat), {Part(0), Part(1), Part(2)}},
         // The script appears whole or not at all: a cut copy line would join the wrong bytes.
         {Fault::kWriteByte, bat, 10, Failure::Of(kDiskFull, bat), parts},
-        {Fault::kWriteByte, bat, 10, Failure::Of(kDiskFull, bat), partsAndOld, old},
-        {Fault::kSync, bat, 0, Failure::Of(kDeviceIoError, bat), partsAndOld, old},
+        {Fault::kWriteByte, bat, 10, Failure::Of(kDiskFull, bat), parts, old},
+        {Fault::kSync, bat, 0, Failure::Of(kDeviceIoError, bat), parts, old},
         {Fault::kClose, bat, 0, Failure::Of(kDiskFull, bat), parts},
-        {Fault::kRename, bat, 0, Failure::Of(kPermissionDenied, bat), partsAndOld, old},
+        {Fault::kRename, bat, 0, Failure::Of(kPermissionDenied, bat), parts, old},
         {Fault::kReadByte, kSource, 0, Failure::Of(kDeviceIoError, kSource), {Part(0)}},
         {Fault::kReadByte, kSource, 20, Failure::Of(kDeviceIoError, kSource), {Part(0), Part(1)}},
         {Fault::kCreate,
@@ -287,7 +287,13 @@ TEST(SplitFailures, FailuresAtEachStep) {
          {Part(0), Part(1), Part(2), bat},  // whole or not at all, as the script
          {},
          true},
-        {Fault::kWriteByte, Part(1), 3, Failure::Of(kDiskFull, Part(1)), {Part(0), Part(1)}, {}, true},
+        {Fault::kWriteByte,
+         Part(1),
+         3,
+         Failure::Of(kDiskFull, Part(1)),
+         {Part(0), Part(1)},
+         {},
+         true},
         {Fault::kReadByte,
          kSource,
          20,
@@ -300,6 +306,7 @@ TEST(SplitFailures, FailuresAtEachStep) {
         TempDir dir;
         WriteBytes(dir / kSource, test::PatternBytes(40));
         if (!c.oldScript.empty()) WriteBytes(dir / bat, c.oldScript);
+        if (!c.oldScript.empty()) WriteBytes(dir / sums, ChecksumLine({}, kSource));
         FaultyFileSystem files;
         files.fault = c.fault;
         files.failName = c.name;
@@ -317,9 +324,24 @@ TEST(SplitFailures, FailuresAtEachStep) {
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(test::ListFolder(dir.path()), expected) << c.failure.Message();
         EXPECT_EQ(ReadBytes(dir / kSource), test::PatternBytes(40));
-        if (!c.oldScript.empty()) {
-            EXPECT_EQ(ReadBytes(dir / bat), c.oldScript);
-        }
+    }
+}
+
+// A file that grew, or changed in place, while it was cut gets no script listing its parts.
+TEST(SplitFailures, ASourceThatChangesGetsNoScript) {
+    for (const bool grows : {true, false}) {
+        TempDir dir;
+        WriteBytes(dir / kSource, test::PatternBytes(40));
+        RecordingHost host;
+        host.onStatus = [&](const std::string& text) {
+            if (text != ProgressText("Splitting", 50)) return;
+            const auto when = test::fs::last_write_time(dir / kSource);  // the clock may not move
+            if (grows) test::fs::resize_file(dir / kSource, 41);
+            test::fs::last_write_time(dir / kSource, when + std::chrono::seconds(grows ? 0 : 1));
+        };
+        EXPECT_EQ(SplitIn(dir, 3, host), SplitResult::kFailed);
+        EXPECT_EQ(host.Messages(), "Error 57: File changed during the split (source.bin)\n");
+        EXPECT_FALSE(test::fs::exists(dir / (std::string(kSource) + ".bat")));
     }
 }
 

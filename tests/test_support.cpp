@@ -223,6 +223,8 @@ public:
     }
     const std::string& Name() const override { return target_->Name(); }
     FileId Id() const override { return target_->Id(); }
+    std::uint32_t Permissions() const override { return target_->Permissions(); }
+    FileStamp Stamp() override { return target_->Stamp(); }
 
     // The wrapped file, kept in step with this one's position.
     ReadableFile& target() { return *target_; }
@@ -284,6 +286,7 @@ public:
         }
         target_->Close();
     }
+    void Keep() override { target_->Keep(); }
     const std::string& Name() const override { return target_->Name(); }
 
 private:
@@ -319,9 +322,9 @@ std::unique_ptr<WritableFile> FaultyFileSystem::Create(const std::string& path,
 }
 
 std::unique_ptr<WritableFile> FaultyFileSystem::CreateNew(const std::string& path,
-                                                          const std::string& shownAs) {
-    if (Fails(Fault::kCreate, shownAs)) throw failure;
-    return Counted(path, FileSystemWrapper::CreateNew(path, shownAs));
+                                                          const NewFile& how) {
+    if (Fails(Fault::kCreate, how.shownAs)) throw failure;
+    return Counted(path, FileSystemWrapper::CreateNew(path, how));
 }
 
 void FaultyFileSystem::Rename(const std::string& from, const std::string& to, bool replace) {
@@ -481,11 +484,11 @@ std::optional<FileStatus> MemoryFileSystem::Status(const std::string& path) {
 }
 
 std::unique_ptr<WritableFile> MemoryFileSystem::CreateNew(const std::string& path,
-                                                          const std::string& shownAs) {
-    if (files.count(path) != 0) throw Failure::Of(kPathFileAccessError, shownAs);
+                                                          const NewFile& how) {
+    if (files.count(path) != 0) throw Failure::Of(kPathFileAccessError, how.shownAs);
     auto file = std::make_shared<MemoryFile>();
     files[path] = file;
-    return std::make_unique<MemoryWritable>(file, shownAs, *this);
+    return std::make_unique<MemoryWritable>(file, how.shownAs, *this);
 }
 
 void MemoryFileSystem::Rename(const std::string& from, const std::string& to, bool replace) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "engine/join.h"
 #include "engine/split.h"
 #include "files/file_system.h"
 #include "files/script_encoding.h"
@@ -106,6 +107,11 @@ TEST(Win32FileSystemTest, PathsLongerThanTheClassicLimit) {
     EXPECT_EQ(SplitFile(3, source, "long.bin", host), SplitResult::kDone) << host.Messages();
     EXPECT_EQ(files.FileLength(source + ".2"), 2u);
     EXPECT_EQ(files.FileLength(source + ".bat") > 0, true);
+    // Again over its own parts, then joined back: both ask where the files lie, as long.
+    EXPECT_EQ(SplitFile(3, source, "long.bin", host), SplitResult::kDone) << host.Messages();
+    files.Remove(source);
+    EXPECT_EQ(Join(source + ".bat", {}, host), JoinResult::kDone) << host.Messages();
+    EXPECT_EQ(files.FileLength(source), 10u);
 }
 
 TEST(Win32FileSystemTest, FailureCodesOfTheRealApi) {

@@ -663,6 +663,9 @@ TEST_F(Win32WindowTest, WindowMakeUp) {
     GetWindowRect(form, &frame);
     EXPECT_LE(std::abs((frame.left + frame.right) - (area.left + area.right)), 1);
     EXPECT_LE(std::abs((frame.top + frame.bottom) - (area.top + area.bottom)), 1);
+    // Its background, the painted title among it, is its title bar: dragging it moves it.
+    const LPARAM title = MAKELPARAM(frame.left + px(3000), frame.top + px(150));
+    EXPECT_EQ(SendMessageW(form, WM_NCHITTEST, 0, title), HTCAPTION);
     // The icon of the resources, 32 x 32.
     const auto icon = reinterpret_cast<HICON>(SendMessageW(form, WM_GETICON, ICON_BIG, 0));
     ASSERT_NE(icon, nullptr);

@@ -51,16 +51,24 @@ void frmSplitter::Click(Control button) {
 
 void frmSplitter::cmdSelectFile_Click() {
     if (running_) return;
+    // Giving up keeps the file chosen before: the window still shows it, so Split splits it.
+    const std::string earlierPath = sFilePath;
+    const std::string earlierTitle = sFileTitle;
+    const std::string folder = DialogFolder();
     // The handler's error trap: a chosen file that cannot be looked at leaves nothing to split.
     try {
         for (;;) {
-            const OpenFileRequest request{window_.AppPath(), kOpenFlags, kOpenFilter};
+            const OpenFileRequest request{folder, kOpenFlags, kOpenFilter};
             const std::optional<FileStatus> chosen = TakeChoice(window_.ShowOpen(request));
             if (!sFilePath.empty() || !sFileTitle.empty()) {
                 ShowChoice(chosen);
                 return;
             }
-            if (window_.MsgBox(kNoFileText, kMsgYesNo, kNoFileTitle) != kMsgYes) return;
+            if (window_.MsgBox(kNoFileText, kMsgYesNo, kNoFileTitle) != kMsgYes) {
+                sFilePath = earlierPath;
+                sFileTitle = earlierTitle;
+                return;
+            }
         }
     } catch (...) {
         RefuseChoice(CurrentFailure().Message());
@@ -83,6 +91,14 @@ void frmSplitter::ChooseFile(const std::string& path) {
     } catch (...) {
         RefuseChoice(CurrentFailure().Message());
     }
+}
+
+std::string frmSplitter::DialogFolder() {
+    if (sFilePath.size() <= sFileTitle.size()) return window_.AppPath();
+    std::string folder = sFilePath.substr(0, sFilePath.size() - sFileTitle.size());
+    // Without the separator, unless it is the root ("/", "C:\").
+    if (folder.size() > 1 && folder[folder.size() - 2] != ':') folder.pop_back();
+    return folder;
 }
 
 std::optional<FileStatus> frmSplitter::TakeChoice(const OpenFileResult& choice) {

@@ -69,6 +69,9 @@ public:
     void FileGiven(const std::string& path) override { ChooseFile(path); }
 
 private:
+    // The folder the open-file dialog starts in: the program's at first, then that of the file
+    // chosen last, where Windows' own dialog goes back to as well.
+    std::string DialogFolder();
     // Stores the dialog's answer in sFilePath and sFileTitle; returns what the stored path
     // names, nullopt when nothing is there.
     std::optional<FileStatus> TakeChoice(const OpenFileResult& choice);

@@ -1,5 +1,6 @@
 #include "files/console.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -13,6 +14,10 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 
 bool RedrawsInPlace() {
     return ::isatty(STDOUT_FILENO) == 1;
+}
+
+void KeepRunningWithoutReader() {
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 // A terminal here reads UTF-8, as the names are: the bytes go as they are.

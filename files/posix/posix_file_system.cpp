@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <limits>
 
 #include "files/failure.h"
@@ -73,6 +74,15 @@ FileId IdOf(const struct stat& st) {
     return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
+std::uint32_t PermissionsOf(const struct stat& st) {
+    return static_cast<std::uint32_t>(st.st_mode) & kAllPermissions;
+}
+
+// The mode a new file is created with: no execute bit, no bit beyond `permissions`.
+mode_t NewFileMode(std::uint32_t permissions) {
+    return static_cast<mode_t>(0666 & permissions);
+}
+
 // Owns one descriptor; closes it on destruction.
 class Descriptor {
 public:
@@ -102,9 +112,19 @@ public:
         : fd_(std::move(fd)),
           name_(std::move(name)),
           id_(IdOf(st)),
-          length_(static_cast<std::uint64_t>(st.st_size)) {}
+          length_(static_cast<std::uint64_t>(st.st_size)),
+          permissions_(PermissionsOf(st)) {}
 
     std::uint64_t Length() override { return length_; }
+
+    std::uint32_t Permissions() const override { return permissions_; }
+
+    FileStamp Stamp() override {
+        struct stat st {};
+        if (::fstat(fd_.get(), &st) != 0) throw LastFailure(name_);
+        return {static_cast<std::uint64_t>(st.st_size),
+                static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    }
 
     std::size_t Read(char* buffer, std::size_t n) override {
         for (;;) {
@@ -124,12 +144,14 @@ private:
     std::string name_;
     FileId id_;
     std::uint64_t length_;
+    std::uint32_t permissions_;
 };
 
 class PosixWritableFile final : public WritableFile {
 public:
-    PosixWritableFile(Descriptor fd, std::string name)
-        : fd_(std::move(fd)), name_(std::move(name)) {}
+    // `hiddenPath`: for a file made with O_TMPFILE, the name Keep gives it.
+    PosixWritableFile(Descriptor fd, std::string name, std::string hiddenPath = {})
+        : fd_(std::move(fd)), name_(std::move(name)), hiddenPath_(std::move(hiddenPath)) {}
 
     void Write(const char* data, std::size_t n) override {
         while (n > 0) {
@@ -182,11 +204,24 @@ public:
         if (const int error = fd_.Release(); error != 0) throw PosixFailure(error, name_);
     }
 
+    void Keep() override {
+        if (hiddenPath_.empty()) return;
+#ifdef __linux__
+        // A file with no name is linked by its descriptor, through /proc (see CreateNew).
+        // Linking fails, as creating would, where the name is taken.
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, hiddenPath_.c_str(), AT_SYMLINK_FOLLOW) != 0)
+            throw LastFailure(name_);
+#endif
+        hiddenPath_.clear();
+    }
+
     const std::string& Name() const override { return name_; }
 
 private:
     Descriptor fd_;
     std::string name_;
+    std::string hiddenPath_;
     bool kernelCopy_ = true;
 };
 
@@ -238,10 +273,22 @@ public:
                                          const ReadableFile* mustNotBe) override {
         const std::string name = FileTitleOf(path);
         if (path.empty()) throw Failure::Of(kBadFileName);
+        const std::uint32_t permissions =
+            mustNotBe != nullptr ? mustNotBe->Permissions() : kAllPermissions;
+        // Another user's file is not written into, where that user could read what is written
+        // (a part planted in a shared folder): its name is taken back by removing it.
+        struct stat there {};
+        if (::lstat(path.c_str(), &there) == 0 && S_ISREG(there.st_mode) &&
+            there.st_uid != ::geteuid()) {
+            if (mustNotBe != nullptr && IdOf(there) == mustNotBe->Id())
+                throw Failure::Of(kPathFileAccessError, name);
+            if (::unlink(path.c_str()) != 0) throw LastFailure(name);
+        }
         // Open without truncating, so that a path that turns out to be the source can still
         // be refused with the source whole; and without following a link, even one put there
         // since the names were checked (ELOOP: code 75).
-        const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW, 0666);
+        const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW,
+                                    NewFileMode(permissions));
         // Creating fails with ENOENT only when the folder is missing.
         if (fd < 0) throw errno == ENOENT ? Failure::Of(kPathNotFound, name) : LastFailure(name);
         auto file = std::make_unique<PosixWritableFile>(Descriptor(fd), name);
@@ -250,6 +297,12 @@ public:
         if (mustNotBe != nullptr && IdOf(st) == mustNotBe->Id())
             throw Failure::Of(kPathFileAccessError, name);
         if (!S_ISREG(st.st_mode)) throw Failure::Of(kPathFileAccessError, name);
+        // Put there by another user since it was looked at.
+        if (st.st_uid != ::geteuid()) throw Failure::Of(kPermissionDenied, name);
+        // A file that was there keeps no permission the new bytes' origin lacks.
+        if ((PermissionsOf(st) & ~permissions) != 0 &&
+            ::fchmod(fd, static_cast<mode_t>(PermissionsOf(st) & permissions)) != 0)
+            throw LastFailure(name);
         // Only an existing file with bytes in it is cut: truncating a new, empty file would
         // make ext4 flush it to disk on close, as it does for files rewritten in place.
         if (st.st_size > 0 && ::ftruncate(fd, 0) != 0) throw LastFailure(name);
@@ -270,17 +323,44 @@ public:
             if (NothingThere(path, error)) return std::nullopt;
             throw LookUpFailure(path, error);
         }
-        return FileStatus{S_ISREG(st.st_mode), static_cast<std::uint64_t>(st.st_size), IdOf(st)};
+        return FileStatus{S_ISREG(st.st_mode), static_cast<std::uint64_t>(st.st_size), IdOf(st),
+                          PermissionsOf(st)};
     }
 
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
-                                            const std::string& shownAs) override {
-        const std::string& name = shownAs;
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path, const NewFile& how) override {
+        const std::string& name = how.shownAs;
         if (path.empty()) throw Failure::Of(kBadFileName);
+        const mode_t mode = NewFileMode(how.permissions);
+#ifdef __linux__
+        // Keep links the file through /proc: without it, a named file from the start.
+        if (how.hidden && ::access("/proc/self/fd", X_OK) == 0) {
+            // In the folder the file is to be named in, so that Keep stays on one volume.
+            const std::string folder = path.substr(0, path.size() - FileTitleOf(path).size());
+            const int fd =
+                OpenRetrying(folder.empty() ? "." : folder.c_str(), O_WRONLY | O_TMPFILE, mode);
+            if (fd >= 0) return std::make_unique<PosixWritableFile>(Descriptor(fd), name, path);
+            // A file system, or a kernel, that cannot make a file with no name: a named one.
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+                throw errno == ENOENT ? Failure::Of(kPathNotFound, name) : LastFailure(name);
+            }
+        }
+#endif
         // O_EXCL also refuses a link of that name, dangling or not, instead of following it.
-        const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
         if (fd < 0) throw errno == ENOENT ? Failure::Of(kPathNotFound, name) : LastFailure(name);
         return std::make_unique<PosixWritableFile>(Descriptor(fd), name);
+    }
+
+    std::optional<std::string> NameLimit(const std::string& path) override {
+        // The kernel takes no path of PATH_MAX bytes or more, its NUL included.
+        if (path.size() >= PATH_MAX)
+            return "Path longer than " + std::to_string(PATH_MAX - 1) + " bytes";
+        // The file system's own limit on names, where it tells.
+        const std::string folder = path.substr(0, path.size() - FileTitleOf(path).size());
+        const long max = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+        if (max > 0 && FileTitleOf(path).size() > static_cast<std::size_t>(max))
+            return "Name longer than " + std::to_string(max) + " bytes";
+        return FileSystem::NameLimit(path);
     }
 
     void Rename(const std::string& from, const std::string& to, bool replace) override {

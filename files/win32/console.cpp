@@ -24,6 +24,8 @@ std::vector<std::string> Arguments(int, char**) {
     return args;
 }
 
+void KeepRunningWithoutReader() {}
+
 bool RedrawsInPlace() {
     if (_isatty(_fileno(stdout)) == 0) return false;
     const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);

@@ -31,15 +31,17 @@ std::string Narrow(const std::wstring& text) {
 std::wstring WidePath(const std::string& path) {
     std::wstring wide = Widen(path);
     // Paths near the classic limit go through the "\\?\" form, which takes no relative parts
-    // and no '/', so it is given the full path that Windows itself makes of the name.
+    // and no '/', so it is given the full path that Windows itself makes of the name. What
+    // counts is that full path: a short relative name in a deep folder is as long as any.
     constexpr std::size_t kClassicLimit = MAX_PATH - 12;
-    if (wide.size() < kClassicLimit || wide.starts_with(L"\\\\?\\")) return wide;
+    if (wide.starts_with(L"\\\\?\\")) return wide;
     const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     if (needed == 0) return wide;
     std::wstring full(needed, L'\0');
     const DWORD got = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
     if (got == 0 || got >= needed) return wide;
     full.resize(got);
+    if (full.size() < kClassicLimit) return wide;
     if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
 }

@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "files/failure.h"
 #include "files/file_system.h"
@@ -61,6 +62,9 @@ Failure OpenFailure(const std::wstring& path, const std::string& name) {
     }
     return Win32Failure(error, name);
 }
+
+// The longest path the file API takes, in UTF-16 units: in its "\\?\" form (see WidePath).
+constexpr std::size_t kMaxPath = 32767;
 
 // The wide path for the file API; a name longer than any Windows file system allows (255
 // UTF-16 units) is a bad file name, whatever error the API would give.
@@ -144,19 +148,45 @@ bool NothingThere(const std::string& path, DWORD error) {
            FolderIsThere(path);
 }
 
+// The path of the file open in `handle` as its volume names it ("\\dir\\name"), after the drive
+// of `path`, the path it was opened by ("\\\\?\\Z:\\dir\\name"); nullopt for a path on no drive.
+std::optional<std::wstring> PathOnDrive(HANDLE handle, const std::string& path) {
+    std::vector<char> buffer(sizeof(FILE_NAME_INFO) + kMaxPath * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, info,
+                                      static_cast<DWORD>(buffer.size())))
+        return std::nullopt;
+    std::wstring full(kMaxPath + 1, L'\0');
+    const DWORD got = GetFullPathNameW(win32::WidePath(path).c_str(),
+                                       static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (got == 0 || got >= full.size()) return std::nullopt;
+    full.resize(got);
+    if (full.starts_with(L"\\\\?\\")) full.erase(0, 4);
+    if (full.size() < 2 || full[1] != L':') return std::nullopt;
+    return L"\\\\?\\" + full.substr(0, 2) +
+           std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+}
+
 // The path of the file open in `handle`, every link on the way followed, as Windows spells it.
-std::wstring FinalPath(HANDLE handle, const std::string& name) {
-    std::wstring path(MAX_PATH, L'\0');
+// `path` is the path it was opened by.
+std::wstring FinalPath(HANDLE handle, const std::string& path) {
+    std::wstring final(MAX_PATH, L'\0');
     for (const DWORD flags : {DWORD{FILE_NAME_NORMALIZED}, DWORD{FILE_NAME_OPENED}}) {
         for (;;) {
             const DWORD got = GetFinalPathNameByHandleW(
-                handle, path.data(), static_cast<DWORD>(path.size()), flags | VOLUME_NAME_DOS);
+                handle, final.data(), static_cast<DWORD>(final.size()), flags | VOLUME_NAME_DOS);
             if (got == 0) break;
-            if (got < path.size()) return path.substr(0, got);
-            path.resize(got);  // the length needed, its terminating NUL included
+            if (got < final.size()) return final.substr(0, got);
+            final.resize(got);  // the length needed, its terminating NUL included
         }
     }
-    throw LastFailure(name);
+    // Wine's takes no path past 260 characters (ERROR_MORE_DATA), though the file API does: the
+    // name on the volume is the same path, so that a join reads what a split wrote.
+    const DWORD error = GetLastError();
+    if (error == ERROR_MORE_DATA) {
+        if (const auto onDrive = PathOnDrive(handle, path)) return *onDrive;
+    }
+    throw Win32Failure(error, FileTitleOf(path));
 }
 
 // Whether the file open in `handle` is another than the one path names in its folder. Wine
@@ -166,13 +196,13 @@ bool OpenedElsewhere(HANDLE handle, const std::string& path) {
     const std::string name = FileTitleOf(path);
     Handle folder(OpenToAsk(FolderPathOf(path)));
     if (folder.get() == INVALID_HANDLE_VALUE) throw LastFailure(name);
-    std::wstring expected = FinalPath(folder.get(), name);
+    std::wstring expected = FinalPath(folder.get(), FolderPathOf(path));
     if (!expected.ends_with(L'\\')) expected += L'\\';
     std::wstring title = win32::Widen(name);
     // As Windows stores the name.
     while (!title.empty() && (title.back() == L' ' || title.back() == L'.')) title.pop_back();
     expected += title;
-    const std::wstring opened = FinalPath(handle, name);
+    const std::wstring opened = FinalPath(handle, path);
     return CompareStringOrdinal(opened.c_str(), static_cast<int>(opened.size()), expected.c_str(),
                                 static_cast<int>(expected.size()), TRUE) != CSTR_EQUAL;
 }
@@ -207,6 +237,15 @@ public:
     const std::string& Name() const override { return name_; }
     FileId Id() const override { return id_; }
 
+    FileStamp Stamp() override {
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!GetFileInformationByHandle(handle_.get(), &info)) throw LastFailure(name_);
+        return {(std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+                static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime}
+                                           << 32) |
+                                          info.ftLastWriteTime.dwLowDateTime)};
+    }
+
 private:
     Handle handle_;
     std::string name_;
@@ -214,10 +253,19 @@ private:
     std::uint64_t length_;
 };
 
+// Marks the file open in `handle` (with DELETE access) to go when it is closed, or not.
+bool SetDeleteOnClose(HANDLE handle, bool remove) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = remove ? TRUE : FALSE;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
+}
+
 class Win32WritableFile final : public WritableFile {
 public:
-    Win32WritableFile(Handle handle, std::string name)
-        : handle_(std::move(handle)), name_(std::move(name)) {}
+    // `hidden`: the file goes when it is closed, until Keep.
+    Win32WritableFile(Handle handle, std::string name, bool hidden = false)
+        : handle_(std::move(handle)), name_(std::move(name)), hidden_(hidden) {}
 
     void Write(const char* data, std::size_t n) override {
         while (n > 0) {
@@ -245,11 +293,17 @@ public:
         if (const DWORD error = handle_.Release(); error != 0) throw Win32Failure(error, name_);
     }
 
+    void Keep() override {
+        if (hidden_ && !SetDeleteOnClose(handle_.get(), false)) throw LastFailure(name_);
+        hidden_ = false;
+    }
+
     const std::string& Name() const override { return name_; }
 
 private:
     Handle handle_;
     std::string name_;
+    bool hidden_;
     std::uint64_t written_ = 0;  // writes go on from the first byte
 };
 
@@ -322,17 +376,34 @@ public:
                                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow}};
     }
 
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
-                                            const std::string& shownAs) override {
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path, const NewFile& how) override {
         if (path.empty()) throw Failure::Of(kBadFileName);
-        const std::string& name = shownAs;
+        const std::string& name = how.shownAs;
         // CREATE_NEW fails on any existing name (ERROR_FILE_EXISTS: code 75). Shared for
         // deletion, so that an interruption can remove the file while it is being written.
-        Handle handle(CreateFileW(FilePath(path).c_str(), GENERIC_WRITE,
+        // The file's permissions are its folder's, as for every new file on Windows.
+        Handle handle(CreateFileW(FilePath(path).c_str(), GENERIC_WRITE | DELETE,
                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
         if (handle.get() == INVALID_HANDLE_VALUE) throw LastFailure(name);
-        return std::make_unique<Win32WritableFile>(std::move(handle), name);
+        // Hidden: Windows removes the file when the last handle goes, however the program ends
+        // (a kill too). A file system that cannot do that leaves it to the interruption handler.
+        const bool hidden = how.hidden && SetDeleteOnClose(handle.get(), true);
+        return std::make_unique<Win32WritableFile>(std::move(handle), name, hidden);
+    }
+
+    std::optional<std::string> NameLimit(const std::string& path) override {
+        if (auto limit = FileSystem::NameLimit(path)) return limit;
+        // The "\\?\" form (WidePath) lifts the classic limit of 260 characters on every side
+        // of a run alike.
+        std::wstring wide;
+        try {
+            wide = win32::WidePath(path);
+        } catch (const Failure&) {
+            return std::nullopt;  // not UTF-8: refused as such where it is used
+        }
+        if (wide.size() < kMaxPath) return std::nullopt;
+        return "Path longer than " + std::to_string(kMaxPath - 1) + " characters";
     }
 
     void Rename(const std::string& from, const std::string& to, bool replace) override {
@@ -370,7 +441,7 @@ public:
         if (path.empty()) throw Failure::Of(kBadFileName);
         const std::optional<Handle> handle = Ask(path);
         if (!handle) return std::nullopt;
-        return win32::Narrow(FinalPath(handle->get(), FileTitleOf(path)));
+        return win32::Narrow(FinalPath(handle->get(), path));
     }
 
 private:

@@ -43,5 +43,11 @@ failed=0
 if [ "$status" != 58 ]; then echo "FAIL  status $status, not 58"; failed=1; fi
 if temporary; then echo "FAIL  the temporary file is left: $(ls -A "$work")"; failed=1; fi
 if [ -e "$work/big" ]; then echo "FAIL  an interrupted join made big"; failed=1; fi
+# Killed, the program removes nothing: its file, marked to go when closed, goes as Windows closes it.
+(cd "$work" && exec "$wine_run" "$prefix" "$cli" join big.bat) >/dev/null 2>&1 &
+pid=$!
+within 3000 temporary && kill -KILL "$pid"
+wait "$pid" || true
+if ! within 1000 eval '! temporary'; then echo "FAIL  a kill left: $(ls -A "$work")"; failed=1; fi
 [ "$failed" = 0 ] && echo "ok    interrupted join: status 58, no temporary file" && rm -rf "$work"
 exit "$failed"

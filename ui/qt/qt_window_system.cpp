@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -26,10 +27,12 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
+#include <QWindow>
 
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 
 namespace splitter::qt {
 namespace {
@@ -153,6 +156,19 @@ protected:
         QPainter painter(this);
         painter.drawPixmap(rect(), background_);
     }
+    // The window has no title bar: dragging its background, the painted title among it (the
+    // labels pass the mouse on to it), moves the window. The window manager moves it where
+    // there is one; elsewhere the window follows the mouse itself.
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() != Qt::LeftButton) return;
+        if (windowHandle() != nullptr && windowHandle()->startSystemMove()) return;
+        dragOffset_ = event->globalPosition().toPoint() - pos();
+    }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        if (dragOffset_ && (event->buttons() & Qt::LeftButton) != 0)
+            move(event->globalPosition().toPoint() - *dragOffset_);
+    }
+    void mouseReleaseEvent(QMouseEvent*) override { dragOffset_.reset(); }
     void closeEvent(QCloseEvent* event) override {
         // Any way of closing other than Exit ends the program as Exit does.
         if (events != nullptr) events->Closing();
@@ -161,6 +177,7 @@ protected:
 
 private:
     QPixmap background_;
+    std::optional<QPoint> dragOffset_;  // while the window follows the mouse
 };
 
 QString PrepareApplication(QApplication& app) {

@@ -9,6 +9,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include "files/failure.h"
 #include "files/win32/unicode.h"
 #include "ui/win32/resources.h"
 
@@ -333,7 +334,26 @@ LRESULT CALLBACK Win32WindowSystem::FormProc(HWND window, UINT message, WPARAM w
     }
     auto* self = reinterpret_cast<Win32WindowSystem*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-    return self->HandleMessage(message, wParam, lParam);
+    // The window's last trap: no exception unwinds through Windows' own frames. The form's
+    // handlers and the runs trap their failures; whatever gets past them is shown as any
+    // failure is and ends the program with status 1.
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        EndOnFailure(window);
+    }
+}
+
+void EndOnFailure(HWND owner) {
+    const std::string text = CurrentFailure().Message();
+    // Bytes that are not UTF-8 (a name shown as it is) become U+FFFD here, not a second failure.
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(
+        CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+        static_cast<int>(wide.size()))));
+    MessageBoxW(owner, wide.c_str(), L"Splitter", MB_ICONERROR);
+    std::fflush(nullptr);
+    ExitProcess(1);
 }
 
 LRESULT Win32WindowSystem::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -357,6 +377,12 @@ LRESULT Win32WindowSystem::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
             return reinterpret_cast<LRESULT>(backgroundBrush_);
         }
         case WM_DRAWITEM: DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)); return TRUE;
+        case WM_NCHITTEST: {
+            // The window has no title bar: its background, the painted title among it, moves
+            // it as a title bar would. The labels let the hit through to it.
+            const LRESULT hit = DefWindowProcW(form_, message, wParam, lParam);
+            return hit == HTCLIENT ? HTCAPTION : hit;
+        }
         case WM_COMMAND: {
             // Only the buttons' clicks: IDOK and IDCANCEL, which the dialog manager sends for
             // Enter and Escape, mean nothing here.

@@ -34,6 +34,11 @@ int TwipsToPixelsAt(int twips, int dpi);
 // Empty when there is none.
 std::string FileArgument(const wchar_t* commandLine);
 
+// Inside a catch block: shows the failure being handled, "Error CODE: DESCRIPTION", in an error
+// box owned by `owner` (or none), and ends the program with status 1: a window program's last
+// trap.
+[[noreturn]] void EndOnFailure(HWND owner);
+
 class Win32WindowSystem final : public WindowSystem {
 public:
     // GetOpenFileNameW, or a stand-in that tests put in its place.
