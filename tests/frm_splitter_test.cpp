@@ -246,6 +246,57 @@ TEST_F(FrmSplitterTest, AnswerOfOnlySpacesCountsAsNothingChosen) {
     EXPECT_FALSE(state(Control::cmdSplit).enabled);
 }
 
+// A join script given to the window is offered for joining: Yes joins it (or shows why not, in
+// one box, writing nothing), No chooses it to split; a .bat that is no script is not asked of.
+TEST_F(FrmSplitterTest, ScriptGivenIsOfferedForJoining) {
+    struct Case {
+        const char* what;
+        int answer;       // 0: no question
+        bool partsGone;   // parts 1 and 2 gone before the join
+        std::string box;  // the error box after the question
+    };
+    const Case cases[] = {
+        {"Yes joins", kMsgYes, false, ""},
+        {"No chooses it", kMsgNo, false, ""},
+        {"parts missing", kMsgYes, true,
+         "Missing part: v.bin.1\r\nMissing part: v.bin.2\r\nNothing was written."},
+        {"no script", 0, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir folder;
+        const std::string source = folder.MakeFile("v.bin", 3000);
+        const std::string original = test::ReadBytes(source);
+        FakeWindowSystem fake;
+        frmSplitter window(fake);
+        window.Form_Load();
+        window.FileGiven(source);
+        fake.controls[Control::txtNoOfParts].text = "3";
+        window.cmdSplit_Click();
+        std::filesystem::remove(source);
+        for (const char* part : {"v.bin.1", "v.bin.2"})
+            if (c.partsGone) std::filesystem::remove(folder / part);
+        if (c.answer == 0) test::WriteBytes(folder / "v.bin.bat", "echo not a join");
+        if (c.answer != 0) fake.answers.push_back(c.answer);
+        fake.statuses.clear();
+        window.FileGiven(folder / "v.bin.bat");
+
+        std::vector<Box> boxes;
+        if (c.answer != 0)
+            boxes.push_back(
+                {"v.bin.bat joins 3 parts into v.bin.\r\nJoin them now?", kMsgYesNo, ""});
+        if (!c.box.empty()) boxes.push_back({c.box, kMsgOkOnly, ""});
+        EXPECT_EQ(fake.boxes, boxes);
+        const bool joined = c.answer == kMsgYes && c.box.empty();
+        EXPECT_EQ(std::filesystem::exists(source), joined);
+        EXPECT_EQ(joined ? test::ReadBytes(source) : original, original);
+        EXPECT_EQ(fake.statuses.empty() ? "" : fake.statuses.back(),
+                  joined ? "Done !" : c.partsGone ? "Joining... " : "");
+        EXPECT_EQ(fake.controls[Control::txtSelectedFile].text,
+                  joined || !c.box.empty() ? source : folder / "v.bin.bat");
+    }
+}
+
 // A file named on the command line or dropped: chosen as Browse chooses, with no dialog.
 TEST_F(FrmSplitterTest, FileGivenIsChosenAsBrowseChoosesIt) {
     const std::string file = dir.MakeFile("movie.mkv", 3000);

@@ -3,6 +3,7 @@
 // stand-in, except in one whole run that drives the real dialog; message boxes are answered as
 // they are shown. One scenario runs in a child process: Exit in the middle of a run must end
 // the process.
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -433,6 +434,10 @@ private slots:
                 QCOMPARE(t->text(), caption);
                 QCOMPARE(widget->geometry(), e.rect);
                 QVERIFY2(t->maxLength() >= 1 << 30, what);  // no length limit
+                // A screen reader names it by its label.
+                QAccessibleInterface* named = QAccessible::queryAccessibleInterface(t);
+                QCOMPARE(named->text(QAccessible::Name),
+                         e.id == Control::txtNoOfParts ? "No Of Parts:" : "Select File:");
             }
             const QFontInfo font(widget->font());
             if (tahoma) QCOMPARE(font.family(), QStringLiteral("Tahoma"));

@@ -750,6 +750,8 @@ TEST_F(Win32WindowTest, TabOrder) {
     for (const ControlLayout& c : kFormLayout) {
         if (c.kind != ControlKind::kLabel) expected.push_back(h(c.id));
     }
+    // A screen reader names a text box by the label right before it.
+    for (const auto& [label, box] : kBoxLabels) EXPECT_EQ(GetWindow(h(box), GW_HWNDPREV), h(label));
     std::vector<HWND> stops;
     for (HWND child = GetWindow(native_.window(), GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {

@@ -70,6 +70,12 @@ constexpr bool IsReadOnly(Control control) {
     return control == Control::txtSelectedFile;
 }
 
+// The labels that name the text boxes, for screen readers: {label, box}.
+inline constexpr std::array<std::array<Control, 2>, 2> kBoxLabels{{
+    {Control::lblSelectFileText, Control::txtSelectedFile},
+    {Control::lblNoOfParts, Control::txtNoOfParts},
+}};
+
 // A backend may index the table by a control's id.
 constexpr bool LayoutIndexedById() {
     for (std::size_t i = 0; i < kFormLayout.size(); ++i) {

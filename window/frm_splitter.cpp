@@ -1,5 +1,6 @@
 #include "window/frm_splitter.h"
 
+#include "engine/join_script.h"
 #include "engine/part_count.h"
 #include "files/failure.h"
 
@@ -24,6 +25,31 @@ public:
 private:
     bool& flag_;
 };
+
+// The window as the host of a join: its statuses are those of a split; its refusals, of which
+// a join may give several (every missing part), are gathered for one error box.
+class JoinHost final : public RunHost {
+public:
+    explicit JoinHost(FormRunHost& window) : window_(window) {}
+    void SetStatus(const std::string& text) override { window_.SetStatus(text); }
+    void Yield() override { window_.Yield(); }
+    void ReportError(const std::string& message) override {
+        if (!messages.empty()) messages += "\r\n";
+        messages += message;
+    }
+
+    std::string messages;
+
+private:
+    FormRunHost& window_;
+};
+
+bool NamesAScript(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string suffix = path.substr(path.size() - 4);
+    for (char& c : suffix) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return suffix == ".bat";
+}
 
 }  // namespace
 
@@ -78,6 +104,7 @@ void frmSplitter::cmdSelectFile_Click() {
 void frmSplitter::ChooseFile(const std::string& path) {
     // Nothing named is nothing chosen: the window stays as it is.
     if (running_ || TrimSpaces(path).empty()) return;
+    if (OfferJoin(path)) return;
     // Browse's error trap, and Browse's steps after its dialog.
     try {
         const std::optional<FileStatus> chosen = TakeChoice({path, FileTitleOf(path)});
@@ -141,6 +168,35 @@ void frmSplitter::ShowChoice(const std::optional<FileStatus>& chosen) {
 void frmSplitter::RefuseChoice(const std::string& message) {
     host_.ReportError(message);
     window_.SetEnabled(Control::cmdSplit, false);
+}
+
+bool frmSplitter::OfferJoin(const std::string& path) {
+    if (!NamesAScript(path)) return false;
+    JoinList list;
+    try {
+        list = ReadJoinScript(path, files_);
+    } catch (...) {
+        return false;  // not a script this program joins: a file like any other
+    }
+    const std::string question = ShownName(FileTitleOf(path)) + " joins " +
+                                 std::to_string(list.parts.size()) + " parts into " +
+                                 ShownName(list.destination) + ".\r\n" + kJoinQuestion;
+    if (window_.MsgBox(question, kMsgYesNo, "") != kMsgYes) return false;
+    JoinScript(path);
+    return true;
+}
+
+JoinResult frmSplitter::JoinScript(const std::string& scriptPath) {
+    if (running_) return JoinResult::kRefused;
+    const RunningScope running(running_);
+    JoinHost host(host_);
+    const JoinResult result = Join(scriptPath, JoinOptions{}, host, files_);
+    if (!host.messages.empty()) {
+        host_.ReportError(result == JoinResult::kFailed
+                              ? host.messages
+                              : host.messages + "\r\nNothing was written.");
+    }
+    return result;
 }
 
 void frmSplitter::cmdSplit_Click() {

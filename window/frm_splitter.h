@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/join.h"
 #include "engine/split.h"
 #include "files/file_system.h"
 #include "window/form_run_host.h"
@@ -22,6 +23,9 @@ inline constexpr const char* kNoFileTitle = "Error!";
 // The open-file dialog's settings, made again on every pass.
 inline constexpr int kOpenFlags = kOfnFileMustExist | kOfnHideReadOnly;  // 0x1004
 inline constexpr const char* kOpenFilter = "All Files (*.*)|*.*";
+// The question asked of a join script brought to the window: "NAME.bat joins N parts into
+// NAME." and this.
+inline constexpr const char* kJoinQuestion = "Join them now?";
 // Follows the size in the size caption: "2048 Bytes.".
 inline constexpr const char* kBytesSuffix = " Bytes.";
 
@@ -44,7 +48,15 @@ public:
     // A file named on the command line or dropped onto the window: chosen exactly as if
     // picked in Browse's dialog (path, size, Split enabled), and refused like Browse while a
     // run is in progress. A file that is not there is reported as Browse reports it.
+    // A join script that this program reads (NAME.bat) is offered for joining first: Yes joins
+    // it here (JoinScript), No chooses it as a file to split.
     void ChooseFile(const std::string& path);
+
+    // Joins the parts that the script at `scriptPath` lists, with the checks and refusals of
+    // the command line's join, showing "Joining... " and its percentages in the status label,
+    // then "Done !". The reasons of a refusal (every missing part, say) show in one error box,
+    // and nothing is written. Refused, like Browse, while a run is in progress.
+    JoinResult JoinScript(const std::string& scriptPath);
 
     // Split: disables Split, checks the typed part count, and runs Split with it. Split stays
     // disabled whatever the outcome, until the next Browse.
@@ -80,6 +92,8 @@ private:
     void ShowChoice(const std::optional<FileStatus>& chosen);
     // Shows `message` in the error box and leaves nothing to split.
     void RefuseChoice(const std::string& message);
+    // Asks whether to join `path` when it is a join script; true when it was joined.
+    bool OfferJoin(const std::string& path);
 
     WindowSystem& window_;
     FileSystem& files_;

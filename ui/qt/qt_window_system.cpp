@@ -287,6 +287,9 @@ QtWindowSystem::QtWindowSystem(std::string appTitle)
         controls_[static_cast<std::size_t>(c.id)] = widget;
         if (c.kind == ControlKind::kLabel) SetCaption(c.id, std::string(c.caption));
     }
+    // A screen reader names each text box by its label.
+    for (const auto& [label, box] : kBoxLabels)
+        qobject_cast<QLabel*>(this->widget(label))->setBuddy(this->widget(box));
 }
 
 QtWindowSystem::~QtWindowSystem() = default;

@@ -211,6 +211,13 @@ void Win32WindowSystem::CreateControls() {
             SendMessageW(control, EM_SETLIMITTEXT, 0, 0);  // no limit
         if (c.kind == ControlKind::kLabel) SetCaption(c.id, std::string(c.caption));
     }
+    // A screen reader names a text box by the label right before it in the z-order: move each
+    // label there, which leaves the order of the controls Tab stops at as it is.
+    for (const auto& [label, box] : kBoxLabels) {
+        const HWND before = GetWindow(handle(box), GW_HWNDPREV);
+        SetWindowPos(handle(label), before != nullptr ? before : HWND_TOP, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
     FitCaptions();
 }
 
@@ -348,9 +355,9 @@ void EndOnFailure(HWND owner) {
     const std::string text = CurrentFailure().Message();
     // Bytes that are not UTF-8 (a name shown as it is) become U+FFFD here, not a second failure.
     std::wstring wide(text.size(), L'\0');
-    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(
-        CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-        static_cast<int>(wide.size()))));
+    wide.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                            static_cast<int>(wide.size()))));
     MessageBoxW(owner, wide.c_str(), L"Splitter", MB_ICONERROR);
     std::fflush(nullptr);
     ExitProcess(1);
