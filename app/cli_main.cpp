@@ -84,6 +84,7 @@ public:
         }
     }
     void FocusPartCount() override {}
+    void Warn(const std::string& message) override { ReportError(message); }
     void Yield() override {}
     void ReportError(const std::string& message) override {
         EndLine();
@@ -213,8 +214,8 @@ int RunSplit(const CommandLine& line) {
             return UsageError("extra operand '" + ShownName(operands[1]) + "'");
         const auto size = ParsePartSize(*line.sizeText);
         if (!size) {
-            std::cerr << "Unreadable part size: \"" << *line.sizeText
-                      << "\" (a whole number of bytes, with K, M, G, KiB, MiB, GiB, KB, MB or "
+            std::cerr << "Unreadable part size: " << ShownName(*line.sizeText, '"')
+                      << " (a whole number of bytes, with K, M, G, KiB, MiB, GiB, KB, MB or "
                          "GB after it, or fat32)\n";
             return kExitRefused;
         }

@@ -41,16 +41,6 @@ std::optional<std::string> Unescaped(std::string_view name) {
     return out;
 }
 
-// The name as a message shows it: printable.
-std::string Shown(const std::string& name) {
-    std::string out;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        out += byte < 0x20 || byte == 0x7f ? '?' : c;
-    }
-    return "\"" + out + "\"";
-}
-
 ChecksumEntry ReadLine(std::string_view line, int number) {
     const auto fail = [number](const std::string& reason) {
         throw ScriptError(number, reason + " (a line is HEX, two spaces, NAME)");
@@ -147,14 +137,14 @@ std::optional<JoinChecksums> ReadJoinChecksums(const std::string& folder, const 
     std::map<std::string, int> seen;
     for (ChecksumEntry& entry : ParseChecksums(text)) {
         if (const auto [at, fresh] = seen.emplace(entry.name, entry.line); !fresh)
-            throw ScriptError(entry.line, Shown(entry.name) + " is given on line " +
+            throw ScriptError(entry.line, ShownName(entry.name, '"') + " is given on line " +
                                               std::to_string(at->second) + " already");
         if (entry.name == list.destination) {
             checksums.whole = entry.digest;
         } else if (const auto part = partIndex.find(entry.name); part != partIndex.end()) {
             checksums.parts[part->second] = entry.digest;
         } else {
-            throw ScriptError(entry.line, Shown(entry.name) +
+            throw ScriptError(entry.line, ShownName(entry.name, '"') +
                                               " is neither a part the script lists nor the file "
                                               "it makes: they belong to different splits");
         }

@@ -44,10 +44,10 @@ public:
                               "Part changed during the join (" + ShownName(part->Name()) + ")");
             const auto digest = copier.CopyPart(*part, temporary.file(), sizes_[k]);
             if (checksums_ && checksums_->parts[k] && digest != checksums_->parts[k])
-                return Mismatch("Part " + list_.parts[k], "it changed since the split");
+                return Mismatch("Part " + ShownName(list_.parts[k]), "it changed since the split");
         }
         if (checksums_ && checksums_->whole && copier.WholeDigest() != checksums_->whole)
-            return Mismatch("The joined file " + list_.destination,
+            return Mismatch("The joined file " + ShownName(list_.destination),
                             "the parts are not those of the split, or not in its order");
         temporary.Finish();
         const auto written = files_.Status(temporary.path());
@@ -147,8 +147,8 @@ private:
     }
 
     JoinResult Mismatch(const std::string& what, const std::string& why) {
-        host_.ReportError(what + " does not match its SHA-256 in " + checksums_->fileName + ": " +
-                          why);
+        host_.ReportError(what + " does not match its SHA-256 in " +
+                          ShownName(checksums_->fileName) + ": " + why);
         return JoinResult::kChecksumMismatch;
     }
 
@@ -170,7 +170,7 @@ private:
         }
         if (!LiesIn(*resolved, realFolder_)) {
             host_.ReportError("The destination is a link out of the script's folder: " +
-                              list_.destination);
+                              ShownName(list_.destination));
             return JoinResult::kRefused;
         }
         const auto status = files_.Status(path);

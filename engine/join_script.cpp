@@ -107,14 +107,6 @@ bool StartsWithWord(std::string_view line, std::string_view word, std::string_vi
     return IsBlank(next) || after.find(next) != std::string_view::npos;
 }
 
-// A line or a name as the message shows it: printable, and not too long.
-std::string Quoted(std::string_view line) {
-    std::string quoted = "\"";  // built in steps: GCC 12 warns wrongly about "\"" + s + "\""
-    quoted += ShownName(std::string(line));
-    quoted += '"';
-    return quoted;
-}
-
 // Reads the names of one `copy /b` line.
 class CopyLine {
 public:
@@ -133,7 +125,7 @@ public:
         }
         names.push_back(Name());
         SkipBlanks();
-        if (!AtEnd()) Fail("more follows the destination: " + Quoted(text_.substr(pos_)));
+        if (!AtEnd()) Fail("more follows the destination: " + ShownName(text_.substr(pos_), '"'));
         return names;
     }
 
@@ -158,11 +150,12 @@ private:
             }
             ++pos_;
             if (!AtEnd() && !IsBlank(text_[pos_]) && text_[pos_] != '+')
-                Fail("text follows a closing quote: " + Quoted(text_.substr(pos_)));
+                Fail("text follows a closing quote: " + ShownName(text_.substr(pos_), '"'));
         } else {
             while (!AtEnd() && !IsBlank(text_[pos_]) && text_[pos_] != '+') {
                 const char c = text_[pos_];
-                if (c == '"') Fail("a quote starts inside a name: " + Quoted(text_.substr(pos_)));
+                if (c == '"')
+                    Fail("a quote starts inside a name: " + ShownName(text_.substr(pos_), '"'));
                 if (kUnquotedForbidden.find(c) != std::string_view::npos)
                     Fail(std::string("'") + c +
                          "' outside quotes, which cmd does not read as part "
@@ -172,13 +165,14 @@ private:
         }
         if (name.empty()) Fail("a name is empty");
         if (name == "." || name == ".." || FileTitleOf(name) != name)
-            Fail(Quoted(name) +
+            Fail(ShownName(name, '"') +
                  " is not a plain file name; the parts and the destination lie "
                  "beside the script");
         if (FileTitleLength(name) > kMaxFileTitle)
             Fail("a name longer than a file name can be (" + std::to_string(name.size()) +
-                 " bytes): " + Quoted(name));
-        if (IsDeviceName(name)) Fail(Quoted(name) + " is the name of a device, not of a file");
+                 " bytes): " + ShownName(name, '"'));
+        if (IsDeviceName(name))
+            Fail(ShownName(name, '"') + " is the name of a device, not of a file");
         return name;
     }
 
@@ -212,16 +206,17 @@ void ReadLine(std::string_view line, int number, JoinList& list) {
     if (remark || StartsWithWord(line, "echo", ".:")) {
         // Harmless only while nothing on the line runs or redirects.
         if (line.find_first_of("&|<>") != std::string_view::npos)
-            throw ScriptError(number, "a command separator or redirection in " + Quoted(line));
+            throw ScriptError(number,
+                              "a command separator or redirection in " + ShownName(line, '"'));
         return;
     }
     if (!StartsWithWord(line, "copy"))
-        throw ScriptError(number, "not a line of a join script: " + Quoted(line));
+        throw ScriptError(number, "not a line of a join script: " + ShownName(line, '"'));
 
     std::string_view rest = line.substr(4);
     while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
     if (!StartsWithWord(rest, "/b"))
-        throw ScriptError(number, "only copy /b joins byte for byte: " + Quoted(line));
+        throw ScriptError(number, "only copy /b joins byte for byte: " + ShownName(line, '"'));
     rest.remove_prefix(2);
     while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
 
@@ -235,14 +230,15 @@ void ReadLine(std::string_view line, int number, JoinList& list) {
         // cmd appends to a file with `copy /b DEST+MORE DEST`; nothing else carries on a join.
         if (destination != list.destination || names.front() != list.destination)
             throw ScriptError(number, "a later copy line must append to " +
-                                          Quoted(list.destination) +
+                                          ShownName(list.destination, '"') +
                                           " (copy /b DEST+\"PART\" DEST)");
         ++first;
         if (first == names.end()) throw ScriptError(number, "the line adds no part");
     }
     for (auto it = first; it != names.end(); ++it) {
         if (*it == list.destination)
-            throw ScriptError(number, "the destination " + Quoted(*it) + " is also read as a part");
+            throw ScriptError(number,
+                              "the destination " + ShownName(*it, '"') + " is also read as a part");
         list.parts.push_back(*it);
     }
 }

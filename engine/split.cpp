@@ -19,7 +19,7 @@ namespace {
 std::string BadPartCountText(const std::string& title, std::uint64_t length,
                              std::uint64_t partSize) {
     const std::uint64_t count = SizedPartCount(length, partSize);
-    return title + " has " + std::to_string(length) + " bytes: parts of " +
+    return ShownName(title) + " has " + std::to_string(length) + " bytes: parts of " +
            std::to_string(partSize) + " bytes would make " + std::to_string(count) +
            (count == 1 ? " part" : " parts") + "; a split makes " + std::to_string(kMinParts) +
            " to " + std::to_string(kMaxParts) + ".";
@@ -62,7 +62,7 @@ public:
         const int parts = static_cast<int>(sizes.size());
         // Everything the script needs is known now: refuse a name it cannot carry before any
         // file is written.
-        const std::string script = CommandScriptBytes(JoinScriptText(title_, parts), title_);
+        const ScriptBytes script = CommandScriptBytes(JoinScriptText(title_, parts), title_);
         for (int k = 0; k < parts; ++k) CheckOutput(path_ + "." + std::to_string(k));
         CheckOutput(JoinScriptPath(path_));
         if (options_.checksum) CheckOutput(ChecksumPath(path_));
@@ -92,13 +92,14 @@ public:
             throw Failure(kDeviceIoError,
                           "File changed during the split (" + ShownName(title_) + ")");
 
-        WriteWhole(JoinScriptPath(path_), script, "script");
+        WriteWhole(JoinScriptPath(path_), script.bytes, "script");
         if (options_.checksum) {
             checksums += ChecksumLine(copier.WholeDigest(), title_);
             WriteWhole(ChecksumPath(path_), checksums, "sha256");
         }
         source_.reset();
         host_.SetStatus(kDoneText);
+        if (script.unspelledIn != 0) host_.Warn(UnspelledText(script.unspelledIn));
         return SplitResult::kDone;
     }
 
@@ -114,6 +115,15 @@ private:
         file.file().Write(bytes.data(), bytes.size());
         file.Finish();
         file.Rename(/*replace=*/true);
+    }
+
+    // The parts are fine, and splitter-cli join reads the script; cmd would not find them.
+    std::string UnspelledText(int codePage) const {
+        return "Warning: cmd on Windows reads join scripts in code page " +
+               std::to_string(codePage) + " here, which cannot spell " + ShownName(title_) + ": " +
+               ShownName(FileTitleOf(JoinScriptPath(path_))) +
+               " names the parts in UTF-8, and cmd will not find them. splitter-cli join joins "
+               "them; or rename the file and split again.";
     }
 
     const SplitPlan plan_;

@@ -14,6 +14,9 @@ class SplitHost : public RunHost {
 public:
     // Moves the keyboard focus to the part-count box.
     virtual void FocusPartCount() = 0;
+    // Something the user must know about a run that got through, told once it is done: a
+    // window shows it in a message box, the command line on standard error.
+    virtual void Warn(const std::string& message) = 0;
 };
 
 inline constexpr const char* kSplittingText = "Splitting... ";
@@ -53,6 +56,10 @@ struct SplitOptions {
 // run that stops half way leaves no script listing parts of two versions. The outputs get no
 // permission the source lacks. A source whose length or modification time changed by the end
 // of the parts gets no script: code 57, "File changed during the split (NAME)".
+//
+// The script names the parts in the code page cmd will read it in (CommandScriptBytes); when that
+// code page cannot spell the name, and this system writes the script all the same, the host is
+// warned after "Done !" that cmd will not find the parts.
 //
 // Status texts, in order: "Splitting... ", then "Splitting... [ P % Completed. ]" each time
 // the whole-number percentage of the byte just copied changes, then "Done !" (or

@@ -1,5 +1,6 @@
 #include "files/failure.h"
 
+#include <algorithm>
 #include <exception>
 #include <new>
 #include <string_view>
@@ -30,39 +31,67 @@ Failure WithSubject(int code, std::string description, const std::string& subjec
     return Failure(code, std::move(description));
 }
 
-bool IsContinuation(unsigned char byte) {
-    return (byte & 0xC0) == 0x80;
+// The length of the UTF-8 character that `text` starts with, or 0 when it starts with none: a
+// stray continuation byte, a lead byte without its continuation bytes, an overlong form, a
+// surrogate or a value past U+10FFFF.
+std::size_t Utf8Length(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char first = byte(0);
+    if (first < 0x80) return 1;
+    std::size_t length = 4;
+    unsigned char low = 0x80;  // the range of the second byte
+    unsigned char high = 0xBF;
+    if (first >= 0xC2 && first <= 0xDF) {
+        length = 2;
+    } else if (first >= 0xE0 && first <= 0xEF) {
+        length = 3;
+        if (first == 0xE0) low = 0xA0;
+        if (first == 0xED) high = 0x9F;
+    } else if (first == 0xF0) {
+        low = 0x90;
+    } else if (first == 0xF4) {
+        high = 0x8F;
+    } else if (first < 0xF1 || first > 0xF3) {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+// A character of a shown name: as it is, or "?" for one that a terminal may obey.
+std::string_view Printable(std::string_view c) {
+    const auto first = static_cast<unsigned char>(c[0]);
+    const bool control =
+        first < 0x20 || first == 0x7F || (c.size() == 1 && first >= 0x80 && first <= 0x9F) ||
+        (first == 0xC2 && c.size() == 2 && static_cast<unsigned char>(c[1]) < 0xA0);
+    return control ? std::string_view("?") : c;
 }
 
 }  // namespace
 
-std::string ShownName(const std::string& name) {
-    // Where each character starts; a byte that is not UTF-8 counts as a character of its own.
-    std::vector<std::size_t> starts;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        if (!IsContinuation(static_cast<unsigned char>(name[i])) || starts.empty())
-            starts.push_back(i);
+std::string ShownName(std::string_view name, char quote) {
+    std::vector<std::string_view> characters;
+    for (std::size_t i = 0; i < name.size();) {
+        const std::size_t length = std::max<std::size_t>(Utf8Length(name.substr(i)), 1);
+        characters.push_back(name.substr(i, length));
+        i += length;
     }
-    const auto character = [&](std::size_t k) {
-        const std::size_t end = k + 1 < starts.size() ? starts[k + 1] : name.size();
-        const std::string_view c(name.data() + starts[k], end - starts[k]);
-        const auto first = static_cast<unsigned char>(c[0]);
-        // C0 controls, DEL, and the C1 controls (U+0080 to U+009F) some terminals obey too.
-        const bool control =
-            first < 0x20 || first == 0x7F ||
-            (first == 0xC2 && c.size() == 2 && static_cast<unsigned char>(c[1]) < 0xA0);
-        return control ? std::string_view("?") : c;
-    };
     std::string shown;
-    if (starts.size() <= kShownNameMax) {
-        for (std::size_t k = 0; k < starts.size(); ++k) shown += character(k);
-        return shown;
+    if (quote != '\0') shown += quote;
+    if (characters.size() <= kShownNameMax) {
+        for (const std::string_view c : characters) shown += Printable(c);
+    } else {
+        constexpr std::size_t kHead = kShownNameMax * 3 / 5;
+        constexpr std::size_t kTail = kShownNameMax - kHead - 3;
+        for (std::size_t k = 0; k < kHead; ++k) shown += Printable(characters[k]);
+        shown += "...";
+        for (std::size_t k = characters.size() - kTail; k < characters.size(); ++k)
+            shown += Printable(characters[k]);
     }
-    constexpr std::size_t kHead = kShownNameMax * 3 / 5;
-    constexpr std::size_t kTail = kShownNameMax - kHead - 3;
-    for (std::size_t k = 0; k < kHead; ++k) shown += character(k);
-    shown += "...";
-    for (std::size_t k = starts.size() - kTail; k < starts.size(); ++k) shown += character(k);
+    if (quote != '\0') shown += quote;
     return shown;
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace splitter {
 
@@ -34,11 +35,13 @@ inline constexpr const char* kFileTooLargeText = "File too large for the file sy
 // Longest name a message shows, in characters; a longer one is cut in the middle.
 inline constexpr std::size_t kShownNameMax = 100;
 
-// A file name as a message shows it: control characters as '?', so that a hostile name cannot
-// break a line or redraw the console, and a name of more than kShownNameMax characters cut to
-// its beginning, "..." and its end (where the extension and the part number are). UTF-8
-// characters are never split.
-std::string ShownName(const std::string& name);
+// A file name, or any text taken from a file, as every message shows it: a control character
+// (C0, DEL, C1 in UTF-8) or a byte 0x80 to 0x9F that is not part of a UTF-8 character, which
+// some terminals obey as C1, as '?', so that a hostile name cannot break a line or redraw the
+// console; a name of more than kShownNameMax characters cut to its beginning, "..." and its end
+// (where the extension and the part number are). UTF-8 characters are never split; a byte that
+// is not part of one counts as a character. Between `quote`s when one is given.
+std::string ShownName(std::string_view name, char quote = '\0');
 
 class Failure : public std::runtime_error {
 public:

@@ -70,8 +70,7 @@ bool LiesIn(const std::string& resolved, const std::string& folder) {
     return parent == folder || (parent.size() == folder.size() + 1 && parent.starts_with(folder));
 }
 
-bool IsDeviceName(const std::string& title) {
-#ifdef _WIN32
+bool IsWindowsDeviceName(const std::string& title) {
     // Windows looks at the name up to its first dot, trailing spaces dropped.
     std::string base = title.substr(0, title.find('.'));
     while (!base.empty() && base.back() == ' ') base.pop_back();
@@ -86,6 +85,11 @@ bool IsDeviceName(const std::string& title) {
     // COM1 to COM9, and the superscript digits 1, 2 and 3 that Windows reads as the same.
     return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xc2\xb9" ||
            number == "\xc2\xb2" || number == "\xc2\xb3";
+}
+
+bool IsDeviceName(const std::string& title) {
+#ifdef _WIN32
+    return IsWindowsDeviceName(title);
 #else
     (void)title;
     return false;

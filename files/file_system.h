@@ -244,9 +244,14 @@ std::size_t FileTitleLength(const std::string& title);
 // resolved the same way.
 bool LiesIn(const std::string& resolved, const std::string& folder);
 
-// Whether this OS reads the file name `title` as a device rather than a file: on Windows CON,
-// PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9, in any letter case, with any extension and
-// trailing dots or spaces ("nul.txt", "con .txt"). Never on other systems.
+// Whether Windows reads the file name `title` as a device rather than a file: CON, PRN, AUX,
+// NUL, CONIN$, CONOUT$, COM1 to COM9 and LPT1 to LPT9 (and COM and LPT with the superscript
+// digits 1, 2 and 3), in any letter case, with any extension and trailing dots or spaces
+// ("nul.txt", "con .txt"). The same answer on every system.
+bool IsWindowsDeviceName(const std::string& title);
+
+// Whether this OS reads the file name `title` as a device: IsWindowsDeviceName on Windows,
+// never on other systems.
 bool IsDeviceName(const std::string& title);
 
 }  // namespace splitter

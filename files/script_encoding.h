@@ -1,18 +1,40 @@
-// The bytes of the join script, as the command interpreter of the OS reads them.
+// The bytes of the join script, as the command interpreter of Windows reads them.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace splitter {
 
-// `text` is the script in UTF-8. On Windows, cmd reads a batch file in the OEM code page (437,
-// 850, 866, ...), not in the ANSI one, so the text is converted to it; a character that code
-// page lacks would reach cmd as another name, so it throws Failure kBadFileName naming `name`.
-// Elsewhere the script is written as it is.
-std::string CommandScriptBytes(const std::string& text, const std::string& name);
+// The OEM code page that Windows gives the locale named `locale` in the POSIX way
+// (language_REGION.charset@modifier: "ru_RU.UTF-8", "de_AT", "sr_RS@latin"): 850 for the western
+// European ones, 866 for Russian, 852 for the central European ones, ...; 437 for English in the
+// US and for every locale Windows gives no OEM code page ("C", "POSIX", "", Hindi...).
+int OemCodePageOfLocale(std::string_view locale);
+
+// The code page in which cmd will read a script written here: on Windows the OEM code page;
+// elsewhere the one Windows would use for the user's locale (OemCodePageOfLocale of LC_ALL,
+// LC_CTYPE or LANG, the first one set), since the script is made to be run there.
+int ScriptCodePage();
+
+struct ScriptBytes {
+    std::string bytes;
+    // 0 when the bytes are in ScriptCodePage(). Else that code page, which cannot spell the
+    // text: the bytes are then the text's own, UTF-8, which cmd reads as other names.
+    int unspelledIn = 0;
+};
+
+// `text` is the script in UTF-8, converted to ScriptCodePage(): cmd reads a batch file in the OEM
+// code page (437, 850, 866, ...), not in the ANSI one or UTF-8. When that code page cannot spell
+// a character, every character coming back as itself, the script would name other files: on
+// Windows this throws Failure kBadFileName naming `name`; elsewhere the text is returned as it
+// is, for `splitter-cli join`, and marked unspelled so that the caller can warn.
+ScriptBytes CommandScriptBytes(const std::string& text, const std::string& name);
 
 // The other way, for reading a script: its bytes as UTF-8 text. On Windows they are read in the
-// OEM code page, as cmd reads them; elsewhere they are taken as they are.
+// OEM code page, as cmd reads them. Elsewhere bytes that are UTF-8 (ASCII among them) are taken
+// as they are, and others are read in ScriptCodePage(): a script written by a split here, or on
+// Windows in the same locale.
 std::string CommandScriptText(const std::string& bytes);
 
 }  // namespace splitter

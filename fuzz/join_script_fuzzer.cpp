@@ -19,6 +19,7 @@
 
 #include "engine/join_script.h"
 #include "files/file_system.h"
+#include "files/script_encoding.h"
 
 namespace splitter {
 namespace {
@@ -142,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         refused = error.line();
     }
     JoinList crLfList;
-    if (RefusedLine(WithCrLf(text), crLfList) != refused ||
+    if (RefusedLine(CommandScriptText(WithCrLf(text)), crLfList) != refused ||
         (refused < 0 && (crLfList.parts != list.parts || crLfList.destination != list.destination)))
         Broken("with CR LF line ends the script reads otherwise");
     if (refused >= 0) {

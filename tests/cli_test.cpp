@@ -111,6 +111,7 @@ TEST(CliTest, RefusalsAndFailures) {
         {{"data.bin", "40000"}, 2, "", "Error 6: Overflow\n"},
         {{"data.bin", "11"}, 2, "Splitting... \nUnable to split...\n", ""},
         {{"absent.bin", "2"}, 1, "Splitting... \n", "Error 53: File not found (absent.bin)\n"},
+        {{"\x9b[2J.bin", "2"}, 1, "Splitting... \n", "Error 53: File not found (?[2J.bin)\n"},
         {{"quote\".bin", "2"},
          1,
          "Splitting... \n",
@@ -168,6 +169,44 @@ TEST(CliTest, RefusalsAndFailures) {
     EXPECT_EQ(test::ListFolder(dir.path()),
               (std::vector<std::string>{"data.bin", "linked.bin", "linked.bin.1", "quote\".bin"}));
     EXPECT_EQ(ReadBytes(outside / "victim"), "keep");
+}
+
+// A script written here is for cmd on Windows: it names the parts in the OEM code page of the
+// user's locale; a name that code page cannot spell is written as it is, with a warning, and
+// splitter-cli join reads either.
+TEST(CliTest, ScriptsInTheCodePageOfTheLocale) {
+    struct Case {
+        std::string locale;  // shell assignments
+        std::string name;
+        std::string inScript;
+        bool warned;
+    };
+    const Case cases[] = {
+        {"LANG=en_US.UTF-8", "caf\xc3\xa9.txt", "caf\x82.txt", false},
+        {"LC_ALL=ru_RU.UTF-8 LANG=en_US.UTF-8", "\xd1\x84\xd0\xb0\xd0\xb9\xd0\xbb",
+         "\xe4\xa0\xa9\xab", false},
+        {"LC_CTYPE=da_DK.UTF-8 LANG=ru_RU.UTF-8", "\xc3\xb8rsted.txt", "\x9brsted.txt", false},
+        {"LC_ALL=ru_RU.UTF-8", "caf\xc3\xa9.txt", "caf\xc3\xa9.txt", true},
+        {"LANG=C", "\xe6\x97\xa5\xe6\x9c\xac.txt", "\xe6\x97\xa5\xe6\x9c\xac.txt", true},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string source = test::PatternBytes(100);
+        WriteBytes(dir / c.name, source);
+        const std::string locale = "unset LC_ALL LC_CTYPE LANG; export " + c.locale;
+        const Outcome split = RunCli(dir, {c.name, "3"}, locale);
+        EXPECT_EQ(split.status, 0) << c.locale;
+        EXPECT_EQ(
+            split.err.rfind("Warning: ", 0) == 0 && split.err.find('\n') + 1 == split.err.size(),
+            c.warned)
+            << split.err;
+        EXPECT_NE(ReadBytes(dir / (c.name + ".bat")).find("+\"" + c.inScript + ".2\" "),
+                  std::string::npos)
+            << c.locale;
+        test::fs::remove(dir / c.name);
+        EXPECT_EQ(RunCli(dir, {"join", c.name + ".bat"}, locale).status, 0) << c.locale;
+        EXPECT_EQ(ReadBytes(dir / c.name), source) << c.locale;
+    }
 }
 
 TEST(CliTest, Help) {

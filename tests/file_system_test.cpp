@@ -255,5 +255,16 @@ TEST(FileSystemTest, FileTitle) {
     EXPECT_EQ(FileTitleOf("/a/b/"), "");
 }
 
+// What Windows opens as a device, asked of every system: a script that names one is refused.
+TEST(FileSystemTest, WindowsDeviceNames) {
+    for (const char* name :
+         {"CON", "prn", "Aux", "nul.txt", "con .txt", "aux...", "nul. .x", "COM1", "com9.log",
+          "LPT1", "lpt9", "COM\xc2\xb9", "lpt\xc2\xb2.txt", "Com\xc2\xb3", "conin$", "CONOUT$.log"})
+        EXPECT_TRUE(IsWindowsDeviceName(name)) << name;
+    for (const char* name : {"", "com0", "lpt10", "com", "nul_x", "xcon", "console.txt", " nul",
+                             "com\xc2\xb4", "lpt\xe2\x81\xb4", "conin"})
+        EXPECT_FALSE(IsWindowsDeviceName(name)) << name;
+}
+
 }  // namespace
 }  // namespace splitter

@@ -462,6 +462,19 @@ TEST_F(FrmSplitterTest, FileSizeLimitShowsInTheErrorBox) {
     EXPECT_EQ(ui.boxes[0].prompt, "Error 61: File too large for the file system (data.bin.0)");
     EXPECT_NE(ui.statuses.back(), "Done !");
 }
+
+// A name that the code page of the user's cmd cannot spell: the run gets through, then a box
+// says that cmd will not find the parts.
+TEST_F(FrmSplitterTest, NameTheScriptsCodePageCannotSpellIsWarnedAbout) {
+    Browse(dir.MakeFile("caf\xc3\xa9.txt", 100));
+    const std::string before = std::getenv("LC_ALL") != nullptr ? std::getenv("LC_ALL") : "";
+    ::setenv("LC_ALL", "ru_RU.UTF-8", 1);  // code page 866: Cyrillic, no "é"
+    PressSplit("2");
+    ::setenv("LC_ALL", before.c_str(), 1);
+    EXPECT_EQ(ui.statuses.back(), "Done !");
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].prompt.rfind("Warning: cmd on Windows reads join scripts in", 0), 0u);
+}
 #endif
 
 TEST_F(FrmSplitterTest, BrowseAndDropDuringARunAreRefused) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "files/failure.h"
+#include "files/script_encoding.h"
 
 namespace splitter {
 namespace {
@@ -109,6 +110,18 @@ TEST(JoinScriptTest, LongListsAreSpreadOverSeveralLines) {
         }
         EXPECT_EQ(next, c.parts);
     }
+}
+
+// cmd reads a script in the OEM code page that Windows gives the user's locale.
+TEST(ScriptEncodingTest, OemCodePageOfTheLocaleAsWindowsGivesIt) {
+    // clang-format off
+    const std::pair<const char*, int> cases[] = {
+        {"", 437}, {"C.UTF-8", 437}, {"en", 437}, {"en_GB.UTF-8", 850}, {"de_AT@euro", 850},
+        {"sr_RS", 855}, {"sr_RS@latin", 852}, {"uz_UZ@cyrillic", 866}, {"ja_JP.UTF-8", 932},
+        {"zh_TW", 950}, {"vi_VN", 1258}, {"hi_IN", 437}};
+    // clang-format on
+    for (const auto& [locale, codePage] : cases)
+        EXPECT_EQ(OemCodePageOfLocale(locale), codePage) << locale;
 }
 
 }  // namespace

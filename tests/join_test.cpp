@@ -525,6 +525,12 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
     const auto append = [](const fs::path& path, const std::string& text) {
         std::ofstream(path, std::ios::app | std::ios::binary) << text;
     };
+    // Another byte at `at`: a hex digit stays one.
+    const auto change = [](const fs::path& path, std::size_t at) {
+        std::string text = ReadBytes(path);
+        text[at] = text[at] == '0' ? '1' : '0';
+        WriteBytes(path, text);
+    };
     const std::vector<Case> cases = {
         {"two missing parts",
          [&](TempDir& f) {
@@ -656,16 +662,33 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
          {"Error 70: Permission denied (" + name + ")"}},
         // With a checksum file.
         {"a part changed, its size kept",
-         [&](TempDir& f) {
-             std::fstream part(f / part3, std::ios::in | std::ios::out | std::ios::binary);
-             part.seekp(5000);
-             part.put('\xff');
-         },
+         [&](TempDir& f) { change(f / part3, 5000); },
          {},
          {},
          JoinResult::kChecksumMismatch,
          {"Part " + part3 + " does not match its SHA-256 in " + sums +
           ": it changed since the split"},
+         true},
+        {"the first part changed",
+         [&](TempDir& f) { change(f / (name + ".0"), 0); },
+         {},
+         {},
+         JoinResult::kChecksumMismatch,
+         {"Part " + name + ".0 does not match its SHA-256"},
+         true},
+        {"a part's digest that differs in its last digit only",
+         [&](TempDir& f) { change(f / sums, ReadBytes(f / sums).find('\n') + 64); },
+         {},
+         {},
+         JoinResult::kChecksumMismatch,
+         {"Part " + name + ".1 does not match its SHA-256"},
+         true},
+        {"the whole file's digest that differs in its last digit only",
+         [&](TempDir& f) { change(f / sums, ReadBytes(f / sums).size() - name.size() - 4); },
+         {},
+         {},
+         JoinResult::kChecksumMismatch,
+         {"The joined file " + name + " does not match its SHA-256"},
          true},
         {"the whole file's line alone, and wrong",
          [&](TempDir& f) { WriteBytes(f / sums, ChecksumLine(Sha256Digest{}, name)); },
@@ -682,11 +705,11 @@ TEST(JoinFailureTest, LeavesNoHalfWrittenFileAndThePartsUntouched) {
          {sums + ", line 10: not a SHA-256 line"},
          true},
         {"a checksum file of another split",
-         [&](TempDir& f) { append(f / sums, ChecksumLine(Sha256Digest{}, name + ".8")); },
+         [&](TempDir& f) { append(f / sums, ChecksumLine(Sha256Digest{}, name + ".\x9b")); },
          {},
          {},
          JoinResult::kBadChecksums,
-         {sums + ", line 10: \"" + name + ".8\" is neither a part the script lists"},
+         {sums + ", line 10: \"" + name + ".?\" is neither a part the script lists"},
          true},
         {"a name given twice",
          [&](TempDir& f) { append(f / sums, ChecksumLine(Sha256Digest{}, name + ".0")); },

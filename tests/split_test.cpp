@@ -448,7 +448,7 @@ TEST(SplitRoundTrip, NamesThatNeedEscapes) {
         EXPECT_EQ(joined, source) << name;
         // In the encoding cmd reads (on Windows, the OEM code page).
         EXPECT_EQ(ReadBytes(dir / (name + ".bat")),
-                  CommandScriptBytes(JoinScriptText(name, 3), name))
+                  CommandScriptBytes(JoinScriptText(name, 3), name).bytes)
             << name;
     }
 }
@@ -497,7 +497,7 @@ TEST(SplitAboveFourGiB, PartsProgressAndScript) {
         }
         EXPECT_EQ(start, c.length);
         EXPECT_EQ(files.files.at(path + ".bat")->bytes,
-                  CommandScriptBytes(JoinScriptText(kSource, c.parts), kSource));
+                  CommandScriptBytes(JoinScriptText(kSource, c.parts), kSource).bytes);
 
         ASSERT_EQ(host.statuses.size(), 102u);  // "Splitting... ", 1 % to 100 %, "Done !"
         EXPECT_EQ(host.statuses.front(), kSplittingText);

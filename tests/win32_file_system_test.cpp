@@ -189,7 +189,7 @@ TEST(ScriptEncodingTest, OemCodePageOrRefusal) {
         if (c.bytes.empty()) {
             EXPECT_EQ(CodeOf([&] { CommandScriptBytes(c.text, "name"); }), kBadFileName) << c.text;
         } else {
-            EXPECT_EQ(CommandScriptBytes(c.text, "name"), c.bytes) << c.text;
+            EXPECT_EQ(CommandScriptBytes(c.text, "name").bytes, c.bytes) << c.text;
         }
     }
 }

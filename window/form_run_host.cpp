@@ -10,6 +10,10 @@ void FormRunHost::FocusPartCount() {
     window_.SetFocus(Control::txtNoOfParts);
 }
 
+void FormRunHost::Warn(const std::string& message) {
+    window_.MsgBox(message, kMsgOkOnly, "");
+}
+
 void FormRunHost::Yield() {
     window_.DoEvents();
 }

@@ -17,6 +17,8 @@ public:
     void SetStatus(const std::string& text) override;
     // The focus to txtNoOfParts.
     void FocusPartCount() override;
+    // A box like the error box.
+    void Warn(const std::string& message) override;
     void Yield() override;
     // The error box: OK only, no icon, the application's title.
     void ReportError(const std::string& message) override;

@@ -7,9 +7,13 @@
 
 namespace splitter {
 
-std::string CommandScriptBytes(const std::string& text, const std::string& name) {
+int ScriptCodePage() {
+    return static_cast<int>(GetOEMCP());
+}
+
+ScriptBytes CommandScriptBytes(const std::string& text, const std::string& name) {
     const UINT codePage = GetOEMCP();
-    if (codePage == CP_UTF8 || text.empty()) return text;
+    if (codePage == CP_UTF8 || text.empty()) return {text, 0};
     std::wstring wide;
     try {
         wide = win32::Widen(text);
@@ -30,7 +34,7 @@ std::string CommandScriptBytes(const std::string& text, const std::string& name)
         MultiByteToWideChar(codePage, 0, bytes.data(), size, back.data(), wideSize);
     if (usedDefault || size == 0 || backSize != wideSize || back != wide)
         throw Failure::Of(kBadFileName, name);
-    return bytes;
+    return {bytes, 0};
 }
 
 std::string CommandScriptText(const std::string& bytes) {

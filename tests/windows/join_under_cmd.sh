@@ -3,11 +3,12 @@
 # wine's cmd runs the script in the parts' folder, and the rebuilt file must equal the source
 # byte for byte.
 #
-#   join_under_cmd.sh WINE_RUN PREFIX CLI_EXE WORK_DIR GROUP
+#   join_under_cmd.sh WINE_RUN PREFIX CLI_EXE WORK_DIR GROUP [LINUX_CLI]
 #
 # Each GROUP is one CTest test. Every case prints one line; any failed case fails the group.
+# LINUX_CLI, the splitter-cli of the Linux build, makes the scripts of the cases split on Linux.
 set -euo pipefail
-wine_run=$1 prefix=$2 cli=$3 work=$4 group=$5
+wine_run=$1 prefix=$2 cli=$3 work=$4 group=$5 linux_cli=${6:-}
 
 failures=0
 fail() {
@@ -29,14 +30,21 @@ make_source() {
 
 # Cuts NAME into PARTS parts, runs the script in the parts' folder and compares.
 # HOW is "plain" (cmd /c join.bat, a copy of the script under a plain name, so the test is about
-# the script's text and not about quoting cmd's own command line) or "own" (cmd /c NAME.bat).
+# the script's text and not about quoting cmd's own command line), "own" (cmd /c NAME.bat) or
+# "linux" (as plain, cut by LINUX_CLI in the locale wine runs in: the script a Linux user sends).
 joins() {
   local name=$1 parts=$2 size=$3 how=${4:-plain}
   local dir
   dir=$(mktemp -d "$work/case.XXXXXX")
   make_source "$dir/$name" "$size"
   local out
-  if ! out=$(cd "$dir" && win "$cli" "$(windows_path "$dir/$name")" "$parts" 2>&1); then
+  if [ "$how" = linux ]; then
+    if ! out=$(cd "$dir" && LC_ALL=${SPLITTER_WINE_LANG:-C.UTF-8} "$linux_cli" "$name" "$parts" 2>&1) ||
+      [ -n "$(grep -v '^Splitting\|^Done' <<<"$out")" ]; then
+      fail "[$name] $parts parts: the Linux splitter-cli ${linux_cli:-(none given)} said: $out"
+      return
+    fi
+  elif ! out=$(cd "$dir" && win "$cli" "$(windows_path "$dir/$name")" "$parts" 2>&1); then
     fail "[$name] $parts parts: splitter-cli failed: $(tail -n 3 <<<"$out")"
     return
   fi
@@ -55,7 +63,9 @@ joins() {
   if ! check_copy_lines "$dir/$name.bat" "$name"; then
     return
   fi
-  echo "ok    [$name] $parts parts, $size bytes, $(grep -ac '^copy /b' "$dir/$name.bat") copy line(s)"
+  local from=""
+  [ "$how" != linux ] || from=", split on Linux"
+  echo "ok    [$name] $parts parts, $size bytes, $(grep -ac '^copy /b' "$dir/$name.bat") copy line(s)$from"
   rm -rf "$dir"
 }
 
@@ -208,6 +218,8 @@ case $group in
     joins "año niño ÆæÅ.txt" 3 100
     joins "résumé & (café) 100%.txt" 5 500
     joins_with_cli "résumé & (café) 100%.txt" 5 500
+    joins "café.txt" 3 100 linux
+    joins "résumé & (café) 100%.txt" 5 500 linux
     refused "файл.txt"
     refused "ørsted.txt"
     refused "漢字.txt"
@@ -218,6 +230,7 @@ case $group in
     joins "файл.txt" 3 100
     joins "Отчёт за год & (копия).doc" 5 500
     joins_with_cli "Отчёт за год & (копия).doc" 5 500
+    joins "Отчёт за год & (копия).doc" 5 500 linux
     refused "café.txt"
     ;;
   checksum)
