@@ -1,8 +1,8 @@
 // splitter-cli: the split run and the join from a command line, for scripts, for machines with
 // no display, and for joining parts where the join script cannot run.
 //
-//   splitter-cli [split] [--checksum] FILE PARTS
-//   splitter-cli [split] [--checksum] --size SIZE FILE
+//   splitter-cli [split] [--checksum] [--recovery PERCENT] FILE PARTS
+//   splitter-cli [split] [--checksum] [--recovery PERCENT] --size SIZE FILE
 //   splitter-cli join [--force] [--any-sizes] SCRIPT
 //
 // Prints every status text the window would show, each on its own line (redrawn in place on a
@@ -32,8 +32,8 @@ constexpr int kExitFailed = 1;
 constexpr int kExitRefused = 2;
 
 constexpr const char* kUsage =
-    "Usage: splitter-cli [split] [--checksum] FILE PARTS\n"
-    "       splitter-cli [split] [--checksum] --size SIZE FILE\n"
+    "Usage: splitter-cli [split] [--checksum] [--recovery PERCENT] FILE PARTS\n"
+    "       splitter-cli [split] [--checksum] [--recovery PERCENT] --size SIZE FILE\n"
     "       splitter-cli join [--force] [--any-sizes] SCRIPT\n"
     "       splitter-cli --version | --help\n"
     "\n"
@@ -50,6 +50,11 @@ constexpr const char* kUsage =
     "  --checksum   also write FILE.sha256: the SHA-256 of each part and of FILE, in the\n"
     "               format of sha256sum, so that sha256sum -c --ignore-missing FILE.sha256\n"
     "               checks whatever is there, before and after the join.\n"
+    "  --recovery PERCENT\n"
+    "               also write FILE.par2 and FILE.vol*.par2, PAR 2.0 recovery volumes\n"
+    "               of PERCENT (1 to 100, 10 or 10%) of FILE's size: lost or damaged\n"
+    "               parts up to that size are rebuilt from them, by the join or by\n"
+    "               par2 repair FILE.par2.\n"
     "On a copy-on-write file system (XFS, btrfs), parts whose size is a multiple of 4096\n"
     "(--size 64M, --size fat32) share their blocks with FILE instead of copying them,\n"
     "unless --checksum, which reads every byte.\n"
@@ -59,6 +64,9 @@ constexpr const char* kUsage =
     "and their sizes are those of a split, by count or by size; the file appears whole or\n"
     "not at all. When FILE.sha256 lies beside SCRIPT, every part and the file are checked\n"
     "against it as they are copied: a part that differs is named and nothing is written.\n"
+    "When FILE.par2 lies beside SCRIPT, the parts are first checked against it, and\n"
+    "those lost or damaged are rebuilt from the recovery volumes and named; when the\n"
+    "volumes do not suffice, nothing is written.\n"
     "  --force      replace the file when it exists\n"
     "  --any-sizes  join parts whose sizes do not fit a split\n"
     "\n"
@@ -83,6 +91,10 @@ public:
         }
     }
     void FocusPartCount() override {}
+    void Note(const std::string& message) override {
+        EndLine();
+        std::cout << message << '\n' << std::flush;
+    }
     void Yield() override {}
     void ReportError(const std::string& message) override {
         EndLine();
@@ -120,6 +132,21 @@ int Usage(const std::string& problem) {
     return kExitRefused;
 }
 
+// 1 to 100 from "10" or "10%"; 0 when the text is anything else.
+int PercentOf(std::string text) {
+    if (!text.empty() && text.back() == '%') text.pop_back();
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    const int percent = std::stoi(text);
+    return percent <= 100 ? percent : 0;
+}
+
+int BadPercent(const std::string& text) {
+    std::cerr << "Unreadable recovery: \"" << ShownName(text)
+              << "\" (a whole per cent of the file's size, 1 to 100, with or without %)\n";
+    return kExitRefused;
+}
+
 int RunSplit(const std::vector<std::string>& args) {
     SplitOptions options;
     std::optional<std::string> sizeText;
@@ -133,6 +160,14 @@ int RunSplit(const std::vector<std::string>& args) {
             optionsEnd = true;
         } else if (arg == "--checksum") {
             options.checksum = true;
+        } else if (arg == "--recovery" && i + 1 < args.size()) {
+            options.recoveryPercent = PercentOf(args[++i]);
+            if (options.recoveryPercent == 0) return BadPercent(args[i]);
+        } else if (arg.rfind("--recovery=", 0) == 0) {
+            options.recoveryPercent = PercentOf(arg.substr(11));
+            if (options.recoveryPercent == 0) return BadPercent(arg.substr(11));
+        } else if (arg == "--recovery") {
+            return Usage("--recovery needs a PERCENT");
         } else if (arg == "--size" && i + 1 < args.size()) {
             sizeText = args[++i];
         } else if (arg.rfind("--size=", 0) == 0) {
@@ -219,6 +254,7 @@ int RunJoin(const std::vector<std::string>& args) {
         case JoinResult::kBadScript:
         case JoinResult::kMissingParts:
         case JoinResult::kBadChecksums:
+        case JoinResult::kCannotRepair:
         case JoinResult::kChecksumMismatch:
         case JoinResult::kRefused: std::cerr << "Nothing was written.\n"; return kExitRefused;
         case JoinResult::kFailed: break;

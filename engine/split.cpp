@@ -8,6 +8,7 @@
 #include "engine/part_count.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
+#include "engine/recovery.h"
 #include "engine/temporary_file.h"
 #include "files/failure.h"
 #include "files/script_encoding.h"
@@ -65,6 +66,12 @@ public:
         for (int k = 0; k < parts; ++k) CheckOutput(path_ + "." + std::to_string(k));
         CheckOutput(JoinScriptPath(path_));
         if (options_.checksum) CheckOutput(ChecksumPath(path_));
+        const std::string folder = path_.substr(0, path_.size() - FileTitleOf(path_).size());
+        if (options_.recoveryPercent > 0) {
+            const RecoveryPlan recovery = PlanRecovery(length_, options_.recoveryPercent);
+            for (const std::string& name : RecoveryFileTitles(FileTitleOf(path_), recovery.count))
+                CheckOutput(folder + name);
+        }
 
         ProgressCopier copier(length_, "Splitting", host_, options_.checksum);
         std::string checksums;
@@ -80,6 +87,15 @@ public:
         if (options_.checksum) {
             checksums += ChecksumLine(copier.WholeDigest(), title_);
             WriteWhole(ChecksumPath(path_), checksums, "sha256");
+        }
+        if (options_.recoveryPercent > 0) {
+            std::vector<std::string> partTitles;
+            for (int k = 0; k < parts; ++k) partTitles.push_back(PartTitle(FileTitleOf(path_), k));
+            for (const std::string& name : RecoveryFileTitles(
+                     FileTitleOf(path_), PlanRecovery(length_, options_.recoveryPercent).count))
+                CheckOutput(folder + name);
+            WriteRecoverySet(folder, FileTitleOf(path_), partTitles, options_.recoveryPercent, host_,
+                             files_);
         }
         source_.reset();
         host_.SetStatus(kDoneText);

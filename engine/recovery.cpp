@@ -1,0 +1,567 @@
+#include "engine/recovery.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <numeric>
+
+#include "engine/gf16.h"
+#include "engine/par2.h"
+#include "engine/temporary_file.h"
+#include "files/failure.h"
+#include "files/md5.h"
+
+namespace splitter {
+namespace {
+
+// Slices per file length: the work of a set is (recovery slices) x (file length), and the
+// recovery slices are `percent` of these.
+constexpr std::uint64_t kSlicesPerFile = 256;
+// The first bytes of a file whose MD5 a file ID holds.
+constexpr std::size_t k16k = 16384;
+// A PAR 2.0 file above this is read no further: a volume of a split holds at most the
+// file's length, and no volume a split makes comes near it.
+constexpr std::uint64_t kMaxSetFileSize = std::uint64_t{1} << 40;
+
+constexpr const char* kCreator = "Created by Splitter.";
+
+std::size_t ReadFull(ReadableFile& file, char* buffer, std::size_t n) {
+    std::size_t got = 0;
+    while (got < n) {
+        const std::size_t more = file.Read(buffer + got, n - got);
+        if (more == 0) break;
+        got += more;
+    }
+    return got;
+}
+
+int Digits(std::uint32_t n) {
+    int digits = 1;
+    for (; n >= 10; n /= 10) ++digits;
+    return digits;
+}
+
+std::string Padded(std::uint32_t n, int digits) {
+    std::string text = std::to_string(n);
+    return std::string(static_cast<std::size_t>(std::max(0, digits - static_cast<int>(text.size()))),
+                       '0') +
+           text;
+}
+
+struct Volume {
+    std::uint32_t first;
+    std::uint32_t count;
+};
+
+// Counts 1, 2, 4, ... and what is left.
+std::vector<Volume> Volumes(std::uint32_t count) {
+    std::vector<Volume> volumes;
+    for (std::uint32_t first = 0, size = 1; first < count; size *= 2) {
+        const std::uint32_t n = std::min(size, count - first);
+        volumes.push_back({first, n});
+        first += n;
+    }
+    return volumes;
+}
+
+void Append64(std::string& out, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+void Append32(std::string& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+void AppendDigest(std::string& out, const Md5Digest& digest) {
+    out.append(reinterpret_cast<const char*>(digest.data()), digest.size());
+}
+
+// The factor of input slice `constantLog` in the recovery slice of `exponent`.
+std::uint16_t Factor(std::uint32_t constantLog, std::uint32_t exponent) {
+    return gf16::Exp(static_cast<std::uint32_t>((std::uint64_t{constantLog} * exponent) %
+                                                gf16::kOrder));
+}
+
+std::uint8_t* Bytes(std::vector<char>& v) {
+    return reinterpret_cast<std::uint8_t*>(v.data());
+}
+
+// The index's packets, each once: main, descriptions, slice checksums.
+std::vector<std::string> CriticalPackets(const par2::Set& set) {
+    std::string main;
+    Append64(main, set.sliceSize);
+    Append32(main, static_cast<std::uint32_t>(set.files.size()));
+    for (const par2::FileEntry& f : set.files) AppendDigest(main, f.id);
+    std::vector<std::string> packets{par2::Packet(set.id, par2::kMainType, main)};
+    for (const par2::FileEntry& f : set.files) {
+        std::string body;
+        AppendDigest(body, f.id);
+        AppendDigest(body, f.hash);
+        AppendDigest(body, f.hash16k);
+        Append64(body, f.length);
+        body += f.name;
+        packets.push_back(par2::Packet(set.id, par2::kFileDescriptionType, body));
+    }
+    for (const par2::FileEntry& f : set.files) {
+        std::string body;
+        AppendDigest(body, f.id);
+        for (const par2::SliceCheck& s : f.slices) {
+            AppendDigest(body, s.md5);
+            Append32(body, s.crc);
+        }
+        packets.push_back(par2::Packet(set.id, par2::kSliceChecksumType, body));
+    }
+    return packets;
+}
+
+class WholeFile {
+public:
+    WholeFile(FileSystem& files, const std::string& path) : file_(files, path, "par2") {}
+    void Write(std::string_view bytes) { file_.file().Write(bytes.data(), bytes.size()); }
+    void Finish() {
+        file_.Finish();
+        file_.Rename(/*replace=*/true);
+    }
+
+private:
+    TemporaryFile file_;
+};
+
+}  // namespace
+
+RecoveryPlan PlanRecovery(std::uint64_t length, int percent) {
+    RecoveryPlan plan;
+    const std::uint64_t perSlice = length / kSlicesPerFile + (length % kSlicesPerFile ? 1 : 0);
+    plan.sliceSize = std::max<std::uint64_t>(4, (perSlice + 3) / 4 * 4);
+    // percent/100 of the length, in slices, rounded up: at most 256 * percent / 100 + 1.
+    const std::uint64_t wanted = length / 100 * static_cast<std::uint64_t>(percent) +
+                                 length % 100 * static_cast<std::uint64_t>(percent) / 100;
+    plan.count = static_cast<std::uint32_t>(
+        std::max<std::uint64_t>(1, wanted / plan.sliceSize + (wanted % plan.sliceSize ? 1 : 0)));
+    return plan;
+}
+
+std::vector<std::string> RecoveryFileTitles(const std::string& title, std::uint32_t count) {
+    std::vector<std::string> titles{title + ".par2"};
+    const std::vector<Volume> volumes = Volumes(count);
+    std::uint32_t largest = 0;
+    for (const Volume& v : volumes) largest = std::max(largest, v.count);
+    for (const Volume& v : volumes)
+        titles.push_back(title + ".vol" + Padded(v.first, Digits(count)) + "+" +
+                         Padded(v.count, Digits(largest)) + ".par2");
+    return titles;
+}
+
+bool IsRecoveryFileTitle(const std::string& title, const std::string& name) {
+    if (name == title + ".par2") return true;
+    const std::string prefix = title + ".vol";
+    if (name.size() <= prefix.size() + 5 || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - 5, 5, ".par2") != 0)
+        return false;
+    const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - 5);
+    const auto plus = middle.find('+');
+    return plus != std::string::npos && plus > 0 && plus + 1 < middle.size() &&
+           middle.find_first_not_of("0123456789+") == std::string::npos &&
+           middle.find('+', plus + 1) == std::string::npos;
+}
+
+void WriteRecoverySet(const std::string& folder, const std::string& title,
+                      const std::vector<std::string>& partTitles, int percent, RunHost& host,
+                      FileSystem& files) {
+    // The files, their IDs and the set's order of them.
+    par2::Set set;
+    std::vector<par2::FileEntry> entries;
+    std::uint64_t total = 0;
+    for (const std::string& part : partTitles) {
+        auto file = files.OpenRead(folder + part);
+        par2::FileEntry entry;
+        entry.length = file->Length();
+        entry.name = part;
+        std::string first(static_cast<std::size_t>(std::min<std::uint64_t>(entry.length, k16k)),
+                          '\0');
+        first.resize(ReadFull(*file, first.data(), first.size()));
+        entry.hash16k = par2::Md5Of(first);
+        entry.id = par2::FileId(entry.hash16k, entry.length, entry.name);
+        total += entry.length;
+        entries.push_back(std::move(entry));
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const par2::FileEntry& a, const par2::FileEntry& b) { return a.id < b.id; });
+    const RecoveryPlan plan = PlanRecovery(total, percent);
+    set.sliceSize = plan.sliceSize;
+    for (const par2::FileEntry& e : entries)
+        set.sliceCount += static_cast<std::size_t>(par2::SlicesOf(e.length, set.sliceSize));
+    if (set.sliceCount > par2::kMaxInputSlices)
+        throw Failure(kOverflow, "Too many slices for a recovery set");
+    const std::vector<std::uint32_t> logs = par2::SliceConstantLogs(set.sliceCount);
+    const auto slice = static_cast<std::size_t>(set.sliceSize);
+
+    // One pass over the parts: slice checksums, MD5s and every recovery slice at once.
+    std::vector<std::vector<char>> recovery(plan.count, std::vector<char>(slice, '\0'));
+    std::vector<char> buffer(slice);
+    std::size_t index = 0;
+    for (par2::FileEntry& entry : entries) {
+        auto file = files.OpenRead(folder + entry.name);
+        Md5 whole;
+        Md5 md5;
+        for (std::uint64_t left = entry.length; left > 0; ++index) {
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, slice));
+            if (ReadFull(*file, buffer.data(), want) != want)
+                throw Failure::Of(kDeviceIoError, entry.name);
+            std::memset(buffer.data() + want, 0, slice - want);
+            left -= want;
+            whole.Update(buffer.data(), want);
+            md5.Update(buffer.data(), slice);
+            entry.slices.push_back({md5.Final(), par2::Crc32(buffer.data(), slice)});
+            for (std::uint32_t e = 0; e < plan.count; ++e)
+                gf16::MultiplyAdd(Bytes(recovery[e]), Bytes(buffer), slice, Factor(logs[index], e));
+            host.Yield();
+        }
+        entry.hash = whole.Final();
+    }
+    set.files = std::move(entries);
+
+    std::string mainBody;
+    Append64(mainBody, set.sliceSize);
+    Append32(mainBody, static_cast<std::uint32_t>(set.files.size()));
+    for (const par2::FileEntry& f : set.files) AppendDigest(mainBody, f.id);
+    set.id = par2::Md5Of(mainBody);
+    const std::vector<std::string> critical = CriticalPackets(set);
+    const std::string creator = par2::Packet(set.id, par2::kCreatorType, kCreator);
+
+    // Sets of an earlier split go first: their volumes would not fit the new parts.
+    const std::vector<std::string> titles = RecoveryFileTitles(title, plan.count);
+    for (const std::string& name : files.Names(folder))
+        if (IsRecoveryFileTitle(title, name) &&
+            std::find(titles.begin(), titles.end(), name) == titles.end())
+            files.Remove(folder + name);
+
+    WholeFile indexFile(files, folder + titles[0]);
+    for (const std::string& packet : critical) indexFile.Write(packet);
+    indexFile.Write(creator);
+    indexFile.Finish();
+    const std::vector<Volume> volumes = Volumes(plan.count);
+    for (std::size_t v = 0; v < volumes.size(); ++v) {
+        WholeFile out(files, folder + titles[v + 1]);
+        // As many copies of the index's packets as the volume has doublings, spread among its
+        // slices, so that a volume still tells what it protects when some of it is damaged.
+        std::uint32_t copies = 1;
+        while ((2u << (copies - 1)) <= volumes[v].count) ++copies;
+        const std::size_t spread = copies * critical.size();
+        for (std::uint32_t i = 0; i < volumes[v].count; ++i) {
+            const std::uint32_t exponent = volumes[v].first + i;
+            std::string body;
+            Append32(body, exponent);
+            body.append(recovery[exponent].data(), slice);
+            out.Write(par2::Packet(set.id, par2::kRecoverySliceType, body));
+            for (std::size_t c = i * spread / volumes[v].count;
+                 c < (i + 1) * spread / volumes[v].count; ++c)
+                out.Write(critical[c % critical.size()]);
+        }
+        out.Write(creator);
+        out.Finish();
+    }
+}
+
+namespace {
+
+class Repair {
+public:
+    Repair(const std::string& folder, const std::string& realFolder, const JoinList& list,
+           RunHost& host, FileSystem& files)
+        : folder_(folder), realFolder_(realFolder), list_(list), host_(host), files_(files) {}
+
+    RepairResult Go() {
+        indexTitle_ = list_.destination + ".par2";
+        if (!ReadSet()) return RepairResult::kNoSet;
+        if (!MatchParts()) return RepairResult::kRefused;
+        if (!CheckParts()) return RepairResult::kNoSet;
+        if (missing_.empty() && rewrite_.empty()) return RepairResult::kIntact;
+        const auto available = par2::RecoveryOf(packets_, set_.id, set_.sliceSize);
+        if (available.size() < missing_.size()) {
+            host_.ReportError(std::to_string(missing_.size()) +
+                              (missing_.size() == 1 ? " slice" : " slices") +
+                              " of the parts are missing or damaged, and the recovery volumes of " +
+                              indexTitle_ + " hold " + std::to_string(available.size()) +
+                              (available.size() == 1 ? " recovery slice" : " recovery slices") +
+                              ": too few to rebuild them");
+            return RepairResult::kRefused;
+        }
+        if (!missing_.empty() && !Rebuild(available)) return RepairResult::kRefused;
+        // Rebuilt parts are named in the script's order.
+        std::sort(rewrite_.begin(), rewrite_.end(), [&](std::size_t a, std::size_t b) {
+            return Place(set_.files[a].name) < Place(set_.files[b].name);
+        });
+        WriteParts();
+        return RepairResult::kRepaired;
+    }
+
+private:
+    std::size_t Place(const std::string& part) const {
+        return static_cast<std::size_t>(
+            std::find(list_.parts.begin(), list_.parts.end(), part) - list_.parts.begin());
+    }
+
+    // The set's files beside the script: the index first, then the volumes.
+    bool ReadSet() {
+        std::vector<std::string> names;
+        for (const std::string& name : files_.Names(folder_))
+            if (IsRecoveryFileTitle(list_.destination, name)) names.push_back(name);
+        if (names.empty()) return false;
+        std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+            return (a != indexTitle_) < (b != indexTitle_) ||
+                   ((a != indexTitle_) == (b != indexTitle_) && a < b);
+        });
+        std::optional<Md5Digest> id;
+        for (const std::string& name : names) {
+            const std::string path = folder_ + name;
+            const auto status = files_.Status(path);
+            const auto resolved = status ? files_.Resolve(path) : std::nullopt;
+            if (!status || !status->regular || !resolved || !LiesIn(*resolved, realFolder_) ||
+                status->length > kMaxSetFileSize)
+                continue;
+            const std::size_t before = packets_.mains.size();
+            par2::Scan(ReadUpTo(*files_.OpenRead(path), kMaxSetFileSize), sources_.size(),
+                       packets_);
+            sources_.push_back(path);
+            if (name == indexTitle_ && packets_.mains.size() > before)
+                id = packets_.mains[before].setId;
+        }
+        par2::Assembled assembled = par2::Assemble(packets_, id);
+        if (!assembled.set) {
+            host_.Note("The recovery volumes of " + indexTitle_ + " cannot be used (" +
+                       assembled.problem + "): the parts are joined as they are");
+            return false;
+        }
+        set_ = std::move(*assembled.set);
+        return true;
+    }
+
+    // The set protects exactly the parts the script lists.
+    bool MatchParts() {
+        std::vector<std::string> parts = list_.parts;
+        std::sort(parts.begin(), parts.end());
+        parts.erase(std::unique(parts.begin(), parts.end()), parts.end());
+        std::vector<std::string> names;
+        for (const par2::FileEntry& f : set_.files) names.push_back(f.name);
+        std::sort(names.begin(), names.end());
+        if (names == parts) return true;
+        host_.ReportError(indexTitle_ + " protects other files than the parts " +
+                          "the script lists: move it aside to join without it");
+        return false;
+    }
+
+    // Reads every part against its slice checksums. false when a part is something the join
+    // refuses anyway (not a file, a link out of the folder): it says so itself.
+    bool CheckParts() {
+        std::vector<char> buffer(static_cast<std::size_t>(set_.sliceSize));
+        std::size_t index = 0;
+        present_.assign(set_.sliceCount, false);
+        for (std::size_t f = 0; f < set_.files.size(); ++f) {
+            const par2::FileEntry& entry = set_.files[f];
+            const std::size_t first = index;
+            index += entry.slices.size();
+            const std::string path = folder_ + entry.name;
+            const auto status = files_.Status(path);
+            if (!status) {
+                MarkMissing(f, first);
+                continue;
+            }
+            const auto resolved = files_.Resolve(path);
+            if (!status->regular || !resolved || !LiesIn(*resolved, realFolder_)) return false;
+            auto file = files_.OpenRead(path);
+            Md5 whole;
+            Md5 md5;
+            std::uint64_t left = entry.length;
+            bool intact = file->Length() == entry.length;
+            for (std::size_t s = 0; s < entry.slices.size(); ++s) {
+                const auto want = static_cast<std::size_t>(std::min(left, set_.sliceSize));
+                left -= want;
+                const std::size_t got = ReadFull(*file, buffer.data(), want);
+                whole.Update(buffer.data(), got);
+                std::memset(buffer.data() + got, 0, buffer.size() - got);
+                md5.Update(buffer.data(), buffer.size());
+                if (md5.Final() == entry.slices[s].md5 && got == want) {
+                    present_[first + s] = true;
+                } else {
+                    missing_.push_back(first + s);
+                    intact = false;
+                }
+                host_.Yield();
+            }
+            if (whole.Final() != entry.hash) intact = false;
+            if (!intact) rewrite_.push_back(f);
+        }
+        return true;
+    }
+
+    void MarkMissing(std::size_t f, std::size_t first) {
+        for (std::size_t s = 0; s < set_.files[f].slices.size(); ++s) missing_.push_back(first + s);
+        rewrite_.push_back(f);
+    }
+
+    // The lost slices, from as many recovery slices: R_e = sum over slices k of c_k^e D_k, so
+    // sum over lost j of c_j^e D_j = R_e - (the same sum over the slices that are there).
+    bool Rebuild(const std::vector<par2::Packets::Recovery>& available) {
+        const std::size_t m = missing_.size();
+        const auto slice = static_cast<std::size_t>(set_.sliceSize);
+        const std::vector<std::uint32_t> logs = par2::SliceConstantLogs(set_.sliceCount);
+        // The matrix of the lost slices' factors, inverted by Gauss-Jordan elimination.
+        std::vector<par2::Packets::Recovery> used(available.begin(),
+                                                  available.begin() + static_cast<long>(m));
+        std::vector<std::vector<std::uint16_t>> a(m, std::vector<std::uint16_t>(2 * m, 0));
+        for (std::size_t i = 0; i < m; ++i) {
+            for (std::size_t j = 0; j < m; ++j) a[i][j] = Factor(logs[missing_[j]], used[i].exponent);
+            a[i][m + i] = 1;
+        }
+        for (std::size_t col = 0; col < m; ++col) {
+            std::size_t pivot = col;
+            while (pivot < m && a[pivot][col] == 0) ++pivot;
+            if (pivot == m) {
+                host_.ReportError("The recovery slices of " + indexTitle_ +
+                                  " cannot rebuild these slices together");
+                return false;
+            }
+            std::swap(a[pivot], a[col]);
+            const std::uint16_t inverse = gf16::Inverse(a[col][col]);
+            for (std::uint16_t& x : a[col]) x = gf16::Multiply(x, inverse);
+            for (std::size_t row = 0; row < m; ++row) {
+                if (row == col || a[row][col] == 0) continue;
+                const std::uint16_t factor = a[row][col];
+                for (std::size_t k = 0; k < 2 * m; ++k)
+                    a[row][k] ^= gf16::Multiply(factor, a[col][k]);
+            }
+        }
+        // The recovery slices, less what the slices that are there put in them.
+        std::vector<std::vector<char>> sums(m, std::vector<char>(slice));
+        for (std::size_t source = 0; source < sources_.size(); ++source) {
+            std::string bytes;
+            for (std::size_t i = 0; i < m; ++i) {
+                if (used[i].source != source) continue;
+                if (bytes.empty()) bytes = ReadUpTo(*files_.OpenRead(sources_[source]), kMaxSetFileSize);
+                if (used[i].offset > bytes.size() || bytes.size() - used[i].offset < slice)
+                    throw Failure(kDeviceIoError, "Recovery volume changed during the join (" +
+                                                      FileTitleOf(sources_[source]) + ")");
+                std::memcpy(sums[i].data(), bytes.data() + used[i].offset, slice);
+            }
+        }
+        std::vector<char> buffer(slice);
+        ForEachPresentSlice(buffer, [&](std::size_t k) {
+            for (std::size_t i = 0; i < m; ++i)
+                gf16::MultiplyAdd(Bytes(sums[i]), Bytes(buffer), slice,
+                                  Factor(logs[k], used[i].exponent));
+        });
+        rebuilt_.assign(m, std::vector<char>(slice, '\0'));
+        for (std::size_t j = 0; j < m; ++j) {
+            for (std::size_t i = 0; i < m; ++i)
+                gf16::MultiplyAdd(Bytes(rebuilt_[j]), Bytes(sums[i]), slice, a[j][m + i]);
+            host_.Yield();
+        }
+        // Every rebuilt slice must be the one the checksums describe.
+        std::size_t index = 0;
+        for (const par2::FileEntry& entry : set_.files) {
+            for (const par2::SliceCheck& check : entry.slices) {
+                const auto at = std::find(missing_.begin(), missing_.end(), index++);
+                if (at != missing_.end() &&
+                    par2::Md5Of({rebuilt_[static_cast<std::size_t>(at - missing_.begin())].data(),
+                                 slice}) != check.md5)
+                    throw Failure(kDeviceIoError, "Recovery failed: a rebuilt slice does not match "
+                                                  "its checksum in " + indexTitle_);
+            }
+        }
+        return true;
+    }
+
+    // Calls `use(k)` with each slice k that is there in `buffer`, zero-padded.
+    template <typename Use>
+    void ForEachPresentSlice(std::vector<char>& buffer, Use use) {
+        std::size_t index = 0;
+        for (const par2::FileEntry& entry : set_.files) {
+            const std::size_t first = index;
+            index += entry.slices.size();
+            if (std::none_of(present_.begin() + static_cast<long>(first),
+                             present_.begin() + static_cast<long>(index),
+                             [](bool p) { return p; }))
+                continue;
+            auto file = files_.OpenRead(folder_ + entry.name);
+            std::uint64_t left = entry.length;
+            for (std::size_t k = first; k < index; ++k) {
+                const auto want = static_cast<std::size_t>(std::min(left, set_.sliceSize));
+                left -= want;
+                const std::size_t got = ReadFull(*file, buffer.data(), want);
+                if (!present_[k]) continue;
+                if (got != want)
+                    throw Failure(kDeviceIoError, "Part changed during the join (" + entry.name + ")");
+                std::memset(buffer.data() + got, 0, buffer.size() - got);
+                use(k);
+                host_.Yield();
+            }
+        }
+    }
+
+    // Every part to rebuild goes to a temporary file beside it; once all are whole and match,
+    // each takes its part's name.
+    void WriteParts() {
+        std::vector<std::unique_ptr<TemporaryFile>> written;
+        const auto slice = static_cast<std::size_t>(set_.sliceSize);
+        std::vector<char> buffer(slice);
+        std::vector<std::size_t> firsts(set_.files.size() + 1, 0);
+        for (std::size_t f = 0; f < set_.files.size(); ++f)
+            firsts[f + 1] = firsts[f] + set_.files[f].slices.size();
+        for (const std::size_t f : rewrite_) {
+            const par2::FileEntry& entry = set_.files[f];
+            const std::string path = folder_ + entry.name;
+            auto out = std::make_unique<TemporaryFile>(files_, path, "repair");
+            std::unique_ptr<ReadableFile> old;
+            if (files_.Status(path)) old = files_.OpenRead(path);
+            Md5 whole;
+            std::uint64_t left = entry.length;
+            for (std::size_t k = firsts[f]; k < firsts[f + 1]; ++k) {
+                const auto want = static_cast<std::size_t>(std::min(left, set_.sliceSize));
+                left -= want;
+                const char* bytes = buffer.data();
+                const std::size_t got = old ? ReadFull(*old, buffer.data(), want) : 0;
+                if (!present_[k]) {
+                    const auto at = std::find(missing_.begin(), missing_.end(), k);
+                    bytes = rebuilt_[static_cast<std::size_t>(at - missing_.begin())].data();
+                } else if (got != want) {
+                    throw Failure(kDeviceIoError, "Part changed during the join (" + entry.name + ")");
+                }
+                out->file().Write(bytes, want);
+                whole.Update(bytes, want);
+            }
+            if (whole.Final() != entry.hash)
+                throw Failure(kDeviceIoError, "Recovery failed: the rebuilt part does not match "
+                                              "its MD5 in " + indexTitle_ + " (" + entry.name + ")");
+            out->Finish();
+            written.push_back(std::move(out));
+        }
+        for (std::size_t i = 0; i < rewrite_.size(); ++i) {
+            written[i]->Rename(/*replace=*/true);
+            host_.Note("Rebuilt " + set_.files[rewrite_[i]].name + " from the recovery volumes of " +
+                       indexTitle_);
+        }
+    }
+
+    const std::string folder_;
+    const std::string realFolder_;
+    const JoinList& list_;
+    RunHost& host_;
+    FileSystem& files_;
+
+    std::string indexTitle_;
+    par2::Packets packets_;
+    std::vector<std::string> sources_;  // the paths scanned, by their number in packets_
+    par2::Set set_;
+    std::vector<bool> present_;        // by slice
+    std::vector<std::size_t> missing_;  // slices, in order
+    std::vector<std::size_t> rewrite_;  // files
+    std::vector<std::vector<char>> rebuilt_;  // by place in missing_
+};
+
+}  // namespace
+
+RepairResult RepairParts(const std::string& folder, const std::string& realFolder,
+                         const JoinList& list, RunHost& host, FileSystem& files) {
+    return Repair(folder, realFolder, list, host, files).Go();
+}
+
+}  // namespace splitter
