@@ -21,9 +21,27 @@ std::uint16_t Power(std::uint16_t a, std::uint32_t n);
 // The b with a * b = 1; a must not be 0.
 std::uint16_t Inverse(std::uint16_t a);
 
-// dst += factor * src over `bytes` bytes (an even count) read as little-endian 16-bit words:
-// the inner loop of every Reed-Solomon sum. Uses the processor's vector shuffles where it has
-// them.
+// Multiplies by one factor, fast: the inner loop of every Reed-Solomon sum. Its tables hold the
+// products of the factor with every value of each nibble (for the processor's byte shuffles:
+// AVX2 where there is one) and with every byte value (split tables, any processor).
+class Multiplier {
+public:
+    explicit Multiplier(std::uint16_t factor = 0);
+    std::uint16_t factor() const { return factor_; }
+
+    // dst += factor * src over `bytes` bytes (an even count) read as little-endian 16-bit
+    // words.
+    void MultiplyAdd(std::uint8_t* dst, const std::uint8_t* src, std::size_t bytes) const;
+
+private:
+    std::uint16_t factor_;
+    // nibbles_[n][0][x]: low byte of factor * (x << 4n); [n][1][x]: its high byte.
+    alignas(16) std::uint8_t nibbles_[4][2][16];
+    std::uint16_t low_[256];   // factor * b
+    std::uint16_t high_[256];  // factor * (b << 8)
+};
+
+// The same, once: dst += factor * src.
 void MultiplyAdd(std::uint8_t* dst, const std::uint8_t* src, std::size_t bytes,
                  std::uint16_t factor);
 

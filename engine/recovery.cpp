@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <numeric>
+#include <thread>
 
 #include "engine/gf16.h"
 #include "engine/par2.h"
@@ -112,6 +113,72 @@ std::vector<std::string> CriticalPackets(const par2::Set& set) {
     return packets;
 }
 
+// Input slices gathered a few at a time and added into every recovery slice together, a block
+// of bytes at a time: each block of a recovery slice then stays in the processor's cache while
+// the batch's slices are added into it, instead of going to memory and back once per slice.
+// A batch is added on a thread of its own while the next one is read and hashed.
+class SliceBatch {
+public:
+    SliceBatch(std::size_t slice, std::vector<std::vector<char>>& recovery)
+        : slice_(slice),
+          capacity_(std::clamp<std::size_t>(kBatchBytes / slice, 1, kMaxBatch)),
+          filling_(capacity_, std::vector<char>(slice)),
+          adding_(capacity_, std::vector<char>(slice)),
+          recovery_(recovery) {}
+    ~SliceBatch() { Wait(); }
+    SliceBatch(const SliceBatch&) = delete;
+    SliceBatch& operator=(const SliceBatch&) = delete;
+
+    // The buffer of the next input slice, whose constant's logarithm is `constantLog`.
+    char* Next(std::uint32_t constantLog) {
+        if (logs_.size() == capacity_) Flush();
+        logs_.push_back(constantLog);
+        return filling_[logs_.size() - 1].data();
+    }
+
+    // Hands the slices gathered so far to the adding thread.
+    void Flush() {
+        Wait();
+        std::swap(filling_, adding_);
+        multipliers_.clear();
+        for (std::uint32_t e = 0; e < recovery_.size(); ++e)
+            for (const std::uint32_t log : logs_) multipliers_.emplace_back(Factor(log, e));
+        const std::size_t count = logs_.size();
+        logs_.clear();
+        adder_ = std::thread([this, count] { Add(count); });
+    }
+
+    // Until every slice handed over is added.
+    void Wait() {
+        if (adder_.joinable()) adder_.join();
+    }
+
+private:
+    void Add(std::size_t count) {
+        for (std::size_t at = 0; at < slice_; at += kBlock) {
+            const std::size_t n = std::min(kBlock, slice_ - at);
+            const gf16::Multiplier* m = multipliers_.data();
+            for (std::vector<char>& r : recovery_)
+                for (std::size_t b = 0; b < count; ++b, ++m)
+                    m->MultiplyAdd(Bytes(r) + at,
+                                   reinterpret_cast<const std::uint8_t*>(adding_[b].data()) + at,
+                                   n);
+        }
+    }
+
+    static constexpr std::size_t kBatchBytes = std::size_t{16} << 20;
+    static constexpr std::size_t kMaxBatch = 16;
+    static constexpr std::size_t kBlock = 8192;
+    const std::size_t slice_;
+    const std::size_t capacity_;
+    std::vector<std::vector<char>> filling_;
+    std::vector<std::vector<char>> adding_;
+    std::vector<std::vector<char>>& recovery_;
+    std::vector<std::uint32_t> logs_;
+    std::vector<gf16::Multiplier> multipliers_;
+    std::thread adder_;
+};
+
 class WholeFile {
 public:
     WholeFile(FileSystem& files, const std::string& path) : file_(files, path, "par2") {}
@@ -196,7 +263,7 @@ void WriteRecoverySet(const std::string& folder, const std::string& title,
 
     // One pass over the parts: slice checksums, MD5s and every recovery slice at once.
     std::vector<std::vector<char>> recovery(plan.count, std::vector<char>(slice, '\0'));
-    std::vector<char> buffer(slice);
+    SliceBatch batch(slice, recovery);
     std::size_t index = 0;
     for (par2::FileEntry& entry : entries) {
         auto file = files.OpenRead(folder + entry.name);
@@ -204,19 +271,19 @@ void WriteRecoverySet(const std::string& folder, const std::string& title,
         Md5 md5;
         for (std::uint64_t left = entry.length; left > 0; ++index) {
             const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, slice));
-            if (ReadFull(*file, buffer.data(), want) != want)
-                throw Failure::Of(kDeviceIoError, entry.name);
-            std::memset(buffer.data() + want, 0, slice - want);
+            char* buffer = batch.Next(logs[index]);
+            if (ReadFull(*file, buffer, want) != want) throw Failure::Of(kDeviceIoError, entry.name);
+            std::memset(buffer + want, 0, slice - want);
             left -= want;
-            whole.Update(buffer.data(), want);
-            md5.Update(buffer.data(), slice);
-            entry.slices.push_back({md5.Final(), par2::Crc32(buffer.data(), slice)});
-            for (std::uint32_t e = 0; e < plan.count; ++e)
-                gf16::MultiplyAdd(Bytes(recovery[e]), Bytes(buffer), slice, Factor(logs[index], e));
+            whole.Update(buffer, want);
+            md5.Update(buffer, slice);
+            entry.slices.push_back({md5.Final(), par2::Crc32(buffer, slice)});
             host.Yield();
         }
         entry.hash = whole.Final();
     }
+    batch.Flush();
+    batch.Wait();
     set.files = std::move(entries);
 
     std::string mainBody;
