@@ -32,6 +32,12 @@ Md5Digest ReadDigest(const char* p) {
 void Append64(std::string& out, std::uint64_t value) {
     for (int i = 0; i < 8; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
+void Append32(std::string& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+void AppendDigest(std::string& out, const Md5Digest& digest) {
+    out.append(reinterpret_cast<const char*>(digest.data()), digest.size());
+}
 
 // The CRC's tables for eight bytes at a step: table[k][b] is the CRC of byte b followed by k
 // zero bytes.
@@ -104,8 +110,9 @@ std::uint32_t Crc32(const void* data, std::size_t n, std::uint32_t crc) {
     crc = ~crc;
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
-        const std::uint32_t low = crc ^ (p[i] | p[i + 1] << 8 | p[i + 2] << 16 |
-                                         static_cast<std::uint32_t>(p[i + 3]) << 24);
+        const std::uint32_t low =
+            crc ^ (std::uint32_t{p[i]} | std::uint32_t{p[i + 1]} << 8 |
+                   std::uint32_t{p[i + 2]} << 16 | std::uint32_t{p[i + 3]} << 24);
         crc = t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^
               t[4][low >> 24] ^ t[3][p[i + 4]] ^ t[2][p[i + 5]] ^ t[1][p[i + 6]] ^ t[0][p[i + 7]];
     }
@@ -176,6 +183,33 @@ void Scan(std::string_view bytes, std::size_t source, Packets& packets) {
         }
         pos = found + static_cast<std::size_t>(length);
     }
+}
+
+std::vector<std::string> CriticalPackets(const Set& set) {
+    std::string main;
+    Append64(main, set.sliceSize);
+    Append32(main, static_cast<std::uint32_t>(set.files.size()));
+    for (const FileEntry& f : set.files) AppendDigest(main, f.id);
+    std::vector<std::string> packets{Packet(set.id, kMainType, main)};
+    for (const FileEntry& f : set.files) {
+        std::string body;
+        AppendDigest(body, f.id);
+        AppendDigest(body, f.hash);
+        AppendDigest(body, f.hash16k);
+        Append64(body, f.length);
+        body += f.name;
+        packets.push_back(Packet(set.id, kFileDescriptionType, body));
+    }
+    for (const FileEntry& f : set.files) {
+        std::string body;
+        AppendDigest(body, f.id);
+        for (const SliceCheck& s : f.slices) {
+            AppendDigest(body, s.md5);
+            Append32(body, s.crc);
+        }
+        packets.push_back(Packet(set.id, kSliceChecksumType, body));
+    }
+    return packets;
 }
 
 std::uint64_t SlicesOf(std::uint64_t length, std::uint64_t sliceSize) {

@@ -122,6 +122,10 @@ Assembled Assemble(const Packets& packets, const std::optional<Md5Digest>& id);
 std::vector<Packets::Recovery> RecoveryOf(const Packets& packets, const Md5Digest& id,
                                           std::uint64_t sliceSize);
 
+// The packets that tell what a set protects, each once: the main packet, then the description
+// and then the slice checksums of every file, in the set's order.
+std::vector<std::string> CriticalPackets(const Set& set);
+
 // The number of slices of a file of `length` bytes.
 std::uint64_t SlicesOf(std::uint64_t length, std::uint64_t sliceSize);
 

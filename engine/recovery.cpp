@@ -85,34 +85,6 @@ std::uint8_t* Bytes(std::vector<char>& v) {
     return reinterpret_cast<std::uint8_t*>(v.data());
 }
 
-// The index's packets, each once: main, descriptions, slice checksums.
-std::vector<std::string> CriticalPackets(const par2::Set& set) {
-    std::string main;
-    Append64(main, set.sliceSize);
-    Append32(main, static_cast<std::uint32_t>(set.files.size()));
-    for (const par2::FileEntry& f : set.files) AppendDigest(main, f.id);
-    std::vector<std::string> packets{par2::Packet(set.id, par2::kMainType, main)};
-    for (const par2::FileEntry& f : set.files) {
-        std::string body;
-        AppendDigest(body, f.id);
-        AppendDigest(body, f.hash);
-        AppendDigest(body, f.hash16k);
-        Append64(body, f.length);
-        body += f.name;
-        packets.push_back(par2::Packet(set.id, par2::kFileDescriptionType, body));
-    }
-    for (const par2::FileEntry& f : set.files) {
-        std::string body;
-        AppendDigest(body, f.id);
-        for (const par2::SliceCheck& s : f.slices) {
-            AppendDigest(body, s.md5);
-            Append32(body, s.crc);
-        }
-        packets.push_back(par2::Packet(set.id, par2::kSliceChecksumType, body));
-    }
-    return packets;
-}
-
 // Input slices gathered a few at a time and added into every recovery slice together, a block
 // of bytes at a time: each block of a recovery slice then stays in the processor's cache while
 // the batch's slices are added into it, instead of going to memory and back once per slice.
@@ -291,7 +263,7 @@ void WriteRecoverySet(const std::string& folder, const std::string& title,
     Append32(mainBody, static_cast<std::uint32_t>(set.files.size()));
     for (const par2::FileEntry& f : set.files) AppendDigest(mainBody, f.id);
     set.id = par2::Md5Of(mainBody);
-    const std::vector<std::string> critical = CriticalPackets(set);
+    const std::vector<std::string> critical = par2::CriticalPackets(set);
     const std::string creator = par2::Packet(set.id, par2::kCreatorType, kCreator);
 
     // Sets of an earlier split go first: their volumes would not fit the new parts.
