@@ -166,14 +166,22 @@ Md5Digest FileId(const Md5Digest& hash16k, std::uint64_t length, std::string_vie
 }
 
 void Scan(std::string_view bytes, std::size_t source, Packets& packets) {
+    // Headers that claim the rest of the file, one after the other, would have it hashed again
+    // for each: the bytes hashed are bounded by a few times the file, and the scan ends there.
+    std::uint64_t budget = 16 * std::uint64_t{bytes.size()} + (std::uint64_t{1} << 20);
     std::size_t pos = 0;
     while (pos < bytes.size()) {
         const std::size_t found = bytes.find(kMagic, pos);
         if (found == std::string_view::npos || bytes.size() - found < kHeaderSize) return;
         const char* h = bytes.data() + found;
         const std::uint64_t length = Read64(h + 8);
-        if (length < kHeaderSize || length % 4 != 0 || length > bytes.size() - found ||
-            Md5Of(bytes.substr(found + 32, static_cast<std::size_t>(length) - 32)) !=
+        if (length < kHeaderSize || length % 4 != 0 || length > bytes.size() - found) {
+            pos = found + 1;
+            continue;
+        }
+        if (length > budget) return;
+        budget -= length;
+        if (Md5Of(bytes.substr(found + 32, static_cast<std::size_t>(length) - 32)) !=
                 ReadDigest(h + 16) ||
             !Take(bytes.substr(found + 48, 16), ReadDigest(h + 32),
                   bytes.substr(found + kHeaderSize, static_cast<std::size_t>(length) - kHeaderSize),

@@ -20,9 +20,11 @@ namespace {
 constexpr std::uint64_t kSlicesPerFile = 256;
 // The first bytes of a file whose MD5 a file ID holds.
 constexpr std::size_t k16k = 16384;
-// A PAR 2.0 file above this is read no further: a volume of a split holds at most the
-// file's length, and no volume a split makes comes near it.
+// A PAR 2.0 file above this is read no further.
 constexpr std::uint64_t kMaxSetFileSize = std::uint64_t{1} << 40;
+// The most slices a join rebuilds: the elimination's work grows as their cube. A split's set
+// has at most 256 + 999 slices in all.
+constexpr std::size_t kMaxRebuilt = 2048;
 
 constexpr const char* kCreator = "Created by Splitter.";
 
@@ -300,6 +302,26 @@ void WriteRecoverySet(const std::string& folder, const std::string& title,
     }
 }
 
+void RemoveEarlierRecoverySet(const std::string& folder, const std::string& title,
+                              FileSystem& files) {
+    const std::string index = folder + title + ".par2";
+    const auto status = files.Status(index);
+    if (!status || !status->regular || files.IsLink(index) || status->length > (64u << 20)) return;
+    par2::Packets packets;
+    par2::Scan(ReadUpTo(*files.OpenRead(index), status->length), 0, packets);
+    const par2::Assembled assembled = par2::Assemble(packets, std::nullopt);
+    if (!assembled.set) return;
+    for (const par2::FileEntry& f : assembled.set->files) {
+        const std::string prefix = title + ".";
+        if (f.name.size() <= prefix.size() || f.name.compare(0, prefix.size(), prefix) != 0 ||
+            f.name.find_first_not_of("0123456789", prefix.size()) != std::string::npos)
+            return;
+    }
+    for (const std::string& name : files.Names(folder))
+        if (IsRecoveryFileTitle(title, name) && !files.IsLink(folder + name))
+            files.Remove(folder + name);
+}
+
 namespace {
 
 class Repair {
@@ -311,7 +333,15 @@ public:
     RepairResult Go() {
         indexTitle_ = list_.destination + ".par2";
         if (!ReadSet()) return RepairResult::kNoSet;
-        if (!MatchParts()) return RepairResult::kRefused;
+        if (!MatchParts()) return RepairResult::kNoSet;
+        // A slice is never larger than the largest file of a split or of its set (a volume
+        // holds a whole recovery slice): a larger one is not worth the memory it asks for.
+        if (set_.sliceSize > largest_ + 4) {
+            host_.Note("The recovery volumes of " + indexTitle_ +
+                       " cannot be used (slices larger than any file): the parts are joined as "
+                       "they are");
+            return RepairResult::kNoSet;
+        }
         if (!CheckParts()) return RepairResult::kNoSet;
         if (missing_.empty() && rewrite_.empty()) return RepairResult::kIntact;
         const auto available = par2::RecoveryOf(packets_, set_.id, set_.sliceSize);
@@ -322,6 +352,13 @@ public:
                               indexTitle_ + " hold " + std::to_string(available.size()) +
                               (available.size() == 1 ? " recovery slice" : " recovery slices") +
                               ": too few to rebuild them");
+            return RepairResult::kRefused;
+        }
+        if (missing_.size() > kMaxRebuilt) {
+            host_.ReportError(std::to_string(missing_.size()) +
+                              " slices of the parts are missing or damaged, more than the join "
+                              "rebuilds (" + std::to_string(kMaxRebuilt) +
+                              "): par2 repair " + indexTitle_ + " may");
             return RepairResult::kRefused;
         }
         if (!missing_.empty() && !Rebuild(available)) return RepairResult::kRefused;
@@ -349,16 +386,28 @@ private:
             return (a != indexTitle_) < (b != indexTitle_) ||
                    ((a != indexTitle_) == (b != indexTitle_) && a < b);
         });
+        // A set file is read whole: it may be as large as every part together (100 %), not
+        // much more.
+        std::uint64_t parts = 0;
+        for (const std::string& part : list_.parts) {
+            const auto status = files_.Status(folder_ + part);
+            if (status && status->regular) {
+                parts += status->length;
+                largest_ = std::max(largest_, status->length);
+            }
+        }
+        limit_ = std::min(kMaxSetFileSize, 2 * parts + (std::uint64_t{64} << 20));
         std::optional<Md5Digest> id;
         for (const std::string& name : names) {
             const std::string path = folder_ + name;
             const auto status = files_.Status(path);
             const auto resolved = status ? files_.Resolve(path) : std::nullopt;
             if (!status || !status->regular || !resolved || !LiesIn(*resolved, realFolder_) ||
-                status->length > kMaxSetFileSize)
+                status->length > limit_)
                 continue;
+            largest_ = std::max(largest_, status->length);
             const std::size_t before = packets_.mains.size();
-            par2::Scan(ReadUpTo(*files_.OpenRead(path), kMaxSetFileSize), sources_.size(),
+            par2::Scan(ReadUpTo(*files_.OpenRead(path), limit_), sources_.size(),
                        packets_);
             sources_.push_back(path);
             if (name == indexTitle_ && packets_.mains.size() > before)
@@ -375,6 +424,7 @@ private:
     }
 
     // The set protects exactly the parts the script lists.
+    // (A set of other files, par2's own of the whole file for one, is none of the join's.)
     bool MatchParts() {
         std::vector<std::string> parts = list_.parts;
         std::sort(parts.begin(), parts.end());
@@ -383,8 +433,8 @@ private:
         for (const par2::FileEntry& f : set_.files) names.push_back(f.name);
         std::sort(names.begin(), names.end());
         if (names == parts) return true;
-        host_.ReportError(indexTitle_ + " protects other files than the parts " +
-                          "the script lists: move it aside to join without it");
+        host_.Note(indexTitle_ + " protects other files than the parts the script lists: the "
+                                 "parts are joined as they are");
         return false;
     }
 
@@ -475,7 +525,7 @@ private:
             std::string bytes;
             for (std::size_t i = 0; i < m; ++i) {
                 if (used[i].source != source) continue;
-                if (bytes.empty()) bytes = ReadUpTo(*files_.OpenRead(sources_[source]), kMaxSetFileSize);
+                if (bytes.empty()) bytes = ReadUpTo(*files_.OpenRead(sources_[source]), limit_);
                 if (used[i].offset > bytes.size() || bytes.size() - used[i].offset < slice)
                     throw Failure(kDeviceIoError, "Recovery volume changed during the join (" +
                                                       FileTitleOf(sources_[source]) + ")");
@@ -587,6 +637,8 @@ private:
     FileSystem& files_;
 
     std::string indexTitle_;
+    std::uint64_t largest_ = 0;  // the largest part or set file
+    std::uint64_t limit_ = 0;    // the most bytes of a set file read
     par2::Packets packets_;
     std::vector<std::string> sources_;  // the paths scanned, by their number in packets_
     par2::Set set_;

@@ -47,11 +47,17 @@ void WriteRecoverySet(const std::string& folder, const std::string& title,
                       const std::vector<std::string>& partTitles, int percent, RunHost& host,
                       FileSystem& files);
 
+// Removes, before a split writes its parts, the set of an earlier split of `title` in `folder`:
+// FILE.par2 and its volumes, when FILE.par2 protects parts of that file (FILE.0, FILE.1, ...).
+// A set of anything else (par2's own of the whole file) is left alone. Throws Failure.
+void RemoveEarlierRecoverySet(const std::string& folder, const std::string& title,
+                              FileSystem& files);
+
 enum class RepairResult {
     kNoSet,     // no set beside the script, or none that can be used: the join goes on as always
     kIntact,    // every part matches its slice checksums
     kRepaired,  // the parts that did not are rebuilt, each whole, in place
-    kRefused,   // too few recovery slices, or a set of other files; nothing written
+    kRefused,   // too few recovery slices; nothing written
 };
 
 // Checks the parts of `list` in `folder` against the set DESTINATION.par2 there and rebuilds

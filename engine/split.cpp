@@ -73,6 +73,8 @@ public:
                 CheckOutput(folder + name);
         }
 
+        // A set of an earlier split would be read by the join against the new parts.
+        RemoveEarlierRecoverySet(folder, FileTitleOf(path_), files_);
         ProgressCopier copier(length_, "Splitting", host_, options_.checksum);
         std::string checksums;
         for (int k = 0; k < parts; ++k) {
