@@ -586,19 +586,18 @@ private:
         }
     }
 
-    // Every part to rebuild goes to a temporary file beside it; once all are whole and match,
-    // each takes its part's name.
+    // Every part to rebuild goes to a temporary file beside it, which takes the part's name once
+    // it is whole, on the disk and matches the part's MD5 (one at a time, so that an
+    // interruption removes the one there is).
     void WriteParts() {
-        std::vector<std::unique_ptr<TemporaryFile>> written;
-        const auto slice = static_cast<std::size_t>(set_.sliceSize);
-        std::vector<char> buffer(slice);
+        std::vector<char> buffer(static_cast<std::size_t>(set_.sliceSize));
         std::vector<std::size_t> firsts(set_.files.size() + 1, 0);
         for (std::size_t f = 0; f < set_.files.size(); ++f)
             firsts[f + 1] = firsts[f] + set_.files[f].slices.size();
         for (const std::size_t f : rewrite_) {
             const par2::FileEntry& entry = set_.files[f];
             const std::string path = folder_ + entry.name;
-            auto out = std::make_unique<TemporaryFile>(files_, path, "repair");
+            TemporaryFile out(files_, path, "repair");
             std::unique_ptr<ReadableFile> old;
             if (files_.Status(path)) old = files_.OpenRead(path);
             Md5 whole;
@@ -614,19 +613,16 @@ private:
                 } else if (got != want) {
                     throw Failure(kDeviceIoError, "Part changed during the join (" + entry.name + ")");
                 }
-                out->file().Write(bytes, want);
+                out.file().Write(bytes, want);
                 whole.Update(bytes, want);
             }
             if (whole.Final() != entry.hash)
                 throw Failure(kDeviceIoError, "Recovery failed: the rebuilt part does not match "
                                               "its MD5 in " + indexTitle_ + " (" + entry.name + ")");
-            out->Finish();
-            written.push_back(std::move(out));
-        }
-        for (std::size_t i = 0; i < rewrite_.size(); ++i) {
-            written[i]->Rename(/*replace=*/true);
-            host_.Note("Rebuilt " + set_.files[rewrite_[i]].name + " from the recovery volumes of " +
-                       indexTitle_);
+            old.reset();
+            out.Finish();
+            out.Rename(/*replace=*/true);
+            host_.Note("Rebuilt " + entry.name + " from the recovery volumes of " + indexTitle_);
         }
     }
 
