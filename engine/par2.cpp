@@ -234,27 +234,31 @@ Assembled Assemble(const Packets& packets, const std::optional<Md5Digest>& id) {
     }
     if (main == nullptr) return {std::nullopt, "no readable main packet"};
     Set set{main->setId, main->sliceSize, {}, 0};
+    // The first description and the first fitting checksums of each file of the set.
+    std::map<Md5Digest, const FileEntry*> descriptions;
+    for (const Packets::Description& d : packets.descriptions)
+        if (d.setId == set.id) descriptions.emplace(d.file.id, &d.file);
+    std::map<Md5Digest, std::vector<const Packets::Checksums*>> checksums;
+    for (const Packets::Checksums& c : packets.checksums)
+        if (c.setId == set.id) checksums[c.fileId].push_back(&c);
     std::set<Md5Digest> seen;
     for (const Md5Digest& fileId : main->fileIds) {
         if (!seen.insert(fileId).second) return {std::nullopt, "a file is named twice"};
-        const auto description =
-            std::find_if(packets.descriptions.begin(), packets.descriptions.end(),
-                         [&](const Packets::Description& d) {
-                             return d.setId == set.id && d.file.id == fileId;
-                         });
-        if (description == packets.descriptions.end())
+        const auto description = descriptions.find(fileId);
+        if (description == descriptions.end())
             return {std::nullopt, "no readable description of a file"};
-        FileEntry file = description->file;
+        FileEntry file = *description->second;
         const std::uint64_t slices = SlicesOf(file.length, set.sliceSize);
         if (slices > kMaxInputSlices - set.sliceCount)
             return {std::nullopt, "more slices than the format numbers"};
-        const auto checksums = std::find_if(
-            packets.checksums.begin(), packets.checksums.end(), [&](const Packets::Checksums& c) {
-                return c.setId == set.id && c.fileId == fileId && c.slices.size() == slices;
-            });
-        if (checksums == packets.checksums.end())
-            return {std::nullopt, "no readable slice checksums of " + file.name};
-        file.slices = checksums->slices;
+        const Packets::Checksums* found = nullptr;
+        for (const Packets::Checksums* c : checksums[fileId])
+            if (c->slices.size() == slices) {
+                found = c;
+                break;
+            }
+        if (found == nullptr) return {std::nullopt, "no readable slice checksums of a file"};
+        file.slices = found->slices;
         set.sliceCount += static_cast<std::size_t>(slices);
         set.files.push_back(std::move(file));
     }
