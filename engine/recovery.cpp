@@ -222,7 +222,9 @@ void WriteRecoverySet(const std::string& folder, const std::string& title,
         entry.hash16k = par2::Md5Of(first);
         entry.id = par2::FileId(entry.hash16k, entry.length, entry.name);
         total += entry.length;
-        entries.push_back(std::move(entry));
+        // An empty part (past the end of a short file) has nothing to lose: par2 would take it
+        // for damaged.
+        if (entry.length > 0) entries.push_back(std::move(entry));
     }
     std::sort(entries.begin(), entries.end(),
               [](const par2::FileEntry& a, const par2::FileEntry& b) { return a.id < b.id; });
@@ -423,16 +425,17 @@ private:
         return true;
     }
 
-    // The set protects exactly the parts the script lists.
-    // (A set of other files, par2's own of the whole file for one, is none of the join's.)
+    // The set protects parts the script lists, each once (empty parts are left out of it).
+    // A set of other files, par2's own of the whole file for one, is none of the join's.
     bool MatchParts() {
         std::vector<std::string> parts = list_.parts;
         std::sort(parts.begin(), parts.end());
-        parts.erase(std::unique(parts.begin(), parts.end()), parts.end());
         std::vector<std::string> names;
         for (const par2::FileEntry& f : set_.files) names.push_back(f.name);
         std::sort(names.begin(), names.end());
-        if (names == parts) return true;
+        if (std::adjacent_find(names.begin(), names.end()) == names.end() &&
+            std::includes(parts.begin(), parts.end(), names.begin(), names.end()))
+            return true;
         host_.Note(indexTitle_ + " protects other files than the parts the script lists: the "
                                  "parts are joined as they are");
         return false;
