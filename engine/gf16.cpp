@@ -58,7 +58,7 @@ __attribute__((target("avx2"))) std::size_t MultiplyAddAvx2(std::uint8_t* dst,
     for (int n = 0; n < 4; ++n)
         for (int h = 0; h < 2; ++h)
             table[n][h] = _mm256_broadcastsi128_si256(
-                _mm_load_si128(reinterpret_cast<const __m128i*>(t[n][h])));
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(t[n][h])));
     std::size_t i = 0;
     for (; i + 64 <= bytes; i += 64) {
         const __m256i a = _mm256_shuffle_epi8(
