@@ -5,6 +5,7 @@
 #include <memory>
 #include <numeric>
 #include <thread>
+#include <utility>
 
 #include "engine/gf16.h"
 #include "engine/par2.h"
@@ -90,7 +91,8 @@ std::uint8_t* Bytes(std::vector<char>& v) {
 // Input slices gathered a few at a time and added into every recovery slice together, a block
 // of bytes at a time: each block of a recovery slice then stays in the processor's cache while
 // the batch's slices are added into it, instead of going to memory and back once per slice.
-// A batch is added on a thread of its own while the next one is read and hashed.
+// A batch is added on a thread of its own, which also hashes the files whole, while the next
+// one is read and its slices hashed.
 class SliceBatch {
 public:
     SliceBatch(std::size_t slice, std::vector<std::vector<char>>& recovery)
@@ -103,10 +105,12 @@ public:
     SliceBatch(const SliceBatch&) = delete;
     SliceBatch& operator=(const SliceBatch&) = delete;
 
-    // The buffer of the next input slice, whose constant's logarithm is `constantLog`.
-    char* Next(std::uint32_t constantLog) {
+    // The buffer of the next input slice, whose constant's logarithm is `constantLog`, and
+    // whose first `bytes` bytes are the next of the file that `whole` hashes.
+    char* Next(std::uint32_t constantLog, Md5& whole, std::size_t bytes) {
         if (logs_.size() == capacity_) Flush();
         logs_.push_back(constantLog);
+        wholes_.push_back({&whole, bytes});
         return filling_[logs_.size() - 1].data();
     }
 
@@ -119,6 +123,8 @@ public:
             for (const std::uint32_t log : logs_) multipliers_.emplace_back(Factor(log, e));
         const std::size_t count = logs_.size();
         logs_.clear();
+        std::swap(wholes_, hashing_);
+        wholes_.clear();
         adder_ = std::thread([this, count] { Add(count); });
     }
 
@@ -129,6 +135,8 @@ public:
 
 private:
     void Add(std::size_t count) {
+        for (std::size_t b = 0; b < count; ++b)
+            hashing_[b].first->Update(adding_[b].data(), hashing_[b].second);
         for (std::size_t at = 0; at < slice_; at += kBlock) {
             const std::size_t n = std::min(kBlock, slice_ - at);
             const gf16::Multiplier* m = multipliers_.data();
@@ -149,6 +157,8 @@ private:
     std::vector<std::vector<char>> adding_;
     std::vector<std::vector<char>>& recovery_;
     std::vector<std::uint32_t> logs_;
+    std::vector<std::pair<Md5*, std::size_t>> wholes_;   // of the slices being gathered
+    std::vector<std::pair<Md5*, std::size_t>> hashing_;  // of those being added
     std::vector<gf16::Multiplier> multipliers_;
     std::thread adder_;
 };
@@ -239,27 +249,27 @@ void WriteRecoverySet(const std::string& folder, const std::string& title,
 
     // One pass over the parts: slice checksums, MD5s and every recovery slice at once.
     std::vector<std::vector<char>> recovery(plan.count, std::vector<char>(slice, '\0'));
+    std::vector<Md5> wholes(entries.size());
     SliceBatch batch(slice, recovery);
     std::size_t index = 0;
-    for (par2::FileEntry& entry : entries) {
+    for (std::size_t f = 0; f < entries.size(); ++f) {
+        par2::FileEntry& entry = entries[f];
         auto file = files.OpenRead(folder + entry.name);
-        Md5 whole;
         Md5 md5;
         for (std::uint64_t left = entry.length; left > 0; ++index) {
             const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, slice));
-            char* buffer = batch.Next(logs[index]);
+            char* buffer = batch.Next(logs[index], wholes[f], want);
             if (ReadFull(*file, buffer, want) != want) throw Failure::Of(kDeviceIoError, entry.name);
             std::memset(buffer + want, 0, slice - want);
             left -= want;
-            whole.Update(buffer, want);
             md5.Update(buffer, slice);
             entry.slices.push_back({md5.Final(), par2::Crc32(buffer, slice)});
             host.Yield();
         }
-        entry.hash = whole.Final();
     }
     batch.Flush();
     batch.Wait();
+    for (std::size_t f = 0; f < entries.size(); ++f) entries[f].hash = wholes[f].Final();
     set.files = std::move(entries);
 
     std::string mainBody;
