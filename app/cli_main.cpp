@@ -1,8 +1,8 @@
 // splitter-cli: the split run and the join from a command line, for scripts, for machines with
 // no display, and for joining parts where the join script cannot run.
 //
-//   splitter-cli [split] [--checksum] FILE PARTS
-//   splitter-cli [split] [--checksum] --size SIZE FILE
+//   splitter-cli [split] [--checksum] [--recovery PERCENT] FILE PARTS
+//   splitter-cli [split] [--checksum] [--recovery PERCENT] --size SIZE FILE
 //   splitter-cli join [--force] [--any-sizes] SCRIPT
 //
 // Prints every status text the window would show, each on its own line (redrawn in place on a
@@ -32,8 +32,8 @@ constexpr int kExitFailed = 1;
 constexpr int kExitRefused = 2;
 
 constexpr const char* kUsage =
-    "Usage: splitter-cli [split] [--checksum] FILE PARTS\n"
-    "       splitter-cli [split] [--checksum] --size SIZE FILE\n"
+    "Usage: splitter-cli [split] [--checksum] [--recovery PERCENT] FILE PARTS\n"
+    "       splitter-cli [split] [--checksum] [--recovery PERCENT] --size SIZE FILE\n"
     "       splitter-cli join [--force] [--any-sizes] SCRIPT\n"
     "       splitter-cli --version | --help | -h\n"
     "\n"
@@ -50,6 +50,11 @@ constexpr const char* kUsage =
     "  --checksum   also write FILE.sha256: the SHA-256 of each part and of FILE, in the\n"
     "               format of sha256sum, so that sha256sum -c --ignore-missing FILE.sha256\n"
     "               checks whatever is there, before and after the join.\n"
+    "  --recovery PERCENT\n"
+    "               also write FILE.par2 and FILE.vol*.par2, PAR 2.0 recovery volumes\n"
+    "               of PERCENT (1 to 100, 10 or 10%) of FILE's size: lost or damaged\n"
+    "               parts up to that size are rebuilt from them, by the join or by\n"
+    "               par2 repair FILE.par2.\n"
     "On a copy-on-write file system (XFS, btrfs), parts whose size is a multiple of 4096\n"
     "(--size 64M, --size fat32) share their blocks with FILE instead of copying them,\n"
     "unless --checksum, which reads every byte.\n"
@@ -59,6 +64,9 @@ constexpr const char* kUsage =
     "and their sizes are those of a split, by count or by size; the file appears whole or\n"
     "not at all. When FILE.sha256 lies beside SCRIPT, every part and the file are checked\n"
     "against it as they are copied: a part that differs is named and nothing is written.\n"
+    "When FILE.par2 lies beside SCRIPT, the parts are first checked against it, and\n"
+    "those lost or damaged are rebuilt from the recovery volumes and named; when the\n"
+    "volumes do not suffice, nothing is written.\n"
     "  --force      replace the file when it exists\n"
     "  --any-sizes  join parts whose sizes do not fit a split\n"
     "\n"
@@ -85,6 +93,10 @@ public:
     }
     void FocusPartCount() override {}
     void Warn(const std::string& message) override { ReportError(message); }
+    void Note(const std::string& message) override {
+        EndLine();
+        std::cout << message << '\n' << std::flush;
+    }
     void Yield() override {}
     void ReportError(const std::string& message) override {
         EndLine();
@@ -124,29 +136,45 @@ int UsageError(const std::string& problem) {
     return kExitRefused;
 }
 
+// 1 to 100 from "10" or "10%"; 0 when the text is anything else.
+int PercentOf(std::string text) {
+    if (!text.empty() && text.back() == '%') text.pop_back();
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    const int percent = std::stoi(text);
+    return percent <= 100 ? percent : 0;
+}
+
+int BadPercent(const std::string& text) {
+    std::cerr << "Unreadable recovery: \"" << ShownName(text)
+              << "\" (a whole per cent of the file's size, 1 to 100, with or without %)\n";
+    return kExitRefused;
+}
+
 // The command line after the verb, read the same way for split and join: options (anywhere
 // before "--"), their values, and the operands. An argument that starts with '-' and a letter
 // is an option ("-3" is a part count, "-" a name); a name that starts with '-' comes after "--".
 struct CommandLine {
     bool help = false;
-    bool checksum = false;                // split
-    std::optional<std::string> sizeText;  // split
-    bool force = false;                   // join
-    bool anySizes = false;                // join
+    bool checksum = false;                    // split
+    std::optional<std::string> sizeText;      // split
+    std::optional<std::string> recoveryText;  // split
+    bool force = false;                       // join
+    bool anySizes = false;                    // join
     std::vector<std::string> operands;
 };
 
 // The options and the verb each belongs to.
 struct Option {
     std::string_view name;
-    bool join;  // join's, else split's
-    bool takesValue;
+    bool join;          // join's, else split's
+    const char* value;  // what it takes ("SIZE"), nullptr for none
 };
 constexpr Option kOptions[] = {
-    {"--checksum", false, false},
-    {"--size", false, true},
-    {"--force", true, false},
-    {"--any-sizes", true, false},
+    {"--checksum", false, nullptr},   {"--size", false, "SIZE"},
+    {"--recovery", false, "PERCENT"}, {"--force", true, nullptr},
+    {"--any-sizes", true, nullptr},
 };
 
 // Reads `args` for the verb (join or split), or says what is wrong with them.
@@ -188,16 +216,18 @@ std::optional<CommandLine> ReadCommandLine(const std::vector<std::string>& args,
         std::optional<std::string> value;
         if (equals != std::string::npos) {
             value = arg.substr(equals + 1);
-        } else if (known->takesValue && i + 1 < args.size()) {
+        } else if (known->value != nullptr && i + 1 < args.size()) {
             value = args[++i];
         }
-        if (known->takesValue != value.has_value()) {
+        if ((known->value != nullptr) != value.has_value()) {
             problem = "option '" + ShownName(name) +
-                      (known->takesValue ? "' needs a SIZE" : "' takes no value");
+                      (known->value != nullptr ? std::string("' needs a ") + known->value
+                                               : std::string("' takes no value"));
             return std::nullopt;
         }
         if (name == "--checksum") line.checksum = true;
         if (name == "--size") line.sizeText = value;
+        if (name == "--recovery") line.recoveryText = value;
         if (name == "--force") line.force = true;
         if (name == "--any-sizes") line.anySizes = true;
     }
@@ -205,6 +235,12 @@ std::optional<CommandLine> ReadCommandLine(const std::vector<std::string>& args,
 }
 
 int RunSplit(const CommandLine& line) {
+    SplitOptions options;
+    options.checksum = line.checksum;
+    if (line.recoveryText) {
+        options.recoveryPercent = PercentOf(*line.recoveryText);
+        if (options.recoveryPercent == 0) return BadPercent(*line.recoveryText);
+    }
     const std::vector<std::string>& operands = line.operands;
     if (operands.empty()) return UsageError("missing FILE");
     SplitPlan plan = SplitPlan::Count(0);
@@ -230,8 +266,6 @@ int RunSplit(const CommandLine& line) {
         plan = SplitPlan::Count(*parts);
     }
     const std::string& file = operands[0];
-    SplitOptions options;
-    options.checksum = line.checksum;
     ConsoleHost host;
     const SplitResult result = SplitFile(plan, file, FileTitleOf(file), host, options);
     host.EndLine();
@@ -265,6 +299,7 @@ int RunJoin(const CommandLine& line) {
         case JoinResult::kBadScript:
         case JoinResult::kMissingParts:
         case JoinResult::kBadChecksums:
+        case JoinResult::kCannotRepair:
         case JoinResult::kChecksumMismatch:
         case JoinResult::kRefused: std::cerr << "Nothing was written.\n"; return kExitRefused;
         case JoinResult::kFailed: break;

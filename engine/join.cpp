@@ -9,6 +9,7 @@
 #include "engine/join_script.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
+#include "engine/recovery.h"
 #include "engine/temporary_file.h"
 #include "files/failure.h"
 
@@ -66,6 +67,9 @@ private:
         const auto folder = files_.Resolve(folder_.empty() ? "." : folder_);
         if (!folder) throw Failure::Of(kPathNotFound, FileTitleOf(scriptPath_));
         realFolder_ = *folder;
+        // Lost or damaged parts are rebuilt first, where a recovery set allows.
+        if (RepairParts(folder_, realFolder_, list_, host_, files_) == RepairResult::kRefused)
+            return JoinResult::kCannotRepair;
         constexpr std::size_t kUnfit = std::numeric_limits<std::size_t>::max();
         std::unordered_map<std::string_view, std::size_t> looked;  // name: its place in sizes_
         bool missing = false;

@@ -23,6 +23,7 @@ enum class JoinResult {
     kChecksumMismatch,   // a part, or the file they make, is not what the checksum file says
     kDestinationExists,  // and `force` was not given
     kRefused,            // the destination is one of the parts, or not a regular file
+    kCannotRepair,       // parts are lost or damaged beyond what the recovery volumes rebuild
     kFailed,             // a file operation failed ("Error CODE: DESCRIPTION")
 };
 

@@ -18,6 +18,9 @@ public:
     // A window shows it in the error box: OK only, no icon, the application's title. A join
     // may report several refusals before it gives up.
     virtual void ReportError(const std::string& message) = 0;
+    // What a run did besides its task, worth a line of its own ("Rebuilt data.bin.3 from the
+    // recovery volumes"). By default the status shows it.
+    virtual void Note(const std::string& message) { SetStatus(message); }
 };
 
 // The last status text of a run that got through.

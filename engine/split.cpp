@@ -8,6 +8,7 @@
 #include "engine/part_count.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
+#include "engine/recovery.h"
 #include "engine/temporary_file.h"
 #include "files/failure.h"
 #include "files/script_encoding.h"
@@ -73,11 +74,20 @@ public:
         // cannot exist holds no file.
         const bool checksumCanExist = !files_.NameLimit(ChecksumPath(path_));
 
+        const std::string folder = path_.substr(0, path_.size() - FileTitleOf(path_).size());
+        if (options_.recoveryPercent > 0) {
+            const RecoveryPlan recovery = PlanRecovery(length_, options_.recoveryPercent);
+            for (const std::string& name : RecoveryFileTitles(FileTitleOf(path_), recovery.count))
+                CheckOutput(folder + name);
+        }
+
         // The script and checksum file of an earlier split go before any part is touched: a
         // run that stops half way must leave no script that lists parts of two versions.
         RemoveEarlier(JoinScriptPath(path_));
         if (checksumCanExist) RemoveEarlier(ChecksumPath(path_));
 
+        // A set of an earlier split would be read by the join against the new parts.
+        RemoveEarlierRecoverySet(folder, FileTitleOf(path_), files_);
         ProgressCopier copier(length_, "Splitting", host_, options_.checksum);
         std::string checksums;
         for (int k = 0; k < parts; ++k) {
@@ -96,6 +106,16 @@ public:
         if (options_.checksum) {
             checksums += ChecksumLine(copier.WholeDigest(), title_);
             WriteWhole(ChecksumPath(path_), checksums, "sha256");
+        }
+        if (options_.recoveryPercent > 0) {
+            std::vector<std::string> partTitles;
+            for (int k = 0; k < parts; ++k) partTitles.push_back(PartTitle(FileTitleOf(path_), k));
+            // Checked again: a link planted during the run is refused here too.
+            for (const std::string& name : RecoveryFileTitles(
+                     FileTitleOf(path_), PlanRecovery(length_, options_.recoveryPercent).count))
+                CheckOutput(folder + name);
+            WriteRecoverySet(folder, FileTitleOf(path_), partTitles, options_.recoveryPercent,
+                             source_->Permissions(), host_, files_);
         }
         source_.reset();
         host_.SetStatus(kDoneText);

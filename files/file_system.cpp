@@ -1,7 +1,9 @@
 #include "files/file_system.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "files/failure.h"
@@ -19,6 +21,21 @@ void WritableFile::CopyFrom(ReadableFile& source, std::uint64_t n) {
         Write(buffer.data(), got);
         n -= got;
     }
+}
+
+std::vector<std::string> FileSystem::Names(const std::string& folder) {
+    // std::filesystem reads a narrow path in the ANSI code page on Windows: go through UTF-8.
+    const std::filesystem::path path(std::u8string(folder.begin(), folder.end()));
+    std::error_code error;
+    std::filesystem::directory_iterator entries(folder.empty() ? std::filesystem::path(".") : path, error);
+    if (error) throw Failure::Of(kPathNotFound, FileTitleOf(folder));
+    std::vector<std::string> names;
+    for (; entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        const std::u8string name = entries->path().filename().u8string();
+        names.emplace_back(name.begin(), name.end());
+    }
+    if (error) throw Failure::Of(kDeviceIoError, FileTitleOf(folder));
+    return names;
 }
 
 std::string FileTitleOf(const std::string& path) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace splitter {
 
@@ -178,6 +179,10 @@ public:
     // included.
     virtual std::optional<std::string> Resolve(const std::string& path) = 0;
 
+    // The names (UTF-8, no folder) of what the folder `folder` holds, "." and ".." left out, in
+    // no particular order; "" is the current folder. Throws kPathNotFound when it is not there.
+    virtual std::vector<std::string> Names(const std::string& folder);
+
     // The real file system of this OS.
     static FileSystem& Default();
 };
@@ -212,6 +217,9 @@ public:
     bool IsLink(const std::string& path) override { return target_.IsLink(path); }
     std::optional<std::string> Resolve(const std::string& path) override {
         return target_.Resolve(path);
+    }
+    std::vector<std::string> Names(const std::string& folder) override {
+        return target_.Names(folder);
     }
 
 protected:

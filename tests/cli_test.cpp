@@ -1,7 +1,7 @@
 // The command-line program, run as a user would run it.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -82,7 +82,8 @@ TEST(CliTest, SplitsAndPrintsEveryStatus) {
           std::vector<std::string>{"--checksum", "data.bin", "5"},
           std::vector<std::string>{"--size", "250", "data.bin"},  // 4 of 250 and 234
           std::vector<std::string>{"split", "data.bin", "--size=250", "--checksum"},
-          std::vector<std::string>{"--size", "250", "--", "data.bin"}}) {
+          std::vector<std::string>{"--size", "250", "--", "data.bin"},
+          std::vector<std::string>{"data.bin", "--recovery", "10%", "5"}}) {
         const Outcome outcome = RunCli(dir, args);
         EXPECT_EQ(outcome.status, 0);
         EXPECT_EQ(outcome.err, "");
@@ -146,6 +147,12 @@ TEST(CliTest, RefusalsAndFailures) {
         {{"--size", "1K"}, 2, "", "splitter-cli: missing FILE\n"},
         {{"data.bin", "--size"}, 2, "", "splitter-cli: option '--size' needs a SIZE\n"},
         {{"data.bin", "3", "--chcksum"}, 2, "", "splitter-cli: unknown option '--chcksum'\n"},
+        {{"data.bin", "3", "--recovery", "101"}, 2, "", "Unreadable recovery: \"101\" (a whole"},
+        {{"data.bin", "3", "--recovery=0%"}, 2, "", "Unreadable recovery: \"0%\""},
+        {{"data.bin", "3", "--recovery"},
+         2,
+         "",
+         "splitter-cli: option '--recovery' needs a PERCENT\n"},
         {{"gone/data.bin", "2"}, 1, "Splitting... \n", "Error 76: Path not found (data.bin)\n"},
         {{"linked.bin", "2"},
          1,
@@ -304,7 +311,8 @@ TEST(CliTest, JoinRefusalsAndFailures) {
          [&](TempDir& d) {
              WriteBytes(d / "data.bin.bat", JoinScriptText(name, 4));
              for (int k = 0; k < 4; ++k)
-                 test::fs::resize_file(d / (name + "." + std::to_string(k)), std::uint64_t{1} << 62);
+                 test::fs::resize_file(d / (name + "." + std::to_string(k)),
+                                       std::uint64_t{1} << 62);
          },
          {"join", "data.bin.bat"},
          2,
@@ -375,6 +383,80 @@ TEST(CliTest, ChecksumsThatSha256sumReads) {
     EXPECT_EQ(sha256sum(), std::make_pair(0, parts + name + ": OK\n"));  // after: all
     for (int k = 0; k < 3; ++k) test::fs::remove(dir / (name + "." + std::to_string(k)));
     EXPECT_EQ(sha256sum(), std::make_pair(0, name + ": OK\n"));  // the file alone
+}
+
+// Runs a shell command in `dir`, its output thrown away: the exit status.
+int Shell(const TempDir& dir, const std::string& command) {
+    const int raw = std::system(
+        ("cd " + Quote(dir.path().string()) + " && " + command + " >/dev/null 2>&1 </dev/null")
+            .c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// The recovery set is PAR 2.0 as Debian's par2 reads it: par2 verifies it and repairs from it,
+// and so does the join, which names the parts it rebuilt. 30 % of 8 parts rebuilds two of them
+// (each part is 32 slices; there are 77 recovery slices), not three.
+TEST(CliTest, RecoveryVolumesThatPar2Reads) {
+    struct Case {
+        const char* what;
+        std::vector<int> lost;
+        std::vector<int> damaged;
+        bool repairs;
+    };
+    const Case cases[] = {
+        {"nothing lost", {}, {}, true},
+        {"one part lost", {3}, {}, true},
+        {"two parts lost", {1, 6}, {}, true},
+        {"one part damaged", {}, {5}, true},
+        {"one lost, one damaged", {2}, {7}, true},
+        {"too many lost", {0, 4, 7}, {}, false},
+    };
+    const std::string source = test::PatternBytes(100000);
+    for (const Case& c : cases) {
+        for (const bool byPar2 : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (byPar2 ? ", par2 repair" : ", join"));
+            TempDir dir;
+            WriteBytes(dir / "data.bin", source);
+            ASSERT_EQ(RunCli(dir, {"--recovery", "30", "data.bin", "8"}).status, 0);
+            EXPECT_EQ(Shell(dir, "par2 verify -q data.bin.par2"), 0);
+            test::fs::remove(dir / "data.bin");
+            std::vector<std::string> parts;
+            for (int k = 0; k < 8; ++k) parts.push_back(ReadBytes(dir / PartTitle("data.bin", k)));
+            std::string rebuilt;
+            for (int k = 0; k < 8; ++k) {
+                const std::string part = PartTitle("data.bin", k);
+                const auto in = [k](const std::vector<int>& v) {
+                    return std::find(v.begin(), v.end(), k) != v.end();
+                };
+                if (in(c.lost)) test::fs::remove(dir / part);
+                if (in(c.damaged))
+                    WriteBytes(dir / part, "damage" + parts[static_cast<std::size_t>(k)].substr(6));
+                if (c.repairs && (in(c.lost) || in(c.damaged)))
+                    rebuilt += "Rebuilt " + part + " from the recovery volumes of data.bin.par2\n";
+            }
+            const std::vector<std::string> before = test::ListFolder(dir.path());
+            if (byPar2) {
+                EXPECT_EQ(Shell(dir, "par2 repair -q data.bin.par2") == 0, c.repairs);
+            } else {
+                const Outcome outcome = RunCli(dir, {"join", "data.bin.bat"});
+                EXPECT_EQ(outcome.status, c.repairs ? 0 : 2) << outcome.err;
+                EXPECT_EQ(outcome.out.substr(12, rebuilt.size()), rebuilt);
+                if (c.repairs) {
+                    EXPECT_TRUE(ReadBytes(dir / "data.bin") == source);
+                } else {
+                    EXPECT_EQ(outcome.err,
+                              "96 slices of the parts are missing or damaged, and the "
+                              "recovery volumes of data.bin.par2 hold 77 recovery "
+                              "slices: too few to rebuild them\nNothing was written.\n");
+                    EXPECT_EQ(test::ListFolder(dir.path()), before);
+                }
+            }
+            for (int k = 0; c.repairs && k < 8; ++k)
+                EXPECT_TRUE(ReadBytes(dir / PartTitle("data.bin", k)) ==
+                            parts[static_cast<std::size_t>(k)])
+                    << k;
+        }
+    }
 }
 
 // A limit on file sizes (here ulimit -f; FAT32 holds no file of 4 GiB either) ends a run with
@@ -455,9 +537,10 @@ TEST(CliTest, InterruptedJoinLeavesNoTemporaryFile) {
         ::close(pipe[1]);
         int status = 0;
         const auto ended = [&] { return ::waitpid(child, &status, WNOHANG) == child; };
-        const bool started = signal == 0 || Within(10, [&] {
-                                 return ReadBytes(log / "out").find("Completed") != std::string::npos;
-                             });
+        const bool started =
+            signal == 0 || Within(10, [&] {
+                return ReadBytes(log / "out").find("Completed") != std::string::npos;
+            });
         if (signal != 0) ::kill(child, signal);
         if (!Within(30, ended)) {
             ::kill(child, SIGKILL);
@@ -478,13 +561,15 @@ TEST(CliTest, InterruptedJoinLeavesNoTemporaryFile) {
 // whose name cannot be is absent, for a split without one and for a join.
 TEST(CliTest, NamesNearTheLimits) {
     const std::string title(250, 'n');  // its parts fit in 255 bytes, its checksum file not
-    std::string folder;                  // 4080 bytes: the script fits, its temporary file not
+    std::string folder;                 // 4080 bytes: the script fits, its temporary file not
     while (folder.size() + 201 < 4080) folder += std::string(200, 'd') + "/";
     folder += std::string(4080 - folder.size(), 'd');
     const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
         {{title, "3"}, 0, ""},
         {{"join", "--force", title + ".bat"}, 0, ""},
-        {{"--checksum", title, "3"}, 1, "Error 52: Name longer than 255 bytes (" + title.substr(0, 60)},
+        {{"--checksum", title, "3"},
+         1,
+         "Error 52: Name longer than 255 bytes (" + title.substr(0, 60)},
         {{folder + "/data.bin", "3"}, 1, "Error 52: Path longer than 4095 bytes (data.bin.bat)\n"},
     };
     TempDir dir;
@@ -526,8 +611,9 @@ TEST(CliTest, NewFilesAreNoMorePublicThanTheirSource) {
     // Run by `nobody` in a sticky shared folder, where root's f.1 cannot be removed.
     ::chmod(dir.path().c_str(), 01777);
     test::fs::permissions(dir / "source", test::fs::perms::all);
-    const Outcome outcome = RunCli(dir, {"source", "3"}, "cp f.1 source.1 && chmod 666 source.1",
-                                   "timeout 120 setpriv --reuid=65534 --regid=65534 --clear-groups");
+    const Outcome outcome =
+        RunCli(dir, {"source", "3"}, "cp f.1 source.1 && chmod 666 source.1",
+               "timeout 120 setpriv --reuid=65534 --regid=65534 --clear-groups");
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err, "Error 70: Permission denied (source.1)\n");
     EXPECT_EQ(ReadBytes(dir / "source.1"), ReadBytes(dir / "f.1"));

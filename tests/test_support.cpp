@@ -510,6 +510,14 @@ std::optional<std::string> MemoryFileSystem::Resolve(const std::string& path) {
     return std::nullopt;
 }
 
+std::vector<std::string> MemoryFileSystem::Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& [path, file] : files)
+        if (path.starts_with(folder) && path.find('/', folder.size()) == std::string::npos)
+            names.push_back(path.substr(folder.size()));
+    return names;
+}
+
 int ReferencePercent(std::uint64_t offset, std::uint64_t length) {
     return static_cast<int>(
         std::nearbyint(static_cast<double>(offset) / static_cast<double>(length) * 100.0));

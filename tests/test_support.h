@@ -158,6 +158,7 @@ public:
     void Remove(const std::string& path) override;
     bool IsLink(const std::string&) override { return false; }
     std::optional<std::string> Resolve(const std::string& path) override;
+    std::vector<std::string> Names(const std::string& folder) override;
 
     // Several names may share one file, as hard links do.
     std::map<std::string, std::shared_ptr<MemoryFile>> files;

@@ -1,0 +1,132 @@
+// The PAR 2.0 format (Parchive): packets, the slice constants of its Reed-Solomon code, and a
+// reader for files that anyone may hand us.
+//
+// A PAR 2.0 file is a sequence of packets, each a 64-byte header and a body, every integer
+// little-endian:
+//
+//   "PAR2\0PKT"  length (8 bytes, header included, a multiple of 4)  MD5 of what follows it
+//   recovery set ID (16 bytes)  type (16 bytes)  body
+//
+// The set ID is the MD5 of the main packet's body. The reader keeps only packets whose MD5
+// holds and whose fields are consistent; anything else is skipped, and the reader looks for the
+// next header from the byte after the one it gave up on, as the format intends.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "files/md5.h"
+
+namespace splitter::par2 {
+
+inline constexpr std::size_t kHeaderSize = 64;
+// The format's input slices are numbered by 16 bits of which only those whose constant is a
+// generator of the field qualify: 32768 of them.
+inline constexpr std::size_t kMaxInputSlices = 32768;
+inline constexpr std::uint32_t kMaxExponent = 65534;
+
+// The packet types a split writes and the join reads (16 bytes each, zero-padded).
+inline constexpr std::string_view kMainType{"PAR 2.0\0Main\0\0\0\0", 16};
+inline constexpr std::string_view kFileDescriptionType{"PAR 2.0\0FileDesc", 16};
+inline constexpr std::string_view kSliceChecksumType{"PAR 2.0\0IFSC\0\0\0\0", 16};
+inline constexpr std::string_view kRecoverySliceType{"PAR 2.0\0RecvSlic", 16};
+inline constexpr std::string_view kCreatorType{"PAR 2.0\0Creator\0", 16};
+
+// The CRC-32 of ISO 3309 (zlib's), continued from `crc` (0 to start).
+std::uint32_t Crc32(const void* data, std::size_t n, std::uint32_t crc = 0);
+// The CRC-32 of `n` zero bytes appended to data whose CRC-32 is `crc`.
+std::uint32_t Crc32Zeros(std::size_t n, std::uint32_t crc);
+
+Md5Digest Md5Of(std::string_view bytes);
+
+// The logarithm (base 2) of the constant of input slice `index` (0-based, over the whole set):
+// the index-th of the numbers 1, 2, 4, 7, 8, 11, ... that are divisible by none of 3, 5, 17
+// and 257, the factors of 65535, so that every constant generates the field.
+std::vector<std::uint32_t> SliceConstantLogs(std::size_t count);
+
+// A whole packet: header, the body, zeros to a multiple of 4.
+std::string Packet(const Md5Digest& setId, std::string_view type, std::string_view body);
+
+struct SliceCheck {
+    Md5Digest md5{};
+    std::uint32_t crc = 0;  // of the slice, zero-padded to the slice size
+    bool operator==(const SliceCheck&) const = default;
+};
+
+// A file of the set, as its file description and slice checksum packets give it.
+struct FileEntry {
+    Md5Digest id{};
+    Md5Digest hash{};      // of the whole file
+    Md5Digest hash16k{};   // of its first 16 KiB
+    std::uint64_t length = 0;
+    std::string name;
+    std::vector<SliceCheck> slices;
+};
+
+// The file ID: the MD5 of the first 16 KiB's MD5, the length and the name.
+Md5Digest FileId(const Md5Digest& hash16k, std::uint64_t length, std::string_view name);
+
+// Everything usable found in PAR 2.0 files, packet by packet.
+struct Packets {
+    struct Main {
+        Md5Digest setId{};
+        std::uint64_t sliceSize = 0;
+        std::vector<Md5Digest> fileIds;  // of the recovery set, in the set's order
+    };
+    struct Description {
+        Md5Digest setId{};
+        FileEntry file;  // without slices
+    };
+    struct Checksums {
+        Md5Digest setId{};
+        Md5Digest fileId{};
+        std::vector<SliceCheck> slices;
+    };
+    struct Recovery {
+        Md5Digest setId{};
+        std::uint32_t exponent = 0;
+        std::size_t source = 0;  // which scanned file
+        std::size_t offset = 0;  // of the slice's bytes in it
+        std::size_t size = 0;
+    };
+    std::vector<Main> mains;
+    std::vector<Description> descriptions;
+    std::vector<Checksums> checksums;
+    std::vector<Recovery> recovery;
+};
+
+// Adds the packets of one file (its bytes; `source` numbers it) to `packets`.
+void Scan(std::string_view bytes, std::size_t source, Packets& packets);
+
+// A recovery set that can be used: the main packet, and a description and the slice checksums
+// of every file it names, consistent with each other.
+struct Set {
+    Md5Digest id{};
+    std::uint64_t sliceSize = 0;
+    std::vector<FileEntry> files;  // in the order of the main packet
+    std::size_t sliceCount = 0;    // over all files
+};
+
+// The set `id` (or, without one, that of the first main packet), or why there is none usable.
+struct Assembled {
+    std::optional<Set> set;
+    std::string problem;
+};
+Assembled Assemble(const Packets& packets, const std::optional<Md5Digest>& id);
+
+// The recovery slices of set `id`, one per exponent, the first found of each kept.
+std::vector<Packets::Recovery> RecoveryOf(const Packets& packets, const Md5Digest& id,
+                                          std::uint64_t sliceSize);
+
+// The packets that tell what a set protects, each once: the main packet, then the description
+// and then the slice checksums of every file, in the set's order.
+std::vector<std::string> CriticalPackets(const Set& set);
+
+// The number of slices of a file of `length` bytes.
+std::uint64_t SlicesOf(std::uint64_t length, std::uint64_t sliceSize);
+
+}  // namespace splitter::par2
