@@ -13,7 +13,7 @@
 
 #include "engine/join_script.h"
 #include "files/file_system.h"
-#include "files/sha256.h"
+#include "files/hash.h"
 
 namespace splitter {
 

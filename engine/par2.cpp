@@ -29,15 +29,6 @@ Md5Digest ReadDigest(const char* p) {
     return digest;
 }
 
-void Append64(std::string& out, std::uint64_t value) {
-    for (int i = 0; i < 8; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-void Append32(std::string& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-void AppendDigest(std::string& out, const Md5Digest& digest) {
-    out.append(reinterpret_cast<const char*>(digest.data()), digest.size());
-}
 
 // The CRC's tables for eight bytes at a step: table[k][b] is the CRC of byte b followed by k
 // zero bytes.

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "files/md5.h"
+#include "files/hash.h"
 
 namespace splitter::par2 {
 
@@ -128,5 +128,16 @@ std::vector<std::string> CriticalPackets(const Set& set);
 
 // The number of slices of a file of `length` bytes.
 std::uint64_t SlicesOf(std::uint64_t length, std::uint64_t sliceSize);
+
+// A packet body's fields, as the format lays them out: integers little-endian.
+inline void Append64(std::string& out, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+inline void Append32(std::string& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+inline void AppendDigest(std::string& out, const Md5Digest& digest) {
+    out.append(reinterpret_cast<const char*>(digest.data()), digest.size());
+}
 
 }  // namespace splitter::par2

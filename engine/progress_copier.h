@@ -13,7 +13,7 @@
 #include "engine/plan.h"
 #include "engine/run_host.h"
 #include "files/file_system.h"
-#include "files/sha256.h"
+#include "files/hash.h"
 
 namespace splitter {
 

@@ -11,7 +11,7 @@
 #include "engine/par2.h"
 #include "engine/temporary_file.h"
 #include "files/failure.h"
-#include "files/md5.h"
+#include "files/hash.h"
 
 namespace splitter {
 namespace {
@@ -68,15 +68,6 @@ std::vector<Volume> Volumes(std::uint32_t count) {
     return volumes;
 }
 
-void Append64(std::string& out, std::uint64_t value) {
-    for (int i = 0; i < 8; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-void Append32(std::string& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-void AppendDigest(std::string& out, const Md5Digest& digest) {
-    out.append(reinterpret_cast<const char*>(digest.data()), digest.size());
-}
 
 // The factor of input slice `constantLog` in the recovery slice of `exponent`.
 std::uint16_t Factor(std::uint32_t constantLog, std::uint32_t exponent) {
@@ -275,9 +266,9 @@ void WriteRecoverySet(const std::string& folder, const std::string& title,
     set.files = std::move(entries);
 
     std::string mainBody;
-    Append64(mainBody, set.sliceSize);
-    Append32(mainBody, static_cast<std::uint32_t>(set.files.size()));
-    for (const par2::FileEntry& f : set.files) AppendDigest(mainBody, f.id);
+    par2::Append64(mainBody, set.sliceSize);
+    par2::Append32(mainBody, static_cast<std::uint32_t>(set.files.size()));
+    for (const par2::FileEntry& f : set.files) par2::AppendDigest(mainBody, f.id);
     set.id = par2::Md5Of(mainBody);
     const std::vector<std::string> critical = par2::CriticalPackets(set);
     const std::string creator = par2::Packet(set.id, par2::kCreatorType, kCreator);
@@ -304,7 +295,7 @@ void WriteRecoverySet(const std::string& folder, const std::string& title,
         for (std::uint32_t i = 0; i < volumes[v].count; ++i) {
             const std::uint32_t exponent = volumes[v].first + i;
             std::string body;
-            Append32(body, exponent);
+            par2::Append32(body, exponent);
             body.append(recovery[exponent].data(), slice);
             out.Write(par2::Packet(set.id, par2::kRecoverySliceType, body));
             for (std::size_t c = i * spread / volumes[v].count;

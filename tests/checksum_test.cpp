@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "files/sha256.h"
+#include "files/hash.h"
 #include "test_support.h"
 
 namespace splitter {

@@ -1,5 +1,5 @@
-// SHA-256 by Windows' own CNG (bcrypt.dll, Windows Vista and later).
-#include "files/sha256.h"
+// SHA-256 and MD5 by Windows' own CNG (bcrypt.dll, Windows Vista and later).
+#include "files/hash.h"
 
 // clang-format off
 #include "files/win32/windows_api.h"
@@ -14,17 +14,19 @@
 namespace splitter {
 namespace {
 
+template <HashKind Kind>
 [[noreturn]] void Fail() {
-    throw Failure::Of(kDeviceIoError, "SHA-256");
+    throw Failure::Of(kDeviceIoError, Kind == HashKind::kSha256 ? "SHA-256" : "MD5");
 }
 
 // Opened once for the process and never closed: opening a provider is the slow part of CNG.
+template <HashKind Kind>
 BCRYPT_ALG_HANDLE Algorithm() {
     static const BCRYPT_ALG_HANDLE algorithm = [] {
         BCRYPT_ALG_HANDLE handle = nullptr;
-        if (!BCRYPT_SUCCESS(
-                BCryptOpenAlgorithmProvider(&handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
-            Fail();
+        const wchar_t* name =
+            Kind == HashKind::kSha256 ? BCRYPT_SHA256_ALGORITHM : BCRYPT_MD5_ALGORITHM;
+        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle, name, nullptr, 0))) Fail<Kind>();
         return handle;
     }();
     return algorithm;
@@ -32,15 +34,17 @@ BCRYPT_ALG_HANDLE Algorithm() {
 
 }  // namespace
 
-struct Sha256::State {
+template <HashKind Kind, std::size_t Size>
+struct Hash<Kind, Size>::State {
     BCRYPT_HASH_HANDLE hash = nullptr;
 
     ~State() { Drop(); }
     void Start() {
         // CNG keeps the hash object itself when given none (Windows 7 and later).
-        if (!BCRYPT_SUCCESS(BCryptCreateHash(Algorithm(), &hash, nullptr, 0, nullptr, 0, 0))) {
+        if (!BCRYPT_SUCCESS(
+                BCryptCreateHash(Algorithm<Kind>(), &hash, nullptr, 0, nullptr, 0, 0))) {
             hash = nullptr;
-            Fail();
+            Fail<Kind>();
         }
     }
     void Drop() {
@@ -49,31 +53,38 @@ struct Sha256::State {
     }
 };
 
-Sha256::Sha256() : state_(std::make_unique<State>()) {
+template <HashKind Kind, std::size_t Size>
+Hash<Kind, Size>::Hash() : state_(std::make_unique<State>()) {
     state_->Start();
 }
 
-Sha256::~Sha256() = default;
+template <HashKind Kind, std::size_t Size>
+Hash<Kind, Size>::~Hash() = default;
 
-void Sha256::Update(const void* data, std::size_t n) {
+template <HashKind Kind, std::size_t Size>
+void Hash<Kind, Size>::Update(const void* data, std::size_t n) {
     auto* bytes = static_cast<UCHAR*>(const_cast<void*>(data));
     while (n > 0) {
         const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(n, ULONG_MAX));
-        if (!BCRYPT_SUCCESS(BCryptHashData(state_->hash, bytes, chunk, 0))) Fail();
+        if (!BCRYPT_SUCCESS(BCryptHashData(state_->hash, bytes, chunk, 0))) Fail<Kind>();
         bytes += chunk;
         n -= chunk;
     }
 }
 
-Sha256Digest Sha256::Final() {
-    Sha256Digest digest{};
+template <HashKind Kind, std::size_t Size>
+typename Hash<Kind, Size>::Digest Hash<Kind, Size>::Final() {
+    Digest digest{};
     // A finished CNG hash takes no more data: the next one is a new object.
     const NTSTATUS status =
         BCryptFinishHash(state_->hash, digest.data(), static_cast<ULONG>(digest.size()), 0);
     state_->Drop();
-    if (!BCRYPT_SUCCESS(status)) Fail();
+    if (!BCRYPT_SUCCESS(status)) Fail<Kind>();
     state_->Start();
     return digest;
 }
+
+template class Hash<HashKind::kSha256, 32>;
+template class Hash<HashKind::kMd5, 16>;
 
 }  // namespace splitter
