@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "engine/checksum.h"
+#include "input_file.h"
 
 namespace splitter {
 namespace {
@@ -34,42 +35,6 @@ namespace {
     std::fprintf(stderr, "checksum file property broken: %s\n", what.c_str());
     std::abort();
 }
-
-// The checksum file, held in memory, handed out a few bytes at a time, as a file may.
-class InputFile : public ReadableFile {
-public:
-    explicit InputFile(const std::string& bytes) : bytes_(bytes) {}
-    std::uint64_t Length() override { return bytes_.size(); }
-    std::size_t Read(char* buffer, std::size_t n) override {
-        const std::size_t got = std::min({n, bytes_.size() - pos_, std::size_t{61}});
-        std::memcpy(buffer, bytes_.data() + pos_, got);
-        pos_ += got;
-        return got;
-    }
-    const std::string& Name() const override { return name_; }
-    FileId Id() const override { return {}; }
-
-private:
-    const std::string& bytes_;
-    std::size_t pos_ = 0;
-    std::string name_ = "fuzz.sha256";
-};
-
-// Every path names the checksum file: only it is ever looked at or opened.
-class InputFileSystem : public FileSystemWrapper {
-public:
-    explicit InputFileSystem(const std::string& bytes)
-        : FileSystemWrapper(FileSystem::Default()), bytes_(bytes) {}
-    std::unique_ptr<ReadableFile> OpenRead(const std::string&) override {
-        return std::make_unique<InputFile>(bytes_);
-    }
-    std::optional<FileStatus> Status(const std::string&) override {
-        return FileStatus{true, bytes_.size(), {}};
-    }
-
-private:
-    const std::string& bytes_;
-};
 
 // The length of the well-formed UTF-8 character that `s` starts with, and its value; 0 when it
 // starts with none.
@@ -169,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int joinRefused = -1;
     std::optional<JoinChecksums> checksums;
     try {
-        InputFileSystem files(text);
+        fuzz::InputFileSystem files(text, "fuzz.sha256");
         checksums = ReadJoinChecksums("", list, files);
     } catch (const ScriptError& error) {
         CheckPrintable(error.Message("fuzz.sha256"));

@@ -20,6 +20,7 @@
 #include "engine/join_script.h"
 #include "files/file_system.h"
 #include "files/script_encoding.h"
+#include "input_file.h"
 
 namespace splitter {
 namespace {
@@ -28,39 +29,6 @@ namespace {
     std::fprintf(stderr, "join script property broken: %s\n", what.c_str());
     std::abort();
 }
-
-// The script file, held in memory. It hands out its bytes a few at a time, as a file may.
-class InputFile : public ReadableFile {
-public:
-    explicit InputFile(std::string bytes) : bytes_(std::move(bytes)) {}
-    std::uint64_t Length() override { return bytes_.size(); }
-    std::size_t Read(char* buffer, std::size_t n) override {
-        const std::size_t got = std::min({n, bytes_.size() - pos_, std::size_t{61}});
-        std::memcpy(buffer, bytes_.data() + pos_, got);
-        pos_ += got;
-        return got;
-    }
-    const std::string& Name() const override { return name_; }
-    FileId Id() const override { return {}; }
-
-private:
-    std::string bytes_;
-    std::size_t pos_ = 0;
-    std::string name_ = "fuzz.bat";
-};
-
-// Only the script is ever opened.
-class InputFileSystem : public FileSystemWrapper {
-public:
-    explicit InputFileSystem(std::string bytes)
-        : FileSystemWrapper(FileSystem::Default()), bytes_(std::move(bytes)) {}
-    std::unique_ptr<ReadableFile> OpenRead(const std::string&) override {
-        return std::make_unique<InputFile>(bytes_);
-    }
-
-private:
-    std::string bytes_;
-};
 
 void CheckPlainName(const std::string& name) {
     if (name.empty() || name == "." || name == "..") Broken("name \"" + name + "\"");
@@ -137,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     JoinList list;
     int refused = -1;
     try {
-        InputFileSystem files(text);
+        fuzz::InputFileSystem files(text, "fuzz.bat");
         list = ReadJoinScript("fuzz.bat", files);
     } catch (const ScriptError& error) {
         refused = error.line();
