@@ -41,8 +41,14 @@ SplitResult SplitIn(const TempDir& dir, int parts, RecordingHost& host,
 
 // Every length up to 300 with small part counts, and lengths around the large counts: the parts
 // have the planned sizes, hold the source's bytes in order, and the script lists them all.
-// Nothing else is written.
+// Nothing else is written. Under wine, where every file costs a millisecond or more, every 7th
+// length past 32: the plan is the same code everywhere, and checked at every length here.
 TEST(SplitRoundTrip, PartsJoinBackToTheSource) {
+#ifdef _WIN32
+    constexpr std::size_t kLengthStep = 7;
+#else
+    constexpr std::size_t kLengthStep = 1;
+#endif
     const std::vector<int> smallCounts = {2, 3, 4, 5, 7, 10, 11, 16};
     const std::vector<int> largeCounts = {64, 100, 299, 300, 999};
     const std::vector<std::size_t> largeLengths = {64,  99,  100, 101, 150, 255,
@@ -50,7 +56,7 @@ TEST(SplitRoundTrip, PartsJoinBackToTheSource) {
     for (std::size_t length = 0; length <= 1000; ++length) {
         const bool large =
             std::find(largeLengths.begin(), largeLengths.end(), length) != largeLengths.end();
-        if (length > 300 && !large) continue;
+        if (!large && (length > 300 || (length > 32 && length % kLengthStep != 0))) continue;
         const std::string source = test::PatternBytes(length, static_cast<unsigned>(length));
         for (const int parts : large ? largeCounts : smallCounts) {
             if (static_cast<std::size_t>(parts) > length) continue;
