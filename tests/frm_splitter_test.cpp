@@ -290,8 +290,9 @@ TEST_F(FrmSplitterTest, ScriptGivenIsOfferedForJoining) {
         const bool joined = c.answer == kMsgYes && c.box.empty();
         EXPECT_EQ(std::filesystem::exists(source), joined);
         EXPECT_EQ(joined ? test::ReadBytes(source) : original, original);
-        EXPECT_EQ(fake.statuses.empty() ? "" : fake.statuses.back(),
-                  joined ? "Done !" : c.partsGone ? "Joining... " : "");
+        EXPECT_EQ(fake.statuses.empty() ? "" : fake.statuses.back(), joined        ? "Done !"
+                                                                     : c.partsGone ? "Joining... "
+                                                                                   : "");
         EXPECT_EQ(fake.controls[Control::txtSelectedFile].text,
                   joined || !c.box.empty() ? source : folder / "v.bin.bat");
     }
@@ -348,6 +349,11 @@ TEST_F(FrmSplitterTest, FileGivenIsChosenAsBrowseChoosesIt) {
     EXPECT_EQ(state(Control::lblStatus).caption, "Done !");
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "movie.mkv.2"));
     EXPECT_TRUE(ui.boxes.empty());
+    // Several files dropped: none is taken, and a box says why.
+    form.FilesDropped({file, file});
+    EXPECT_EQ(ui.boxes, (std::vector<Box>{{"2 files were dropped. Drop one file at a time: the "
+                                           "window splits one file.",
+                                           kMsgOkOnly, ""}}));
 }
 
 // --- the Split command ------------------------------------------------------------------------
@@ -487,8 +493,9 @@ TEST_F(FrmSplitterTest, BrowseAndDropDuringARunAreRefused) {
         ui.Choose(second);
         const std::size_t dialogs = ui.dialogs.size();
         form.Click(Control::cmdSelectFile);
-        form.FileGiven(second);  // dropped onto the window
-        if (ui.dialogs.size() == dialogs && form.FilePath() == first) ++refused;
+        form.FilesDropped({second});
+        if (ui.dialogs.size() == dialogs && form.FilePath() == first && !form.TakesDrops())
+            ++refused;
         ui.choices.clear();
         form.Click(Control::cmdSplit);  // disabled on screen; a stray click starts nothing
     };

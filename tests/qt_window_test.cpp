@@ -794,6 +794,7 @@ private slots:
         });
         ticker.start(20);
         bool browseRefused = false;
+        bool dragRefused = false;
         QString statusSeen;
         QTimer::singleShot(150, &ticker, [&] {
             statusSeen = label(Control::lblStatus)->text();
@@ -801,6 +802,10 @@ private slots:
             QTest::mouseClick(button(Control::cmdSelectFile), Qt::LeftButton);
             QMimeData dropped;
             dropped.setUrls({QUrl::fromLocalFile(QString::fromStdString(other))});
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QApplication::sendEvent(qtWindow_->window(), &enter);
+            dragRefused = !enter.isAccepted();  // the cursor shows no drop
             QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton,
                             Qt::NoModifier);
             QApplication::sendEvent(qtWindow_->window(), &drop);
@@ -812,9 +817,11 @@ private slots:
         QTest::mouseClick(button(Control::cmdSplit), Qt::LeftButton);
         ticker.stop();
 
-        QVERIFY2(ticksInRun >= 5, qPrintable(QString::number(ticksInRun)));
+        // The timer fired again and again during the run: how often depends on the machine.
+        QVERIFY2(ticksInRun >= 2, qPrintable(QString::number(ticksInRun)));
         QVERIFY(statusSeen.startsWith(QStringLiteral("Splitting... [ ")));
         QVERIFY(browseRefused);
+        QVERIFY(dragRefused);
         QCOMPARE(window_->ends, 1);  // the close request ended the program (recorded here)
         QCOMPARE(form_->FilePath(), path);
     }

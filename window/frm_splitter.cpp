@@ -170,6 +170,16 @@ void frmSplitter::RefuseChoice(const std::string& message) {
     window_.SetEnabled(Control::cmdSplit, false);
 }
 
+void frmSplitter::FilesDropped(const std::vector<std::string>& paths) {
+    if (running_ || paths.empty()) return;
+    if (paths.size() > 1) {
+        window_.MsgBox(std::to_string(paths.size()) + " files were dropped. " + kOneFileText,
+                       kMsgOkOnly, "");
+        return;
+    }
+    ChooseFile(paths.front());
+}
+
 bool frmSplitter::OfferJoin(const std::string& path) {
     if (!NamesAScript(path)) return false;
     JoinList list;

@@ -26,6 +26,8 @@ inline constexpr const char* kOpenFilter = "All Files (*.*)|*.*";
 // The question asked of a join script brought to the window: "NAME.bat joins N parts into
 // NAME." and this.
 inline constexpr const char* kJoinQuestion = "Join them now?";
+// The box for a drop of several files.
+inline constexpr const char* kOneFileText = "Drop one file at a time: the window splits one file.";
 // Follows the size in the size caption: "2048 Bytes.".
 inline constexpr const char* kBytesSuffix = " Bytes.";
 
@@ -79,6 +81,10 @@ public:
     void Click(Control button) override;
     void Closing() override { Form_Unload(); }
     void FileGiven(const std::string& path) override { ChooseFile(path); }
+    // One file is chosen as ChooseFile chooses it; several, none, with a box that says why.
+    // Nothing during a run.
+    void FilesDropped(const std::vector<std::string>& paths) override;
+    bool TakesDrops() const override { return !running_; }
 
 private:
     // The folder the open-file dialog starts in: the program's at first, then that of the file

@@ -40,11 +40,12 @@
 // enabled button, Closing when the window is being closed by any means other than its Exit
 // button (Alt+F4, the session ending), FileGiven for a file handed to the window from outside
 // the dialog: named on the program's command line (a file manager's "Open with", a shortcut,
-// "Send To"), once the window is shown, or dropped onto the window. All of it runs on the
-// window's one thread.
+// "Send To"), once the window is shown; FilesDropped for files dropped onto the window, which
+// TakesDrops says whether it would take. All of it runs on the window's one thread.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace splitter {
 
@@ -160,6 +161,10 @@ public:
     virtual void Closing() = 0;
     // A file handed over from outside the dialog: its full path, UTF-8.
     virtual void FileGiven(const std::string& path) = 0;
+    // Files dropped onto the window, full paths, UTF-8.
+    virtual void FilesDropped(const std::vector<std::string>& paths) = 0;
+    // Whether a drop would be taken now; when not, the backend shows no drop at the cursor.
+    virtual bool TakesDrops() const = 0;
 };
 
 }  // namespace splitter

@@ -33,6 +33,7 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <vector>
 
 namespace splitter::qt {
 namespace {
@@ -66,12 +67,13 @@ const ControlLayout& LayoutOf(Control control) {
 }
 
 // The first local file among dropped data; empty when there is none.
-QString LocalFileOf(const QMimeData* data) {
-    if (data == nullptr) return {};
+std::vector<std::string> LocalFilesOf(const QMimeData* data) {
+    std::vector<std::string> paths;
+    if (data == nullptr) return paths;
     for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile()) return url.toLocalFile();
+        if (url.isLocalFile()) paths.push_back(PathBytes(url.toLocalFile()));
     }
-    return {};
+    return paths;
 }
 
 // Wide enough for the name, size, type and date columns side by side, within the screen.
@@ -137,19 +139,20 @@ public:
     WindowEvents* events = nullptr;
 
 protected:
-    // A file dropped onto the window, anywhere on it, is handed to the window's logic, which
-    // treats it as Browse would.
+    // Files dropped onto the window, anywhere on it, are handed to the window's logic, which
+    // takes one as Browse would. While it takes none (a run), the cursor shows no drop.
     void dragEnterEvent(QDragEnterEvent* event) override {
-        if (!LocalFileOf(event->mimeData()).isEmpty()) event->acceptProposedAction();
+        if (events != nullptr && events->TakesDrops() && !LocalFilesOf(event->mimeData()).empty())
+            event->acceptProposedAction();
     }
     void dropEvent(QDropEvent* event) override {
-        const QString file = LocalFileOf(event->mimeData());
-        if (file.isEmpty()) return;
+        std::vector<std::string> paths = LocalFilesOf(event->mimeData());
+        if (paths.empty()) return;
         event->acceptProposedAction();
         // After the drop is over: the logic may show a message box, which must not hold up the
-        // program the file came from.
-        QTimer::singleShot(0, this, [this, path = PathBytes(file)] {
-            if (events != nullptr) events->FileGiven(path);
+        // program the files came from.
+        QTimer::singleShot(0, this, [this, paths = std::move(paths)] {
+            if (events != nullptr) events->FilesDropped(paths);
         });
     }
     void paintEvent(QPaintEvent*) override {

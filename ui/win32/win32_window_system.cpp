@@ -364,6 +364,12 @@ void EndOnFailure(HWND owner) {
 }
 
 LRESULT Win32WindowSystem::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    // While the logic takes no drop (a run), the window takes none, so the cursor shows no
+    // drop; it takes them again with the first message after.
+    if (events_ != nullptr && events_->TakesDrops() != takesDrops_) {
+        takesDrops_ = !takesDrops_;
+        DragAcceptFiles(form_, takesDrops_ ? TRUE : FALSE);
+    }
     switch (message) {
         case WM_ERASEBKGND: PaintBackground(reinterpret_cast<HDC>(wParam)); return 1;
         case WM_CTLCOLORSTATIC: {
@@ -414,15 +420,17 @@ LRESULT Win32WindowSystem::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
             }
             return 0;
         case WM_DROPFILES: {
-            // The first file dropped; the window's logic takes it as Browse would.
+            // The files dropped; the window's logic takes one as Browse would.
             const auto drop = reinterpret_cast<HDROP>(wParam);
-            std::wstring path;
-            if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) > 0) {
-                path.resize(DragQueryFileW(drop, 0, nullptr, 0) + 1);
-                path.resize(DragQueryFileW(drop, 0, path.data(), static_cast<UINT>(path.size())));
+            std::vector<std::string> paths;
+            const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+            for (UINT k = 0; k < count; ++k) {
+                std::wstring path(DragQueryFileW(drop, k, nullptr, 0) + 1, L'\0');
+                path.resize(DragQueryFileW(drop, k, path.data(), static_cast<UINT>(path.size())));
+                if (!path.empty()) paths.push_back(Narrow(path));
             }
             DragFinish(drop);
-            if (!path.empty() && events_ != nullptr) events_->FileGiven(Narrow(path));
+            if (!paths.empty() && events_ != nullptr) events_->FilesDropped(paths);
             return 0;
         }
         case kFileGivenMessage:

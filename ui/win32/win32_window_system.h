@@ -111,6 +111,7 @@ private:
     HICON icon_ = nullptr;
     HICON smallIcon_ = nullptr;
     HWND lastFocus_ = nullptr;  // the control to give the focus back to on activation
+    bool takesDrops_ = true;    // WS_EX_ACCEPTFILES, until a run
     WindowEvents* events_ = nullptr;
     OpenDialog openDialog_;
     std::string givenFile_;  // named on the command line, until the message loop hands it over
