@@ -91,7 +91,6 @@ public:
             std::cout << text << '\n' << std::flush;
         }
     }
-    void FocusPartCount() override {}
     void Warn(const std::string& message) override { ReportError(message); }
     void Note(const std::string& message) override {
         EndLine();
@@ -267,7 +266,7 @@ int RunSplit(const CommandLine& line) {
     }
     const std::string& file = operands[0];
     ConsoleHost host;
-    const SplitResult result = SplitFile(plan, file, FileTitleOf(file), host, options);
+    const SplitResult result = SplitFile(file, FileTitleOf(file), plan, host, options);
     host.EndLine();
     switch (result) {
         case SplitResult::kDone: return kExitDone;

@@ -46,8 +46,6 @@ public:
         if (plan_.partSize == 0) {
             if (static_cast<std::uint64_t>(plan_.parts) > length_) {
                 host_.SetStatus(kUnableText);
-                source_.reset();
-                host_.FocusPartCount();
                 return SplitResult::kUnableToSplit;
             }
             sizes = PlanPartSizes(length_, plan_.parts);
@@ -187,17 +185,11 @@ private:
 
 }  // namespace
 
-SplitResult SplitFile(std::int16_t iNoOfParts, const std::string& sFilePath,
-                      const std::string& sFileTitle, SplitHost& host, FileSystem& files) {
-    return SplitFile(SplitPlan::Count(iNoOfParts), sFilePath, sFileTitle, host, {}, files);
-}
-
-SplitResult SplitFile(const SplitPlan& plan, const std::string& sFilePath,
-                      const std::string& sFileTitle, SplitHost& host, const SplitOptions& options,
-                      FileSystem& files) {
+SplitResult SplitFile(const std::string& path, const std::string& title, const SplitPlan& plan,
+                      SplitHost& host, const SplitOptions& options, FileSystem& files) {
     // The run's error trap: any failure ends the run here, with every file it opened closed.
     try {
-        return SplitRun(plan, sFilePath, sFileTitle, host, options, files).Go();
+        return SplitRun(plan, path, title, host, options, files).Go();
     } catch (...) {
         host.ReportError(CurrentFailure().Message());
     }

@@ -12,8 +12,6 @@ namespace splitter {
 // A split asks one thing more of its host than a join does.
 class SplitHost : public RunHost {
 public:
-    // Moves the keyboard focus to the part-count box.
-    virtual void FocusPartCount() = 0;
     // Something the user must know about a run that got through, told once it is done: a
     // window shows it in a message box, the command line on standard error.
     virtual void Warn(const std::string& message) = 0;
@@ -51,38 +49,35 @@ struct SplitOptions {
     int recoveryPercent = 0;
 };
 
-// Cuts the file `sFilePath` into `iNoOfParts` (2 to 999) parts named sFilePath + "." + k and
-// writes the join script sFilePath + ".bat", which names the parts by sFileTitle + "." + k. The
-// script appears whole or not at all (TemporaryFile), in place of any file of that name.
-// Before the first part is opened, every name the run will make is checked (names and paths
-// too long included) and the script and checksum file of an earlier split are removed, so a
-// run that stops half way leaves no script listing parts of two versions. The outputs get no
-// permission the source lacks. A source whose length or modification time changed by the end
-// of the parts gets no script: code 57, "File changed during the split (NAME)".
+// Cuts the file at `path`, whose name without a folder is `title`, into parts beside it, as
+// `plan` says, and writes the join script path + ".bat", which names the parts title + "." + k
+// (part k is path + "." + k). A split by count of a file with fewer bytes than parts writes
+// nothing and returns kUnableToSplit; a split by size that would make fewer than 2 or more than
+// 999 parts reports the count it would make ("data.bin has 5000 bytes: parts of 10 bytes would
+// make 500 parts, ...") and returns kBadPartCount, before any file is written.
+//
+// The script appears whole or not at all (TemporaryFile), in place of any file of that name;
+// with `options.checksum`, the checksum file after it, the same way. Before the first part is
+// opened, every name the run will make is checked (names and paths too long included) and the
+// script and checksum file of an earlier split are removed, so a run that stops half way leaves
+// no script listing parts of two versions. The outputs get no permission the source lacks. A
+// source whose length or modification time changed by the end of the parts gets no script:
+// code 57, "File changed during the split (NAME)".
 //
 // The script names the parts in the code page cmd will read it in (CommandScriptBytes); when that
 // code page cannot spell the name, and this system writes the script all the same, the host is
 // warned after "Done !" that cmd will not find the parts.
 //
 // Status texts, in order: "Splitting... ", then "Splitting... [ P % Completed. ]" each time
-// the whole-number percentage of the byte just copied changes, then "Done !" (or
-// "Unable to split..." with the focus moved to the part-count box). A failure of any file
-// operation reports "Error CODE: DESCRIPTION" to the host and ends the run; every file the run
-// opened is closed by then. The source is only ever read.
+// the whole-number percentage (of the whole file) of the byte just copied changes, then
+// "Done !" (or "Unable to split..."). A failure of any file operation reports
+// "Error CODE: DESCRIPTION" to the host and ends the run; every file the run opened is closed
+// by then. The source is only ever read.
 //
 // Besides the yields that go with each change of the percentage, a long run yields about every
 // 100 ms without touching the status, so the window keeps answering.
-SplitResult SplitFile(std::int16_t iNoOfParts, const std::string& sFilePath,
-                      const std::string& sFileTitle, SplitHost& host,
+SplitResult SplitFile(const std::string& path, const std::string& title, const SplitPlan& plan,
+                      SplitHost& host, const SplitOptions& options = {},
                       FileSystem& files = FileSystem::Default());
-
-// The same for either plan, with the parts' names, script and status texts of a split by count
-// (the percentages are of the whole file). A split by size that would make fewer than 2 or more
-// than 999 parts reports the count it would make ("data.bin has 5000 bytes: parts of 10 bytes
-// would make 500 parts, ...") and returns kBadPartCount once the source is opened, before any
-// file is written. With `options.checksum`, the checksum file is written after the script.
-SplitResult SplitFile(const SplitPlan& plan, const std::string& sFilePath,
-                      const std::string& sFileTitle, SplitHost& host,
-                      const SplitOptions& options = {}, FileSystem& files = FileSystem::Default());
 
 }  // namespace splitter

@@ -376,7 +376,7 @@ std::string SplitAway(const fs::path& folder, const std::string& name, const std
     const fs::path source = folder / name;
     WriteBytes(source, bytes);
     RecordingHost host;
-    const SplitResult result = SplitFile(plan, source.string(), name, host, options);
+    const SplitResult result = SplitFile(source.string(), name, plan, host, options);
     if (result != SplitResult::kDone) throw std::runtime_error("split: " + host.Messages());
     fs::remove(source);
     return JoinScriptPath(source.string());
@@ -448,7 +448,8 @@ TEST(JoinRoundTripTest, ShowsTheProgressOfASplit) {
         test::RecordingHost splitHost;
         std::vector<std::uint64_t> splitBytes;
         watch(splitHost, splitFiles, splitBytes);
-        ASSERT_EQ(SplitFile(3, source.string(), "f", splitHost, splitFiles), SplitResult::kDone);
+        ASSERT_EQ(SplitFile(source.string(), "f", SplitPlan::Count(3), splitHost, {}, splitFiles),
+                  SplitResult::kDone);
         fs::remove(source);
         test::FaultyFileSystem joinFiles;
         test::RecordingHost joinHost;
@@ -912,7 +913,8 @@ TEST(JoinAboveFourGiB, JoinsWhatASplitWrote) {
         if (list.size() > 200) throw std::runtime_error("more than 200 statuses");
     };
     splitHost.onStatus = [&](const std::string&) { bounded(splitBytes, files.bytesWritten); };
-    ASSERT_EQ(SplitFile(3, path, "big.img", splitHost, files), SplitResult::kDone)
+    ASSERT_EQ(SplitFile(path, "big.img", SplitPlan::Count(3), splitHost, {}, files),
+              SplitResult::kDone)
         << splitHost.Messages();
     files.Remove(path);
 
@@ -954,7 +956,7 @@ TEST(JoinAboveFourGiB, JoinsPartsOfFat32Size) {
     test::MemoryFileSystem files;
     files.AddPattern(path, 0, length);
     RecordingHost splitHost;
-    ASSERT_EQ(SplitFile(SplitPlan::Size(kFat32PartSize), path, "disc.iso", splitHost, {}, files),
+    ASSERT_EQ(SplitFile(path, "disc.iso", SplitPlan::Size(kFat32PartSize), splitHost, {}, files),
               SplitResult::kDone)
         << splitHost.Messages();
     files.Remove(path);
@@ -987,7 +989,8 @@ TEST(JoinLargeTest, JoinsAFileAbove4GiB) {
     }
     fs::resize_file(source, length);
     RecordingHost splitHost;
-    ASSERT_EQ(SplitFile(3, source.string(), "big.img", splitHost), SplitResult::kDone);
+    ASSERT_EQ(SplitFile(source.string(), "big.img", SplitPlan::Count(3), splitHost),
+              SplitResult::kDone);
     fs::rename(source, folder / "big.img.orig");
 
     RecordingHost host;

@@ -790,7 +790,7 @@ private slots:
         QTimer ticker;
         QObject::connect(&ticker, &QTimer::timeout, [&] {
             ++ticks;
-            if (form_->Running()) ++ticksInRun;
+            if (!form_->TakesDrops()) ++ticksInRun;
         });
         ticker.start(20);
         bool browseRefused = false;

@@ -68,7 +68,6 @@ void MakeSymlink(const PathArg& target, const PathArg& link);
 class RecordingHost : public SplitHost {
 public:
     void SetStatus(const std::string& text) override;
-    void FocusPartCount() override { ++focusCount; }
     void Warn(const std::string& message) override { warnings.push_back(message); }
     void Yield() override { yielded = true; }
     void ReportError(const std::string& message) override { errors.push_back(message); }
@@ -79,7 +78,6 @@ public:
     std::vector<std::string> statuses;
     std::vector<std::string> errors;
     std::vector<std::string> warnings;
-    int focusCount = 0;
     bool yielded = false;  // since the last status: what `onStatus` sees
 
     std::function<void(const std::string&)> onStatus;

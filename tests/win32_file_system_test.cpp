@@ -104,11 +104,13 @@ TEST(Win32FileSystemTest, PathsLongerThanTheClassicLimit) {
     out->Close();
     EXPECT_EQ(files.FileLength(source), 10u);
     RecordingHost host;
-    EXPECT_EQ(SplitFile(3, source, "long.bin", host), SplitResult::kDone) << host.Messages();
+    EXPECT_EQ(SplitFile(source, "long.bin", SplitPlan::Count(3), host), SplitResult::kDone)
+        << host.Messages();
     EXPECT_EQ(files.FileLength(source + ".2"), 2u);
     EXPECT_EQ(files.FileLength(source + ".bat") > 0, true);
     // Again over its own parts, then joined back: both ask where the files lie, as long.
-    EXPECT_EQ(SplitFile(3, source, "long.bin", host), SplitResult::kDone) << host.Messages();
+    EXPECT_EQ(SplitFile(source, "long.bin", SplitPlan::Count(3), host), SplitResult::kDone)
+        << host.Messages();
     files.Remove(source);
     EXPECT_EQ(Join(source + ".bat", {}, host), JoinResult::kDone) << host.Messages();
     EXPECT_EQ(files.FileLength(source), 10u);
@@ -146,7 +148,8 @@ TEST(Win32FileSystemTest, PartThatIsTheSourceIsRefusedBeforeTruncation) {
     const std::filesystem::path link = dir.path() / L"movie.mkv.1";
     ASSERT_TRUE(CreateHardLinkW(link.c_str(), source.c_str(), nullptr));
     RecordingHost host;
-    EXPECT_EQ(SplitFile(2, Utf8(source), "movie.mkv", host), SplitResult::kFailed);
+    EXPECT_EQ(SplitFile(Utf8(source), "movie.mkv", SplitPlan::Count(2), host),
+              SplitResult::kFailed);
     EXPECT_EQ(host.errors,
               std::vector<std::string>{"Error 75: Path/File access error (movie.mkv.1)"});
     EXPECT_EQ(ReadBytes(source), "0123456789");
@@ -159,7 +162,8 @@ TEST(Win32FileSystemTest, ExistingPartIsTruncated) {
     WriteBytes(source, "abcdef");
     WriteBytes(dir.path() / L"data.bin.0", std::string(1000, 'x'));
     RecordingHost host;
-    EXPECT_EQ(SplitFile(2, Utf8(source), "data.bin", host), SplitResult::kDone) << host.Messages();
+    EXPECT_EQ(SplitFile(Utf8(source), "data.bin", SplitPlan::Count(2), host), SplitResult::kDone)
+        << host.Messages();
     EXPECT_EQ(ReadBytes(dir.path() / L"data.bin.0"), "abc");
 }
 
@@ -199,7 +203,8 @@ TEST(ScriptEncodingTest, RefusedNameWritesNothing) {
     const std::filesystem::path source = dir.path() / L"\u0444\u0430\u0439\u043b.txt";
     WriteBytes(source, "0123456789");
     RecordingHost host;
-    EXPECT_EQ(SplitFile(3, Utf8(source), Utf8(source.filename()), host), SplitResult::kFailed);
+    EXPECT_EQ(SplitFile(Utf8(source), Utf8(source.filename()), SplitPlan::Count(3), host),
+              SplitResult::kFailed);
     EXPECT_EQ(host.errors, std::vector<std::string>{"Error 52: Bad file name or number "
                                                     "(\xd1\x84\xd0\xb0\xd0\xb9\xd0\xbb.txt)"});
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),

@@ -6,10 +6,6 @@ void FormRunHost::SetStatus(const std::string& text) {
     window_.SetCaption(Control::lblStatus, text);
 }
 
-void FormRunHost::FocusPartCount() {
-    window_.SetFocus(Control::txtNoOfParts);
-}
-
 void FormRunHost::Warn(const std::string& message) {
     window_.MsgBox(message, kMsgOkOnly, "");
 }

@@ -1,5 +1,5 @@
-// The window as the host of a run: the status label, the part-count box, the event yield and
-// the error box, as the engine asks for them.
+// The window as the host of a run: the status label, the event yield and the error box, as the
+// engine asks for them.
 #pragma once
 
 #include <string>
@@ -15,8 +15,6 @@ public:
 
     // The caption of lblStatus.
     void SetStatus(const std::string& text) override;
-    // The focus to txtNoOfParts.
-    void FocusPartCount() override;
     // A box like the error box.
     void Warn(const std::string& message) override;
     void Yield() override;

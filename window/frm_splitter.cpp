@@ -236,9 +236,10 @@ void frmSplitter::cmdExit_Click() {
 
 SplitResult frmSplitter::Split(std::int16_t iNoOfParts) {
     const RunningScope running(running_);
-    const std::string path = sFilePath;
-    const std::string title = sFileTitle;
-    return SplitFile(iNoOfParts, path, title, host_, files_);
+    const SplitResult result =
+        SplitFile(sFilePath, sFileTitle, SplitPlan::Count(iNoOfParts), host_, {}, files_);
+    if (result == SplitResult::kUnableToSplit) window_.SetFocus(Control::txtNoOfParts);
+    return result;
 }
 
 }  // namespace splitter

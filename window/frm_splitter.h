@@ -68,13 +68,8 @@ public:
     void cmdExit_Click();
 
     // Cuts the chosen file into iNoOfParts parts and writes the join script, showing the
-    // progress in the status label. The run works on copies of the path and title taken here.
+    // progress in the status label; "Unable to split..." moves the focus to the part-count box.
     SplitResult Split(std::int16_t iNoOfParts);
-
-    // The chosen file: full path and name without folder; empty until a file is chosen.
-    const std::string& FilePath() const { return sFilePath; }
-    const std::string& FileTitle() const { return sFileTitle; }
-    bool Running() const { return running_; }
 
     // WindowEvents.
     void Load() override { Form_Load(); }
