@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <set>
 #include <string_view>
-#include <unordered_map>
 
 #include "engine/checksum.h"
 #include "engine/join_script.h"
@@ -20,15 +20,12 @@ class JoinRun {
 public:
     JoinRun(const std::string& scriptPath, const JoinOptions& options, RunHost& host,
             FileSystem& files)
-        : scriptPath_(scriptPath),
-          folder_(scriptPath.substr(0, scriptPath.size() - FileTitleOf(scriptPath).size())),
-          options_(options),
-          host_(host),
-          files_(files) {}
+        : scriptPath_(scriptPath), options_(options), host_(host), files_(files) {}
 
     JoinResult Go() {
         host_.SetStatus(kJoiningText);
         list_ = ReadJoinScript(scriptPath_, files_);
+        folder_.emplace(scriptPath_, files_);
         if (const auto result = CheckParts(); result != JoinResult::kDone) return result;
         if (const auto result = ReadChecksums(); result != JoinResult::kDone) return result;
         if (const auto result = CheckDestination(); result != JoinResult::kDone) return result;
@@ -38,7 +35,7 @@ public:
         TemporaryFile temporary(files_, DestinationPath(), "join", permissions_);
         ProgressCopier copier(total_, "Joining", host_, checksums_.has_value());
         for (std::size_t k = 0; k < list_.parts.size(); ++k) {
-            auto part = files_.OpenRead(folder_ + list_.parts[k]);
+            auto part = files_.OpenRead(folder_->PathOf(list_.parts[k]));
             // Another file under the name (a link put there since the check) is caught here.
             if (part->Length() != sizes_[k] || part->Id() != ids_[k])
                 throw Failure(kDeviceIoError,
@@ -64,43 +61,34 @@ private:
     // Every part is there, is a regular file and lies in the script's folder, and their sizes
     // fit a split. Each name is looked at once, however often the script lists it.
     JoinResult CheckParts() {
-        const auto folder = files_.Resolve(folder_.empty() ? "." : folder_);
-        if (!folder) throw Failure::Of(kPathNotFound, FileTitleOf(scriptPath_));
-        realFolder_ = *folder;
+        for (const std::string& name : list_.parts) {
+            if (const auto [entry, first] = looked_.try_emplace(name); first)
+                entry->second = folder_->Look(name);
+        }
         // Lost or damaged parts are rebuilt first, where a recovery set allows.
-        if (RepairParts(folder_, realFolder_, list_, host_, files_) == RepairResult::kRefused)
+        if (RepairParts(*folder_, list_, looked_, host_) == RepairResult::kRefused)
             return JoinResult::kCannotRepair;
-        constexpr std::size_t kUnfit = std::numeric_limits<std::size_t>::max();
-        std::unordered_map<std::string_view, std::size_t> looked;  // name: its place in sizes_
+        std::set<std::string_view> told;
         bool missing = false;
         bool outside = false;
         for (const std::string& name : list_.parts) {
-            const auto [entry, first] = looked.try_emplace(name, kUnfit);
-            if (!first) {
-                if (entry->second == kUnfit) continue;
-                const std::uint64_t size = sizes_[entry->second];
-                const FileId id = ids_[entry->second];
-                sizes_.push_back(size);
-                ids_.push_back(id);
-                continue;
-            }
-            const std::string path = folder_ + name;
-            const auto status = files_.Status(path);
-            const auto resolved = status ? files_.Resolve(path) : std::nullopt;
-            if (!resolved) {
-                host_.ReportError("Missing part: " + ShownName(name));
-                missing = true;
-            } else if (!LiesIn(*resolved, realFolder_)) {
-                host_.ReportError("Part is a link out of the script's folder: " + ShownName(name));
-                outside = true;
-            } else if (!status->regular) {
-                host_.ReportError("Part is not a regular file: " + ShownName(name));
-                missing = true;
-            } else {
-                entry->second = sizes_.size();
-                sizes_.push_back(status->length);
-                ids_.push_back(status->id);
-                permissions_ &= status->permissions;
+            const ScriptFolder::Entry& part = looked_.at(name);
+            if (part.where == ScriptFolder::Where::kInside && part.status.regular) {
+                sizes_.push_back(part.status.length);
+                ids_.push_back(part.status.id);
+                permissions_ &= part.status.permissions;
+            } else if (told.insert(name).second) {
+                if (part.where == ScriptFolder::Where::kOutside) {
+                    host_.ReportError("Part is a link out of the script's folder: " +
+                                      ShownName(name));
+                    outside = true;
+                } else {
+                    host_.ReportError((part.where == ScriptFolder::Where::kNothing
+                                           ? "Missing part: "
+                                           : "Part is not a regular file: ") +
+                                      ShownName(name));
+                    missing = true;
+                }
             }
         }
         if (outside) return JoinResult::kRefused;
@@ -131,18 +119,15 @@ private:
     JoinResult ReadChecksums() {
         // Read only where it lies in the script's folder, as the parts are. A name that no file
         // can have (the destination's name is near the limit) holds no checksum file.
-        const std::string path = ChecksumPath(DestinationPath());
-        if (files_.NameLimit(path)) return JoinResult::kDone;
-        if (files_.Status(path)) {
-            const auto resolved = files_.Resolve(path);
-            if (!resolved || !LiesIn(*resolved, realFolder_)) {
-                host_.ReportError("The checksum file is a link out of the script's folder: " +
-                                  ShownName(ChecksumPath(list_.destination)));
-                return JoinResult::kRefused;
-            }
+        const std::string title = ChecksumPath(list_.destination);
+        if (files_.NameLimit(folder_->PathOf(title))) return JoinResult::kDone;
+        if (folder_->Look(title).where == ScriptFolder::Where::kOutside) {
+            host_.ReportError("The checksum file is a link out of the script's folder: " +
+                              ShownName(title));
+            return JoinResult::kRefused;
         }
         try {
-            checksums_ = ReadJoinChecksums(folder_, list_, files_);
+            checksums_ = ReadJoinChecksums(folder_->PathOf(""), list_, files_);
         } catch (const ScriptError& error) {
             host_.ReportError(error.Message(ChecksumPath(list_.destination)));
             return JoinResult::kBadChecksums;
@@ -164,27 +149,26 @@ private:
             if (limit)
                 throw Failure(kBadFileName, *limit + " (" + ShownName(list_.destination) + ")");
         }
-        const auto resolved = files_.Resolve(path);
-        if (!resolved) {
+        const ScriptFolder::Entry destination = folder_->Look(list_.destination);
+        if (destination.where == ScriptFolder::Where::kNothing) {
             // A link that leads nowhere still holds the name, and the rename into place would
             // replace it: as any destination that is there, only when asked to.
             if (options_.force || !files_.IsLink(path)) return JoinResult::kDone;
             host_.ReportError("The destination exists: " + ShownName(list_.destination));
             return JoinResult::kDestinationExists;
         }
-        if (!LiesIn(*resolved, realFolder_)) {
+        if (destination.where == ScriptFolder::Where::kOutside) {
             host_.ReportError("The destination is a link out of the script's folder: " +
                               ShownName(list_.destination));
             return JoinResult::kRefused;
         }
-        const auto status = files_.Status(path);
-        if (!status) return JoinResult::kDone;
-        if (std::find(ids_.begin(), ids_.end(), status->id) != ids_.end()) {
+        const FileStatus& status = destination.status;
+        if (std::find(ids_.begin(), ids_.end(), status.id) != ids_.end()) {
             host_.ReportError("The destination is one of the parts: " +
                               ShownName(list_.destination));
             return JoinResult::kRefused;
         }
-        if (!status->regular) {
+        if (!status.regular) {
             host_.ReportError("The destination exists and is not a regular file: " +
                               ShownName(list_.destination));
             return JoinResult::kRefused;
@@ -196,16 +180,16 @@ private:
         return JoinResult::kDone;
     }
 
-    std::string DestinationPath() const { return folder_ + list_.destination; }
+    std::string DestinationPath() const { return folder_->PathOf(list_.destination); }
 
     const std::string scriptPath_;
-    const std::string folder_;  // the script's folder, with its trailing separator
-    std::string realFolder_;    // the same, resolved (see FileSystem::Resolve)
     const JoinOptions options_;
     RunHost& host_;
     FileSystem& files_;
 
     JoinList list_;
+    std::optional<ScriptFolder> folder_;  // once the script is read
+    LookedParts looked_;
     std::vector<std::uint64_t> sizes_;
     std::vector<FileId> ids_;
     std::uint64_t total_ = 0;

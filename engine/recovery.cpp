@@ -331,9 +331,8 @@ namespace {
 
 class Repair {
 public:
-    Repair(const std::string& folder, const std::string& realFolder, const JoinList& list,
-           RunHost& host, FileSystem& files)
-        : folder_(folder), realFolder_(realFolder), list_(list), host_(host), files_(files) {}
+    Repair(const ScriptFolder& folder, const JoinList& list, LookedParts& parts, RunHost& host)
+        : folder_(folder), list_(list), parts_(parts), host_(host), files_(folder.files()) {}
 
     RepairResult Go() {
         indexTitle_ = list_.destination + ".par2";
@@ -385,7 +384,7 @@ private:
     // The set's files beside the script: the index first, then the volumes.
     bool ReadSet() {
         std::vector<std::string> names;
-        for (const std::string& name : files_.Names(folder_))
+        for (const std::string& name : files_.Names(folder_.PathOf("")))
             if (IsRecoveryFileTitle(list_.destination, name)) names.push_back(name);
         if (names.empty()) return false;
         std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
@@ -395,23 +394,21 @@ private:
         // A set file is read whole: it may be as large as every part together (100 %), not
         // much more.
         std::uint64_t parts = 0;
-        for (const std::string& part : list_.parts) {
-            const auto status = files_.Status(folder_ + part);
-            if (status && status->regular) {
-                parts += status->length;
-                largest_ = std::max(largest_, status->length);
+        for (const auto& [name, part] : parts_) {
+            if (part.where == ScriptFolder::Where::kInside && part.status.regular) {
+                parts += part.status.length;
+                largest_ = std::max(largest_, part.status.length);
             }
         }
         limit_ = std::min(kMaxSetFileSize, 2 * parts + (std::uint64_t{64} << 20));
         std::optional<Md5Digest> id;
         for (const std::string& name : names) {
-            const std::string path = folder_ + name;
-            const auto status = files_.Status(path);
-            const auto resolved = status ? files_.Resolve(path) : std::nullopt;
-            if (!status || !status->regular || !resolved || !LiesIn(*resolved, realFolder_) ||
-                status->length > limit_)
+            const std::string path = folder_.PathOf(name);
+            const ScriptFolder::Entry file = folder_.Look(name);
+            if (file.where != ScriptFolder::Where::kInside || !file.status.regular ||
+                file.status.length > limit_)
                 continue;
-            largest_ = std::max(largest_, status->length);
+            largest_ = std::max(largest_, file.status.length);
             const std::size_t before = packets_.mains.size();
             par2::Scan(ReadUpTo(*files_.OpenRead(path), limit_), sources_.size(), packets_);
             sources_.push_back(path);
@@ -455,15 +452,13 @@ private:
             const par2::FileEntry& entry = set_.files[f];
             const std::size_t first = index;
             index += entry.slices.size();
-            const std::string path = folder_ + entry.name;
-            const auto status = files_.Status(path);
-            if (!status) {
+            const ScriptFolder::Entry& part = parts_.at(entry.name);
+            if (part.where == ScriptFolder::Where::kNothing) {
                 MarkMissing(f, first);
                 continue;
             }
-            const auto resolved = files_.Resolve(path);
-            if (!status->regular || !resolved || !LiesIn(*resolved, realFolder_)) return false;
-            auto file = files_.OpenRead(path);
+            if (part.where == ScriptFolder::Where::kOutside || !part.status.regular) return false;
+            auto file = files_.OpenRead(folder_.PathOf(entry.name));
             Md5 whole;
             Md5 md5;
             std::uint64_t left = entry.length;
@@ -579,7 +574,7 @@ private:
             if (std::none_of(present_.begin() + static_cast<long>(first),
                              present_.begin() + static_cast<long>(index), [](bool p) { return p; }))
                 continue;
-            auto file = files_.OpenRead(folder_ + entry.name);
+            auto file = files_.OpenRead(folder_.PathOf(entry.name));
             std::uint64_t left = entry.length;
             for (std::size_t k = first; k < index; ++k) {
                 const auto want = static_cast<std::size_t>(std::min(left, set_.sliceSize));
@@ -608,15 +603,16 @@ private:
         std::uint32_t permissions = kAllPermissions;
         for (std::size_t f = 0; f < set_.files.size(); ++f) {
             if (std::find(rewrite_.begin(), rewrite_.end(), f) != rewrite_.end()) continue;
-            if (const auto status = files_.Status(folder_ + set_.files[f].name))
-                permissions &= status->permissions;
+            const ScriptFolder::Entry& part = parts_.at(set_.files[f].name);
+            if (part.where == ScriptFolder::Where::kInside) permissions &= part.status.permissions;
         }
         for (const std::size_t f : rewrite_) {
             const par2::FileEntry& entry = set_.files[f];
-            const std::string path = folder_ + entry.name;
+            const std::string path = folder_.PathOf(entry.name);
             TemporaryFile out(files_, path, "repair", permissions);
             std::unique_ptr<ReadableFile> old;
-            if (files_.Status(path)) old = files_.OpenRead(path);
+            if (parts_.at(entry.name).where == ScriptFolder::Where::kInside)
+                old = files_.OpenRead(path);
             Md5 whole;
             std::uint64_t left = entry.length;
             for (std::size_t k = firsts[f]; k < firsts[f + 1]; ++k) {
@@ -642,13 +638,14 @@ private:
             old.reset();
             out.Finish();
             out.Rename(/*replace=*/true);
+            parts_[entry.name] = folder_.Look(entry.name);
             host_.Note("Rebuilt " + entry.name + " from the recovery volumes of " + indexTitle_);
         }
     }
 
-    const std::string folder_;
-    const std::string realFolder_;
+    const ScriptFolder& folder_;
     const JoinList& list_;
+    LookedParts& parts_;
     RunHost& host_;
     FileSystem& files_;
 
@@ -666,9 +663,9 @@ private:
 
 }  // namespace
 
-RepairResult RepairParts(const std::string& folder, const std::string& realFolder,
-                         const JoinList& list, RunHost& host, FileSystem& files) {
-    return Repair(folder, realFolder, list, host, files).Go();
+RepairResult RepairParts(const ScriptFolder& folder, const JoinList& list, LookedParts& parts,
+                         RunHost& host) {
+    return Repair(folder, list, parts, host).Go();
 }
 
 }  // namespace splitter

@@ -16,6 +16,7 @@
 
 #include "engine/join_script.h"
 #include "engine/run_host.h"
+#include "engine/script_folder.h"
 #include "files/file_system.h"
 
 namespace splitter {
@@ -61,11 +62,12 @@ enum class RepairResult {
     kRefused,   // too few recovery slices; nothing written
 };
 
-// Checks the parts of `list` in `folder` against the set DESTINATION.par2 there and rebuilds
-// what is lost or damaged where the recovery slices suffice (see the README). `realFolder` is
-// the folder resolved (FileSystem::Resolve): files that are links out of it are not read. Says
-// through the host which parts it rebuilt, or why it cannot. Throws Failure.
-RepairResult RepairParts(const std::string& folder, const std::string& realFolder,
-                         const JoinList& list, RunHost& host, FileSystem& files);
+// Checks the parts of `list` in the script's folder against the set DESTINATION.par2 there and
+// rebuilds what is lost or damaged where the recovery slices suffice (see the README). `parts`
+// holds what every part's name held when the join looked at it; a part it rebuilds is looked at
+// again. Files that are links out of the folder are not read. Says through the host which parts
+// it rebuilt, or why it cannot. Throws Failure.
+RepairResult RepairParts(const ScriptFolder& folder, const JoinList& list, LookedParts& parts,
+                         RunHost& host);
 
 }  // namespace splitter

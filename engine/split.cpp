@@ -72,7 +72,7 @@ public:
         // cannot exist holds no file.
         const bool checksumCanExist = !files_.NameLimit(ChecksumPath(path_));
 
-        const std::string folder = path_.substr(0, path_.size() - FileTitleOf(path_).size());
+        const std::string folder = FolderOf(path_);
         if (options_.recoveryPercent > 0) {
             const RecoveryPlan recovery = PlanRecovery(length_, options_.recoveryPercent);
             for (const std::string& name : RecoveryFileTitles(FileTitleOf(path_), recovery.count))

@@ -14,7 +14,7 @@ namespace {
 std::string TemporaryPath(const std::string& destination, const char* kind, unsigned number) {
     char name[40];
     std::snprintf(name, sizeof name, ".%s-%08x.tmp", kind, number);
-    return destination.substr(0, destination.size() - FileTitleOf(destination).size()) + name;
+    return FolderOf(destination) + name;
 }
 
 }  // namespace

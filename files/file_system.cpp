@@ -47,6 +47,15 @@ std::string FileTitleOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string FolderOf(const std::string& path) {
+    return path.substr(0, path.size() - FileTitleOf(path).size());
+}
+
+std::string FolderPathOf(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    return folder.empty() ? "." : folder;
+}
+
 std::string ReadUpTo(ReadableFile& file, std::uint64_t limit) {
     std::string text(static_cast<std::size_t>(std::min(file.Length(), limit)), '\0');
     std::size_t got = 0;

@@ -236,6 +236,13 @@ std::string ReadUpTo(ReadableFile& file, std::uint64_t limit);
 // The last path component of a UTF-8 path, after the last '/' (or '\\' on Windows).
 std::string FileTitleOf(const std::string& path);
 
+// What comes before FileTitleOf(path): its folder with the trailing separator, "" for a bare
+// name, so that FolderOf(path) + FileTitleOf(path) == path.
+std::string FolderOf(const std::string& path);
+
+// The same as a path of its own, for the OS to open: "." for a bare name.
+std::string FolderPathOf(const std::string& path);
+
 // Longest file name the file systems of this OS hold: 255 bytes on POSIX systems, 255 UTF-16
 // units on Windows.
 inline constexpr std::size_t kMaxFileTitle = 255;

@@ -121,8 +121,8 @@ void frmSplitter::ChooseFile(const std::string& path) {
 }
 
 std::string frmSplitter::DialogFolder() {
-    if (sFilePath.size() <= sFileTitle.size()) return window_.AppPath();
-    std::string folder = sFilePath.substr(0, sFilePath.size() - sFileTitle.size());
+    std::string folder = FolderOf(sFilePath);
+    if (folder.empty()) return window_.AppPath();
     // Without the separator, unless it is the root ("/", "C:\").
     if (folder.size() > 1 && folder[folder.size() - 2] != ':') folder.pop_back();
     return folder;

@@ -50,10 +50,8 @@ Failure LastFailure(const std::string& name) {
 
 // Whether the folder that path names its file in is there.
 bool FolderIsThere(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     struct stat st {};
-    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(FolderPathOf(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // The failure of a look-up of path that failed with `error`. ENOENT says only that some name
@@ -229,9 +227,7 @@ private:
 // power loss. A folder that cannot be opened for reading, or a file system that cannot flush
 // folders, leaves that to the system, as every other program must.
 void SyncFolderOf(const std::string& path, const std::string& name) {
-    const std::string folder = path.substr(0, path.size() - FileTitleOf(path).size());
-    const int fd =
-        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(FolderPathOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     Descriptor owner(fd);
     while (::fsync(fd) != 0) {
@@ -335,9 +331,7 @@ public:
         // Keep links the file through /proc: without it, a named file from the start.
         if (how.hidden && ::access("/proc/self/fd", X_OK) == 0) {
             // In the folder the file is to be named in, so that Keep stays on one volume.
-            const std::string folder = path.substr(0, path.size() - FileTitleOf(path).size());
-            const int fd =
-                OpenRetrying(folder.empty() ? "." : folder.c_str(), O_WRONLY | O_TMPFILE, mode);
+            const int fd = OpenRetrying(FolderPathOf(path).c_str(), O_WRONLY | O_TMPFILE, mode);
             if (fd >= 0) return std::make_unique<PosixWritableFile>(Descriptor(fd), name, path);
             // A file system, or a kernel, that cannot make a file with no name: a named one.
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
@@ -356,8 +350,7 @@ public:
         if (path.size() >= PATH_MAX)
             return "Path longer than " + std::to_string(PATH_MAX - 1) + " bytes";
         // The file system's own limit on names, where it tells.
-        const std::string folder = path.substr(0, path.size() - FileTitleOf(path).size());
-        const long max = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+        const long max = ::pathconf(FolderPathOf(path).c_str(), _PC_NAME_MAX);
         if (max > 0 && FileTitleOf(path).size() > static_cast<std::size_t>(max))
             return "Name longer than " + std::to_string(max) + " bytes";
         return FileSystem::NameLimit(path);

@@ -129,12 +129,6 @@ HANDLE OpenToAsk(const std::string& path) {
                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-// The folder that path names its file in, as a path of its own.
-std::string FolderPathOf(const std::string& path) {
-    const std::size_t title = FileTitleOf(path).size();
-    return title == path.size() ? std::string(".") : path.substr(0, path.size() - title);
-}
-
 bool FolderIsThere(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(FilePath(FolderPathOf(path)).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
