@@ -91,17 +91,10 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // True when `line` starts with `word` in any letter case, followed by the end, a blank or one of
 // `after`.
 bool StartsWithWord(std::string_view line, std::string_view word, std::string_view after = {}) {
-    if (line.size() < word.size()) return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        if (Lower(line[i]) != word[i]) return false;
-    }
+    if (line.size() < word.size() || AsciiLower(line.substr(0, word.size())) != word) return false;
     if (line.size() == word.size()) return true;
     const char next = line[word.size()];
     return IsBlank(next) || after.find(next) != std::string_view::npos;

@@ -1,8 +1,9 @@
 #include "engine/part_size.h"
 
-#include <algorithm>
 #include <limits>
 #include <string>
+
+#include "files/file_system.h"
 
 namespace splitter {
 namespace {
@@ -26,18 +27,10 @@ constexpr Unit kUnits[] = {
     {"gb", 1000 * 1000 * 1000},
 };
 
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return lower;
-}
-
 }  // namespace
 
 std::optional<std::uint64_t> ParsePartSize(std::string_view text) {
-    const std::string lower = Lower(text);
+    const std::string lower = AsciiLower(text);
     if (lower == "fat32") return kFat32PartSize;
     constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
     std::uint64_t count = 0;

@@ -96,13 +96,18 @@ bool LiesIn(const std::string& resolved, const std::string& folder) {
     return parent == folder || (parent.size() == folder.size() + 1 && parent.starts_with(folder));
 }
 
-bool IsWindowsDeviceName(const std::string& title) {
-    // Windows looks at the name up to its first dot, trailing spaces dropped.
-    std::string base = title.substr(0, title.find('.'));
-    while (!base.empty() && base.back() == ' ') base.pop_back();
-    for (char& c : base) {
+std::string AsciiLower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
+    return lower;
+}
+
+bool IsWindowsDeviceName(const std::string& title) {
+    // Windows looks at the name up to its first dot, trailing spaces dropped.
+    std::string base = AsciiLower(title.substr(0, title.find('.')));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
     for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
         if (base == device) return true;
     }

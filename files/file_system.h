@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace splitter {
@@ -258,6 +259,10 @@ std::size_t FileTitleLength(const std::string& title);
 // Whether `resolved` (see FileSystem::Resolve) names a file directly in the folder `folder`,
 // resolved the same way.
 bool LiesIn(const std::string& resolved, const std::string& folder);
+
+// `text` with the letters A to Z made a to z, and nothing else changed: how cmd and Windows
+// compare commands and names, whatever the locale.
+std::string AsciiLower(std::string_view text);
 
 // Whether Windows reads the file name `title` as a device rather than a file: CON, PRN, AUX,
 // NUL, CONIN$, CONOUT$, COM1 to COM9 and LPT1 to LPT9 (and COM and LPT with the superscript

@@ -45,10 +45,7 @@ private:
 };
 
 bool NamesAScript(const std::string& path) {
-    if (path.size() < 4) return false;
-    std::string suffix = path.substr(path.size() - 4);
-    for (char& c : suffix) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return suffix == ".bat";
+    return AsciiLower(path).ends_with(".bat");
 }
 
 }  // namespace
