@@ -43,7 +43,7 @@ std::optional<std::string> Unescaped(std::string_view name) {
 
 ChecksumEntry ReadLine(std::string_view line, int number) {
     const auto fail = [number](const std::string& reason) {
-        throw ScriptError(number, reason + " (a line is HEX, two spaces, NAME)");
+        throw FormatError(number, reason + " (a line is HEX, two spaces, NAME)");
     };
     const bool escaped = !line.empty() && line.front() == '\\';
     if (escaped) line.remove_prefix(1);
@@ -103,18 +103,11 @@ std::string ChecksumLine(const Sha256Digest& digest, const std::string& name) {
 
 std::vector<ChecksumEntry> ParseChecksums(const std::string& text) {
     std::vector<ChecksumEntry> entries;
-    std::size_t start = 0;
-    int number = 0;
-    while (start < text.size()) {
-        const std::size_t end = std::min(text.find('\n', start), text.size());
-        std::string_view line(text.data() + start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        ++number;
+    ForEachLine(text, [&](std::string_view line, int number) {
         if (line.find_first_not_of(" \t") != std::string_view::npos)
             entries.push_back(ReadLine(line, number));
-        start = end + 1;
-    }
-    if (entries.empty()) throw ScriptError(0, "no SHA-256 line: not a checksum file");
+    });
+    if (entries.empty()) throw FormatError(0, "no SHA-256 line: not a checksum file");
     return entries;
 }
 
@@ -123,9 +116,9 @@ std::optional<JoinChecksums> ReadJoinChecksums(const std::string& folder, const 
     const std::string path = ChecksumPath(folder + list.destination);
     const auto status = files.Status(path);
     if (!status) return std::nullopt;
-    if (!status->regular) throw ScriptError(0, "not a regular file");
+    if (!status->regular) throw FormatError(0, "not a regular file");
     if (status->length > kMaxChecksumFileSize)
-        throw ScriptError(
+        throw FormatError(
             0, "too large for a checksum file (" + std::to_string(status->length) + " bytes)");
 
     const std::string text = ReadUpTo(*files.OpenRead(path), kMaxChecksumFileSize);
@@ -137,14 +130,14 @@ std::optional<JoinChecksums> ReadJoinChecksums(const std::string& folder, const 
     std::map<std::string, int> seen;
     for (ChecksumEntry& entry : ParseChecksums(text)) {
         if (const auto [at, fresh] = seen.emplace(entry.name, entry.line); !fresh)
-            throw ScriptError(entry.line, ShownName(entry.name, '"') + " is given on line " +
+            throw FormatError(entry.line, ShownName(entry.name, '"') + " is given on line " +
                                               std::to_string(at->second) + " already");
         if (entry.name == list.destination) {
             checksums.whole = entry.digest;
         } else if (const auto part = partIndex.find(entry.name); part != partIndex.end()) {
             checksums.parts[part->second] = entry.digest;
         } else {
-            throw ScriptError(entry.line, ShownName(entry.name, '"') +
+            throw FormatError(entry.line, ShownName(entry.name, '"') +
                                               " is neither a part the script lists nor the file "
                                               "it makes: they belong to different splits");
         }

@@ -38,7 +38,7 @@ struct ChecksumEntry {
 
 // Reads the lines of a checksum file as `sha256sum -c` does: "HEX  NAME" (text mode) or
 // "HEX *NAME" (binary mode), hex digits in either case, escaped names, LF or CR LF line ends.
-// Blank lines are skipped. Throws ScriptError naming the first line that is anything else, or
+// Blank lines are skipped. Throws FormatError naming the first line that is anything else, or
 // when no line holds a checksum.
 std::vector<ChecksumEntry> ParseChecksums(const std::string& text);
 
@@ -51,7 +51,7 @@ struct JoinChecksums {
 };
 
 // Reads DESTINATION.sha256 in `folder` (with its trailing separator) for the join of `list`:
-// nullopt when there is no such file. Throws ScriptError when it cannot be used: a line that is
+// nullopt when there is no such file. Throws FormatError when it cannot be used: a line that is
 // not a checksum, a name that is neither one of the parts nor the destination (the script and
 // the checksums would then describe different splits), a name given twice, a file too large to
 // be a checksum file or not a regular file. Throws Failure when it cannot be read.

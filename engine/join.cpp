@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <numeric>
 #include <set>
 #include <string_view>
 
@@ -128,7 +129,7 @@ private:
         }
         try {
             checksums_ = ReadJoinChecksums(folder_->PathOf(""), list_, files_);
-        } catch (const ScriptError& error) {
+        } catch (const FormatError& error) {
             host_.ReportError(error.Message(ChecksumPath(list_.destination)));
             return JoinResult::kBadChecksums;
         }
@@ -199,12 +200,76 @@ private:
 
 }  // namespace
 
+namespace {
+
+// How well sizes fit a plan: how many parts differ, and the first of them.
+struct Fit {
+    std::size_t misfits = 0;
+    SizeMisfit first{0, 0};
+};
+
+Fit FitTo(const std::vector<std::uint64_t>& sizes, const std::vector<std::uint64_t>& plan) {
+    Fit fit;
+    for (std::size_t k = 0; k < sizes.size(); ++k) {
+        if (sizes[k] != plan[k] && fit.misfits++ == 0) fit.first = {k, plan[k]};
+    }
+    return fit;
+}
+
+}  // namespace
+
+std::optional<SizeMisfit> FindSizeMisfit(const std::vector<std::uint64_t>& sizes) {
+    if (sizes.empty()) return std::nullopt;
+    const std::size_t n = sizes.size();
+    const auto count = static_cast<int>(n);
+    const std::uint64_t total = std::accumulate(sizes.begin(), sizes.end(), std::uint64_t{0});
+    Fit best = FitTo(sizes, PlanPartSizes(total, count));
+    if (best.misfits == 0) return std::nullopt;
+
+    // A split by size: every part but the last of one size, the last 1 to that size. The size
+    // is that of the first part, or of the second when the first is the one changed.
+    std::vector<Fit> bySize;
+    for (const std::size_t i : {std::size_t{0}, std::size_t{1}}) {
+        if (i + 1 >= n || sizes[i] == 0) continue;
+        Fit fit;
+        for (std::size_t k = 0; k < n; ++k) {
+            const bool fits =
+                k + 1 < n ? sizes[k] == sizes[i] : sizes[k] > 0 && sizes[k] <= sizes[i];
+            if (!fits && fit.misfits++ == 0) fit.first = {k, sizes[i]};
+        }
+        if (fit.misfits == 0) return std::nullopt;
+        bySize.push_back(fit);
+    }
+
+    // The plans of the totals there would be had one part kept its size: the size of another
+    // part, or nothing (a trailing part of a small file), in place of its own. And the plan
+    // where every part has the first one's size, for a last part that was cut or grown.
+    const auto consider = [&](std::uint64_t length) {
+        const Fit fit = FitTo(sizes, PlanPartSizes(length, count));
+        if (fit.misfits < best.misfits) best = fit;
+    };
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    if (sizes[0] <= kMax / n) consider(sizes[0] * n);
+    for (std::size_t j = 0; j < n && best.misfits > 1; ++j) {
+        const std::uint64_t others = total - sizes[j];
+        for (const std::size_t i : {std::size_t{0}, std::size_t{1}}) {
+            if (i != j && i < n && sizes[i] <= kMax - others) consider(others + sizes[i]);
+        }
+        consider(others);
+    }
+    // On a tie, the blame of a split by count stands.
+    for (const Fit& fit : bySize) {
+        if (fit.misfits < best.misfits) best = fit;
+    }
+    return best.first;
+}
+
 JoinResult Join(const std::string& scriptPath, const JoinOptions& options, RunHost& host,
                 FileSystem& files) {
     // The join's one error trap; the run's temporary file is removed by then.
     try {
         return JoinRun(scriptPath, options, host, files).Go();
-    } catch (const ScriptError& error) {
+    } catch (const FormatError& error) {
         host.ReportError(error.Message(FileTitleOf(scriptPath)));
         return JoinResult::kBadScript;
     } catch (...) {

@@ -2,7 +2,11 @@
 // beside them (see join_script.h), after checking every part against the plan of a split.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/run_host.h"
 #include "files/file_system.h"
@@ -18,7 +22,7 @@ enum class JoinResult {
     kDone,               // the destination is in place, byte for byte the parts
     kBadScript,          // the script cannot be read as a join
     kMissingParts,       // a listed part is absent or not a regular file
-    kSizesDoNotFit,      // a part was cut or grown (see FindSizeMisfit in plan.h)
+    kSizesDoNotFit,      // a part was cut or grown (see FindSizeMisfit)
     kBadChecksums,       // the checksum file cannot be read as one, or names another split
     kChecksumMismatch,   // a part, or the file they make, is not what the checksum file says
     kDestinationExists,  // and `force` was not given
@@ -28,6 +32,26 @@ enum class JoinResult {
 };
 
 inline constexpr const char* kJoiningText = "Joining... ";
+
+// A part whose size does not fit: part `part` was expected to hold `expected` bytes.
+struct SizeMisfit {
+    std::size_t part;
+    std::uint64_t expected;
+};
+
+// The parts carry no header, so without a checksum file their sizes are the only check there
+// is: they must be those of a split by count, PlanPartSizes(their total, their count), or of a
+// split by size, PlanSizedParts(their total, the first part's size). When they are neither,
+// names the part to blame: the first that differs from the plan, of either kind, that fits the
+// most parts (one part cut short or grown leaves all the others fitting the plan of the
+// original). nullopt when the sizes fit.
+//
+// What this cannot see: a change that leaves the sizes those of another split. A last part cut
+// short (but not emptied) fits a split by size of a shorter file; with many parts, a last part
+// cut by fewer bytes than there are parts also fits a split by count of a shorter file.
+// The sizes are those of a join script's parts, at most 999 (a script lists no more): each
+// candidate plan is compared part by part.
+std::optional<SizeMisfit> FindSizeMisfit(const std::vector<std::uint64_t>& sizes);
 
 // Joins the parts listed by the script at `scriptPath` into its destination, both in the
 // script's folder. Everything is checked before anything is written: the script, that every

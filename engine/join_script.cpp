@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "engine/part_count.h"
 #include "files/failure.h"
 #include "files/script_encoding.h"
 
@@ -127,7 +128,7 @@ private:
     void SkipBlanks() {
         while (!AtEnd() && IsBlank(text_[pos_])) ++pos_;
     }
-    [[noreturn]] void Fail(const std::string& reason) const { throw ScriptError(line_, reason); }
+    [[noreturn]] void Fail(const std::string& reason) const { throw FormatError(line_, reason); }
 
     // One name, quoted or not, with "%%" read as '%'.
     std::string Name() {
@@ -199,17 +200,17 @@ void ReadLine(std::string_view line, int number, JoinList& list) {
     if (remark || StartsWithWord(line, "echo", ".:")) {
         // Harmless only while nothing on the line runs or redirects.
         if (line.find_first_of("&|<>") != std::string_view::npos)
-            throw ScriptError(number,
+            throw FormatError(number,
                               "a command separator or redirection in " + ShownName(line, '"'));
         return;
     }
     if (!StartsWithWord(line, "copy"))
-        throw ScriptError(number, "not a line of a join script: " + ShownName(line, '"'));
+        throw FormatError(number, "not a line of a join script: " + ShownName(line, '"'));
 
     std::string_view rest = line.substr(4);
     while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
     if (!StartsWithWord(rest, "/b"))
-        throw ScriptError(number, "only copy /b joins byte for byte: " + ShownName(line, '"'));
+        throw FormatError(number, "only copy /b joins byte for byte: " + ShownName(line, '"'));
     rest.remove_prefix(2);
     while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
 
@@ -222,48 +223,37 @@ void ReadLine(std::string_view line, int number, JoinList& list) {
     } else {
         // cmd appends to a file with `copy /b DEST+MORE DEST`; nothing else carries on a join.
         if (destination != list.destination || names.front() != list.destination)
-            throw ScriptError(number, "a later copy line must append to " +
+            throw FormatError(number, "a later copy line must append to " +
                                           ShownName(list.destination, '"') +
                                           " (copy /b DEST+\"PART\" DEST)");
         ++first;
-        if (first == names.end()) throw ScriptError(number, "the line adds no part");
+        if (first == names.end()) throw FormatError(number, "the line adds no part");
     }
     for (auto it = first; it != names.end(); ++it) {
         if (*it == list.destination)
-            throw ScriptError(number,
+            throw FormatError(number,
                               "the destination " + ShownName(*it, '"') + " is also read as a part");
+        // A split makes at most 999 parts; the checks of a join are written for no more.
+        if (list.parts.size() == static_cast<std::size_t>(kMaxParts))
+            throw FormatError(number, "more than " + std::to_string(kMaxParts) +
+                                          " parts, the most a split makes");
         list.parts.push_back(*it);
     }
 }
 
 }  // namespace
 
-std::string ScriptError::Message(const std::string& scriptName) const {
-    const std::string where = line_ > 0 ? ", line " + std::to_string(line_) : std::string();
-    return ShownName(scriptName) + where + ": " + reason_;
-}
-
 JoinList ParseJoinScript(const std::string& text) {
     JoinList list;
-    std::size_t start = 0;
-    int number = 0;
-    for (;;) {
-        const std::size_t end = text.find('\n', start);
-        std::string_view line(text.data() + start,
-                              (end == std::string::npos ? text.size() : end) - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        ReadLine(line, ++number, list);
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    if (list.parts.empty()) throw ScriptError(0, "no copy /b line: not a join script");
+    ForEachLine(text, [&](std::string_view line, int number) { ReadLine(line, number, list); });
+    if (list.parts.empty()) throw FormatError(0, "no copy /b line: not a join script");
     return list;
 }
 
 JoinList ReadJoinScript(const std::string& path, FileSystem& files) {
     auto script = files.OpenRead(path);
     if (script->Length() > kMaxScriptSize)
-        throw ScriptError(
+        throw FormatError(
             0, "too large for a join script (" + std::to_string(script->Length()) + " bytes)");
     return ParseJoinScript(CommandScriptText(ReadUpTo(*script, kMaxScriptSize)));
 }

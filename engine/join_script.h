@@ -14,10 +14,10 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "engine/text_lines.h"
 #include "files/file_system.h"
 
 namespace splitter {
@@ -59,36 +59,20 @@ struct JoinList {
     std::string destination;
 };
 
-// A script that cannot be read as a join. `line` is 1-based; 0 when no one line is at fault.
-class ScriptError : public std::runtime_error {
-public:
-    ScriptError(int line, const std::string& reason)
-        : std::runtime_error(reason), line_(line), reason_(reason) {}
-    int line() const { return line_; }
-    const std::string& reason() const { return reason_; }
-    // "NAME, line N: REASON", or "NAME: REASON" when no one line is at fault; NAME is the
-    // script's file name.
-    std::string Message(const std::string& scriptName) const;
-
-private:
-    int line_;
-    std::string reason_;
-};
-
 // Reads the text of a join script: every form JoinScriptText writes, and the same by hand
 // (LF or CR LF line ends, a final line break or none, any letter case in the commands, spaces
 // around '+', unquoted names that need no quotes). Understood lines:
 // - blank lines, and `echo`, `rem` and `::` lines, which only print or say nothing;
 // - `copy /b SOURCE+SOURCE+... DEST`: the first such line lists the first parts and names the
 //   destination; each later one is `copy /b DEST+SOURCE+... DEST` and appends more parts.
-// In names, "%%" stands for '%'. Throws ScriptError for the first line that is anything else,
+// In names, "%%" stands for '%'. Throws FormatError for the first line that is anything else,
 // or holds anything cmd would read otherwise: a lone '%', a redirection, a command separator,
 // an unclosed quote, a name with a folder in it, a name that this OS reads as a device
-// (IsDeviceName: "nul.txt" on Windows).
+// (IsDeviceName: "nul.txt" on Windows), more than 999 parts (the most a split makes).
 JoinList ParseJoinScript(const std::string& text);
 
 // Reads the script file at `path` in the encoding cmd reads it in (CommandScriptText) and
-// parses it. Throws ScriptError also for a file too large to be a join script, and Failure when
+// parses it. Throws FormatError also for a file too large to be a join script, and Failure when
 // the file cannot be read.
 JoinList ReadJoinScript(const std::string& path, FileSystem& files);
 

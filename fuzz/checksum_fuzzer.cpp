@@ -1,7 +1,7 @@
 // The checksum-file reader on any bytes, taken the way a join takes FILE.sha256 beside a script:
 // ReadJoinChecksums, with its size check, for a join whose parts and destination are the names
 // the file lists. Besides never crashing:
-// - it reads the lines or refuses with ScriptError, naming a line of the text or none (0); any
+// - it reads the lines or refuses with FormatError, naming a line of the text or none (0); any
 //   other exception escapes and counts as a crash; ReadJoinChecksums refuses what ParseChecksums
 //   refuses, naming the same line;
 // - every line it reads names a file, and lines come in order;
@@ -88,7 +88,7 @@ std::vector<ChecksumEntry> Parse(const std::string& text, int& refused) {
     refused = -1;
     try {
         return ParseChecksums(text);
-    } catch (const ScriptError& error) {
+    } catch (const FormatError& error) {
         CheckPrintable(error.Message("fuzz.sha256"));
         refused = error.line();
     }
@@ -136,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         fuzz::InputFileSystem files(text, "fuzz.sha256");
         checksums = ReadJoinChecksums("", list, files);
-    } catch (const ScriptError& error) {
+    } catch (const FormatError& error) {
         CheckPrintable(error.Message("fuzz.sha256"));
         joinRefused = error.line();
     }

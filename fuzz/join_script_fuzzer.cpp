@@ -1,6 +1,6 @@
 // The join-script reader on any bytes, taken the way a join takes a script file: ReadJoinScript,
 // with its size check and the decoding cmd would apply, then the parse. Besides never crashing:
-// - it returns a list or refuses with ScriptError, naming a line of the text or none (0); any
+// - it returns a list or refuses with FormatError, naming a line of the text or none (0); any
 //   other exception escapes and counts as a crash;
 // - every name it returns is a plain name in the script's folder: not empty, not "." or "..",
 //   no folder separator, no quote or control character, and no part is the destination;
@@ -54,7 +54,7 @@ void CheckRoundTrip(const std::string& destination, int parts) {
     JoinList back;
     try {
         back = ParseJoinScript(script);
-    } catch (const ScriptError& error) {
+    } catch (const FormatError& error) {
         Broken("the script written for \"" + destination +
                "\" does not read back: " + error.Message("script"));
     }
@@ -91,7 +91,7 @@ int RefusedLine(const std::string& text, JoinList& list) {
     try {
         list = ParseJoinScript(text);
         return -1;
-    } catch (const ScriptError& error) {
+    } catch (const FormatError& error) {
         return error.line();
     }
 }
@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         fuzz::InputFileSystem files(text, "fuzz.bat");
         list = ReadJoinScript("fuzz.bat", files);
-    } catch (const ScriptError& error) {
+    } catch (const FormatError& error) {
         refused = error.line();
     }
     JoinList crLfList;

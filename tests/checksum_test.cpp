@@ -99,7 +99,7 @@ TEST(ChecksumFileTest, RefusesWhatIsNotAChecksumNamingTheLine) {
         try {
             ParseChecksums(c.text);
             ADD_FAILURE() << "read: " << c.text;
-        } catch (const ScriptError& error) {
+        } catch (const FormatError& error) {
             EXPECT_EQ(error.line(), c.line) << c.text;
             EXPECT_NE(error.reason().find(c.reason), std::string::npos)
                 << c.text << ": " << error.reason();
