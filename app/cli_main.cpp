@@ -331,7 +331,7 @@ int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     // Ctrl+C in the middle of a join leaves no temporary file behind; a reader of the status
     // texts that goes away (`| head -1`) ends the texts, not the run.
-    interruption::CatchInterruptions();
+    interruption::CatchSignals();
     console::KeepRunningWithoutReader();
     // The program's last trap: whatever the runs' own traps let through ends here, said.
     try {

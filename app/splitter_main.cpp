@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "files/failure.h"
+#include "files/interruption.h"
 
 #include "ui/qt/qt_window_system.h"
 #include "window/frm_splitter.h"
@@ -58,6 +59,7 @@ public:
 };
 
 int Run(int argc, char** argv) {
+    splitter::interruption::CatchSignals();
     Application app(argc, argv);
     // The desktop entry that the window belongs to, for its icon on Wayland.
     QGuiApplication::setDesktopFileName(QStringLiteral("splitter"));

@@ -9,9 +9,12 @@
 
 namespace splitter::interruption {
 
-// Installs the handlers, for a program that wants them. An interruption that was ignored when
-// the program started (a job started with `&` by a script ignores Ctrl+C) stays ignored.
-void CatchInterruptions();
+// Sets what signals do to a program that runs splits and joins, once at its start: an
+// interruption removes the run's temporary file, as above (one that was ignored when the program
+// started, Ctrl+C for a job started with `&` by a script, stays ignored); a write past the limit
+// on file sizes (ulimit -f) fails with EFBIG and is reported like any other failure, instead of
+// ending the program by SIGXFSZ without a word and with a part half written.
+void CatchSignals();
 
 // Names the one file an interruption removes, in place of the one named before; an empty path
 // names none. A run names its temporary file once it has created it and forgets it once the

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "files/interruption.h"
 #include "test_support.h"
 #include "window_test_support.h"
 
@@ -446,6 +447,7 @@ TEST_F(FrmSplitterTest, FailedRunShowsTheErrorAndNeverDone) {
 TEST_F(FrmSplitterTest, FileSizeLimitShowsInTheErrorBox) {
     const std::string path = dir.MakeFile("data.bin", 20000);
     Browse(path);
+    interruption::CatchSignals();  // as the program does
     rlimit before{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
     rlimit limited = before;

@@ -25,7 +25,8 @@ extern "C" void OnInterruption(int signal) {
 
 }  // namespace
 
-void CatchInterruptions() {
+void CatchSignals() {
+    ::signal(SIGXFSZ, SIG_IGN);
     for (const int signal : kSignals) {
         struct sigaction old {};
         if (::sigaction(signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;

@@ -1,6 +1,5 @@
 // The file layer on POSIX systems.
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -248,11 +247,6 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
 
 class PosixFileSystem final : public FileSystem {
 public:
-    // A write past the limit on file sizes (ulimit -f) would kill the program with SIGXFSZ,
-    // without a word and with a part half written; ignored, the write fails with EFBIG instead,
-    // and the run reports it like any other failure.
-    PosixFileSystem() { ::signal(SIGXFSZ, SIG_IGN); }
-
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override {
         const std::string name = FileTitleOf(path);
         if (path.empty()) throw Failure::Of(kBadFileName);

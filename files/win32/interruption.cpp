@@ -33,7 +33,7 @@ BOOL WINAPI OnInterruption(DWORD event) {
 
 }  // namespace
 
-void CatchInterruptions() {
+void CatchSignals() {
     SetConsoleCtrlHandler(OnInterruption, TRUE);
 }
 
