@@ -140,9 +140,6 @@ public:
     virtual std::unique_ptr<WritableFile> Create(const std::string& path,
                                                  const ReadableFile* mustNotBe) = 0;
 
-    // Length in bytes of the file named by path.
-    virtual std::uint64_t FileLength(const std::string& path) = 0;
-
     // What path names, or nullopt when its folder holds nothing of that name (or a link that
     // leads nowhere). A folder on the way that is missing throws kPathNotFound; other failures
     // (permission, I/O) throw too.
@@ -200,7 +197,6 @@ public:
                                          const ReadableFile* mustNotBe) override {
         return target_.Create(path, mustNotBe);
     }
-    std::uint64_t FileLength(const std::string& path) override { return target_.FileLength(path); }
     std::optional<FileStatus> Status(const std::string& path) override {
         return target_.Status(path);
     }

@@ -44,10 +44,8 @@ TEST(FileSystemTest, FailureCodes) {
         {"open fifo", [&] { files.OpenRead(dir / "fifo"); }, kPathFileAccessError},
         {"create over fifo", [&] { files.Create(dir / "fifo", nullptr); }, kPathFileAccessError},
 #endif
-        {"length of missing", [&] { files.FileLength(dir / "absent"); }, kFileNotFound},
         // A missing folder is "path not found", where Windows and POSIX say it differently.
         {"open in missing folder", [&] { files.OpenRead(dir / "absent/x"); }, kPathNotFound},
-        {"length in missing folder", [&] { files.FileLength(dir / "absent/x"); }, kPathNotFound},
         {"status in missing folder", [&] { files.Status(dir / "absent/x"); }, kPathNotFound},
         {"status below a file", [&] { files.Status(dir / "file/below"); }, kPathNotFound},
         {"resolve in missing folder", [&] { files.Resolve(dir / "absent/x"); }, kPathNotFound},
@@ -110,7 +108,7 @@ TEST(FileSystemTest, CreateTruncatesAndCopies) {
     out->Sync();
     out->Close();
     EXPECT_EQ(test::ReadBytes(dir / "out"), test::PatternBytes(5000));
-    EXPECT_EQ(files.FileLength(dir / "out"), 5000u);
+    EXPECT_EQ(files.Status(dir / "out")->length, 5000u);
     // Asking for more than is left is an error, not a short part.
     auto again = files.OpenRead(dir / "source");
     auto short_ = files.Create(dir / "short", again.get());

@@ -279,11 +279,9 @@ TEST(JoinSizeCheckTest, EverySplitFits) {
 
 // ---- joining real files -----------------------------------------------------------------------
 
-// Splits `bytes` saved as `name` in `folder` into `parts`, and removes the source, as on the
-// machine that receives the parts. Returns the script's path.
 // Whether this system can hold and split a file of that name. Windows holds no name with < > |
 // or a trailing space, and splits only names its OEM code page spells (see
-// platform/script_encoding.h).
+// files/script_encoding.h).
 bool SplitsHere(const std::string& name) {
 #ifdef _WIN32
     if (name.find_first_of("<>|") != std::string::npos || name.back() == ' ') return false;

@@ -471,12 +471,6 @@ std::unique_ptr<WritableFile> MemoryFileSystem::Create(const std::string& path,
     return std::make_unique<MemoryWritable>(file, FileTitleOf(path), *this);
 }
 
-std::uint64_t MemoryFileSystem::FileLength(const std::string& path) {
-    const auto found = files.find(path);
-    if (found == files.end()) throw Failure::Of(kFileNotFound, FileTitleOf(path));
-    return found->second->length;
-}
-
 std::optional<FileStatus> MemoryFileSystem::Status(const std::string& path) {
     const auto found = files.find(path);
     if (found == files.end()) return std::nullopt;

@@ -148,7 +148,6 @@ public:
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override;
     std::unique_ptr<WritableFile> Create(const std::string& path,
                                          const ReadableFile* mustNotBe) override;
-    std::uint64_t FileLength(const std::string& path) override;
     std::optional<FileStatus> Status(const std::string& path) override;
     std::unique_ptr<WritableFile> CreateNew(const std::string& path,
                                             const NewFile& how) override;

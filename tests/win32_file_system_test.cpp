@@ -81,7 +81,7 @@ TEST(Win32FileSystemTest, WideNamesRoundTrip) {
         out->Write("hello", 5);
         out->Close();
         EXPECT_EQ(ReadBytes(path), "hello");  // the name on disk is the wide name itself
-        EXPECT_EQ(files.FileLength(utf8), 5u);
+        EXPECT_EQ(files.Status(utf8)->length, 5u);
         auto in = files.OpenRead(utf8);
         EXPECT_EQ(in->Length(), 5u);
         EXPECT_EQ(in->Name(), win32::Narrow(name));
@@ -102,18 +102,18 @@ TEST(Win32FileSystemTest, PathsLongerThanTheClassicLimit) {
     auto out = files.Create(source, nullptr);
     out->Write("0123456789", 10);
     out->Close();
-    EXPECT_EQ(files.FileLength(source), 10u);
+    EXPECT_EQ(files.Status(source)->length, 10u);
     RecordingHost host;
     EXPECT_EQ(SplitFile(source, "long.bin", SplitPlan::Count(3), host), SplitResult::kDone)
         << host.Messages();
-    EXPECT_EQ(files.FileLength(source + ".2"), 2u);
-    EXPECT_EQ(files.FileLength(source + ".bat") > 0, true);
+    EXPECT_EQ(files.Status(source + ".2")->length, 2u);
+    EXPECT_EQ(files.Status(source + ".bat")->length > 0, true);
     // Again over its own parts, then joined back: both ask where the files lie, as long.
     EXPECT_EQ(SplitFile(source, "long.bin", SplitPlan::Count(3), host), SplitResult::kDone)
         << host.Messages();
     files.Remove(source);
     EXPECT_EQ(Join(source + ".bat", {}, host), JoinResult::kDone) << host.Messages();
-    EXPECT_EQ(files.FileLength(source), 10u);
+    EXPECT_EQ(files.Status(source)->length, 10u);
 }
 
 TEST(Win32FileSystemTest, FailureCodesOfTheRealApi) {
@@ -128,8 +128,6 @@ TEST(Win32FileSystemTest, FailureCodesOfTheRealApi) {
     const Case cases[] = {
         {"missing file", [&] { files.OpenRead(folder + "\\missing.bin"); }, kFileNotFound},
         {"missing folder", [&] { files.OpenRead(folder + "\\no\\such.bin"); }, kPathNotFound},
-        {"length of missing file", [&] { files.FileLength(folder + "\\missing.bin"); },
-         kFileNotFound},
         {"create in missing folder", [&] { files.Create(folder + "\\no\\part.0", nullptr); },
          kPathNotFound},
         {"invalid UTF-8", [&] { files.OpenRead(folder + "\\bad\xff.bin"); }, kBadFileName},

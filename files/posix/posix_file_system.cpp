@@ -299,12 +299,6 @@ public:
         return file;
     }
 
-    std::uint64_t FileLength(const std::string& path) override {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) throw LookUpFailure(path, errno);
-        return static_cast<std::uint64_t>(st.st_size);
-    }
-
     std::optional<FileStatus> Status(const std::string& path) override {
         if (path.empty()) throw Failure::Of(kBadFileName);
         struct stat st {};

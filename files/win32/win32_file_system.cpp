@@ -349,13 +349,6 @@ public:
         return std::make_unique<Win32WritableFile>(std::move(handle), name);
     }
 
-    std::uint64_t FileLength(const std::string& path) override {
-        WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (!GetFileAttributesExW(FilePath(path).c_str(), GetFileExInfoStandard, &data))
-            throw LastFailure(FileTitleOf(path));
-        return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-    }
-
     std::optional<FileStatus> Status(const std::string& path) override {
         if (path.empty()) throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
