@@ -1,47 +1,6 @@
-// The window-system operations that the main window's logic asks of its platform: labels, text
-// boxes, buttons, message boxes, the open-file dialog, the application folder, the event yield
-// and ending the process. One backend per window system (ui/qt, ui/win32) makes
-// them real; a fake drives the logic in tests. No toolkit type appears here.
-//
-// What every backend must do:
-//
-//   SetCaption(label, text)   shows `text` (UTF-8, plain text, never markup or an access key)
-//                             as the label's caption; a label may grow to fit its caption.
-//   SetVisible(control, v)    shows or hides the control; a hidden label shows nothing.
-//   Text(textBox)             the text exactly as typed, spaces included, UTF-8.
-//   SetText(textBox, text)    replaces the text. Text boxes have no length limit.
-//   SetFocus(control)         moves the keyboard focus to the control.
-//   SetEnabled(button, e)     a disabled button ignores clicks and its access key.
-//   MsgBox(prompt, style, title)
-//                             a modal message box; returns the button pressed (kMsgOk,
-//                             kMsgYes, kMsgNo). Styles: kMsgOkOnly (OK, no icon), kMsgCritical
-//                             (OK with the stop icon), kMsgYesNo (Yes and No, no icon). An empty
-//                             title means the application's title. "\r\n" in the prompt is a
-//                             line break.
-//   ShowOpen(request)         a modal Open dialog starting in request.initialFolder, honouring
-//                             request.flags (kOfnFileMustExist: only an existing file can be
-//                             chosen; kOfnHideReadOnly: no read-only check box) and the filter
-//                             ("description|pattern|description|pattern..."). Returns the chosen
-//                             file's full path and its title (name without folder), both UTF-8,
-//                             or two empty strings when nothing was chosen. Cancelling is no
-//                             failure. A pattern "*.*" matches every file, names without a dot
-//                             included.
-//   AppPath()                 the folder that holds the running program, without a trailing
-//                             separator.
-//   DoEvents()                dispatches the window events queued so far (repaints, clicks,
-//                             key presses) and returns. Handlers may run inside it.
-//   End()                     closes the window, releases every open file and ends the process
-//                             at once, even from inside a handler or a yield: no return to the
-//                             event loop first. A test stand-in may record the call and return;
-//                             callers do nothing after it that matters.
-//
-// Events go the other way, from the backend to the window's logic, through WindowEvents: Load
-// once before the window is first shown, Click for a click (or access key, or Space) on an
-// enabled button, Closing when the window is being closed by any means other than its Exit
-// button (Alt+F4, the session ending), FileGiven for a file handed to the window from outside
-// the dialog: named on the program's command line (a file manager's "Open with", a shortcut,
-// "Send To"), once the window is shown; FilesDropped for files dropped onto the window, which
-// TakesDrops says whether it would take. All of it runs on the window's one thread.
+// The window-system operations that the main window's logic asks of its platform. One backend
+// per window system (ui/qt, ui/win32) makes them real; a fake drives the logic in tests. No
+// toolkit type appears here. Strings are UTF-8; everything runs on the window's one thread.
 #pragma once
 
 #include <string>
@@ -93,25 +52,41 @@ class WindowSystem {
 public:
     virtual ~WindowSystem() = default;
 
-    // Labels.
+    // Shows `text` (plain text, never markup or an access key) as the label's caption; a label
+    // may grow to fit its caption.
     virtual void SetCaption(Control label, const std::string& text) = 0;
+    // Shows or hides the control; a hidden label shows nothing.
     virtual void SetVisible(Control control, bool visible) = 0;
 
-    // Text boxes.
+    // The text exactly as typed, spaces included.
     virtual std::string Text(Control textBox) = 0;
+    // Replaces the text. Text boxes have no length limit.
     virtual void SetText(Control textBox, const std::string& text) = 0;
     virtual void SetFocus(Control control) = 0;
 
-    // Buttons.
+    // A disabled button ignores clicks and its access key.
     virtual void SetEnabled(Control button, bool enabled) = 0;
 
-    // Dialogs.
+    // A modal message box; returns the button pressed (kMsgOk, kMsgYes, kMsgNo). Styles:
+    // kMsgOkOnly (OK, no icon), kMsgCritical (OK with the stop icon), kMsgYesNo (Yes and No, no
+    // icon). An empty title means the application's title; "\r\n" in the prompt is a line
+    // break.
     virtual int MsgBox(const std::string& prompt, int style, const std::string& title) = 0;
+    // A modal Open dialog starting in request.initialFolder, honouring request.flags
+    // (kOfnFileMustExist: only an existing file can be chosen; kOfnHideReadOnly: no read-only
+    // check box) and the filter, where "*.*" matches every file, names without a dot included.
+    // Returns the chosen file's full path and title, or two empty strings when nothing was
+    // chosen: cancelling is no failure.
     virtual OpenFileResult ShowOpen(const OpenFileRequest& request) = 0;
 
-    // The program.
+    // The folder that holds the running program, without a trailing separator.
     virtual std::string AppPath() = 0;
+    // Dispatches the window events queued so far (repaints, clicks, key presses) and returns.
+    // Handlers may run inside it.
     virtual void DoEvents() = 0;
+    // Closes the window, releases every open file and ends the process at once, even from
+    // inside a handler or a yield: no return to the event loop first. A test stand-in may
+    // record the call and return; callers do nothing after it that matters.
     virtual void End() = 0;
 };
 
@@ -157,11 +132,14 @@ public:
     virtual void Load() = 0;
     // A click, access key or Space on an enabled button.
     virtual void Click(Control button) = 0;
-    // The window is being closed by any means other than its Exit button.
+    // The window is being closed by any means other than its Exit button (Alt+F4, the session
+    // ending).
     virtual void Closing() = 0;
-    // A file handed over from outside the dialog: its full path, UTF-8.
+    // A file handed over from outside the dialog, by its full path: named on the program's
+    // command line (a file manager's "Open with", a shortcut, "Send To"), once the window is
+    // shown.
     virtual void FileGiven(const std::string& path) = 0;
-    // Files dropped onto the window, full paths, UTF-8.
+    // Files dropped onto the window, full paths.
     virtual void FilesDropped(const std::vector<std::string>& paths) = 0;
     // Whether a drop would be taken now; when not, the backend shows no drop at the cursor.
     virtual bool TakesDrops() const = 0;
