@@ -823,7 +823,7 @@ private slots:
         QVERIFY(browseRefused);
         QVERIFY(dragRefused);
         QCOMPARE(window_->ends, 1);  // the close request ended the program (recorded here)
-        QCOMPARE(form_->FilePath(), path);
+        QCOMPARE(edit(Control::txtSelectedFile)->text(), QString::fromStdString(path));
     }
 
     // In a child process: Exit pressed in the middle of a run ends the process at once.
