@@ -86,8 +86,11 @@ std::uint8_t* Bytes(std::vector<char>& v) {
 // one is read and its slices hashed.
 class SliceBatch {
 public:
-    SliceBatch(std::size_t slice, std::vector<std::vector<char>>& recovery)
+    // Adds into `recovery`, the recovery slices of exponents `firstExponent` on.
+    SliceBatch(std::size_t slice, std::vector<std::vector<char>>& recovery,
+               std::uint32_t firstExponent)
         : slice_(slice),
+          firstExponent_(firstExponent),
           capacity_(std::clamp<std::size_t>(kBatchBytes / slice, 1, kMaxBatch)),
           filling_(capacity_, std::vector<char>(slice)),
           adding_(capacity_, std::vector<char>(slice)),
@@ -105,13 +108,22 @@ public:
         return filling_[logs_.size() - 1].data();
     }
 
+    // The buffer of the next input slice, for a pass that hashes nothing.
+    char* Next(std::uint32_t constantLog) {
+        if (logs_.size() == capacity_) Flush();
+        logs_.push_back(constantLog);
+        wholes_.push_back({nullptr, 0});
+        return filling_[logs_.size() - 1].data();
+    }
+
     // Hands the slices gathered so far to the adding thread.
     void Flush() {
         Wait();
         std::swap(filling_, adding_);
         multipliers_.clear();
         for (std::uint32_t e = 0; e < recovery_.size(); ++e)
-            for (const std::uint32_t log : logs_) multipliers_.emplace_back(Factor(log, e));
+            for (const std::uint32_t log : logs_)
+                multipliers_.emplace_back(Factor(log, firstExponent_ + e));
         const std::size_t count = logs_.size();
         logs_.clear();
         std::swap(wholes_, hashing_);
@@ -127,7 +139,7 @@ public:
 private:
     void Add(std::size_t count) {
         for (std::size_t b = 0; b < count; ++b)
-            hashing_[b].first->Update(adding_[b].data(), hashing_[b].second);
+            if (hashing_[b].first) hashing_[b].first->Update(adding_[b].data(), hashing_[b].second);
         for (std::size_t at = 0; at < slice_; at += kBlock) {
             const std::size_t n = std::min(kBlock, slice_ - at);
             const gf16::Multiplier* m = multipliers_.data();
@@ -143,6 +155,7 @@ private:
     static constexpr std::size_t kMaxBatch = 16;
     static constexpr std::size_t kBlock = 8192;
     const std::size_t slice_;
+    const std::uint32_t firstExponent_;
     const std::size_t capacity_;
     std::vector<std::vector<char>> filling_;
     std::vector<std::vector<char>> adding_;
@@ -208,7 +221,8 @@ bool IsRecoveryFileTitle(const std::string& title, const std::string& name) {
 
 void WriteRecoverySet(const std::string& folder, const std::string& title,
                       const std::vector<std::string>& partTitles, int percent,
-                      std::uint32_t permissions, RunHost& host, FileSystem& files) {
+                      std::uint32_t permissions, RunHost& host, FileSystem& files,
+                      std::size_t memory) {
     // The files, their IDs and the set's order of them.
     par2::Set set;
     std::vector<par2::FileEntry> entries;
@@ -239,38 +253,11 @@ void WriteRecoverySet(const std::string& folder, const std::string& title,
     const std::vector<std::uint32_t> logs = par2::SliceConstantLogs(set.sliceCount);
     const auto slice = static_cast<std::size_t>(set.sliceSize);
 
-    // One pass over the parts: slice checksums, MD5s and every recovery slice at once.
-    std::vector<std::vector<char>> recovery(plan.count, std::vector<char>(slice, '\0'));
-    std::vector<Md5> wholes(entries.size());
-    SliceBatch batch(slice, recovery);
-    std::size_t index = 0;
-    for (std::size_t f = 0; f < entries.size(); ++f) {
-        par2::FileEntry& entry = entries[f];
-        auto file = files.OpenRead(folder + entry.name);
-        Md5 md5;
-        for (std::uint64_t left = entry.length; left > 0; ++index) {
-            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, slice));
-            char* buffer = batch.Next(logs[index], wholes[f], want);
-            if (ReadFull(*file, buffer, want) != want)
-                throw Failure::Of(kDeviceIoError, entry.name);
-            std::memset(buffer + want, 0, slice - want);
-            left -= want;
-            md5.Update(buffer, slice);
-            entry.slices.push_back({md5.Final(), par2::Crc32(buffer, slice)});
-            host.Yield();
-        }
-    }
-    batch.Flush();
-    batch.Wait();
-    for (std::size_t f = 0; f < entries.size(); ++f) entries[f].hash = wholes[f].Final();
-    set.files = std::move(entries);
-
     std::string mainBody;
     par2::Append64(mainBody, set.sliceSize);
-    par2::Append32(mainBody, static_cast<std::uint32_t>(set.files.size()));
-    for (const par2::FileEntry& f : set.files) par2::AppendDigest(mainBody, f.id);
+    par2::Append32(mainBody, static_cast<std::uint32_t>(entries.size()));
+    for (const par2::FileEntry& f : entries) par2::AppendDigest(mainBody, f.id);
     set.id = par2::Md5Of(mainBody);
-    const std::vector<std::string> critical = par2::CriticalPackets(set);
     const std::string creator = par2::Packet(set.id, par2::kCreatorType, kCreator);
 
     // Sets of an earlier split go first: their volumes would not fit the new parts.
@@ -280,31 +267,76 @@ void WriteRecoverySet(const std::string& folder, const std::string& title,
             std::find(titles.begin(), titles.end(), name) == titles.end())
             files.Remove(folder + name);
 
-    WholeFile indexFile(files, folder + titles[0], permissions);
-    for (const std::string& packet : critical) indexFile.Write(packet);
-    indexFile.Write(creator);
-    indexFile.Finish();
+    // The recovery slices are made as many at a time as `memory` holds, in passes over the
+    // parts; the first also makes the slice checksums and the MD5s.
+    const std::uint32_t perPass =
+        static_cast<std::uint32_t>(std::clamp<std::size_t>(memory / slice, 1, plan.count));
+    std::vector<Md5> wholes(entries.size());
+    std::vector<std::string> critical;
+    std::vector<std::unique_ptr<WholeFile>> outs;
     const std::vector<Volume> volumes = Volumes(plan.count);
-    for (std::size_t v = 0; v < volumes.size(); ++v) {
-        WholeFile out(files, folder + titles[v + 1], permissions);
-        // As many copies of the index's packets as the volume has doublings, spread among its
-        // slices, so that a volume still tells what it protects when some of it is damaged.
-        std::uint32_t copies = 1;
-        while ((2u << (copies - 1)) <= volumes[v].count) ++copies;
-        const std::size_t spread = copies * critical.size();
-        for (std::uint32_t i = 0; i < volumes[v].count; ++i) {
-            const std::uint32_t exponent = volumes[v].first + i;
-            std::string body;
-            par2::Append32(body, exponent);
-            body.append(recovery[exponent].data(), slice);
-            out.Write(par2::Packet(set.id, par2::kRecoverySliceType, body));
-            for (std::size_t c = i * spread / volumes[v].count;
-                 c < (i + 1) * spread / volumes[v].count; ++c)
-                out.Write(critical[c % critical.size()]);
+    std::size_t volume = 0;
+    for (std::uint32_t first = 0; first < plan.count; first += perPass) {
+        std::vector<std::vector<char>> recovery(std::min(perPass, plan.count - first),
+                                                std::vector<char>(slice, '\0'));
+        SliceBatch batch(slice, recovery, first);
+        std::size_t index = 0;
+        for (std::size_t f = 0; f < entries.size(); ++f) {
+            par2::FileEntry& entry = entries[f];
+            auto file = files.OpenRead(folder + entry.name);
+            Md5 md5;
+            for (std::uint64_t left = entry.length; left > 0; ++index) {
+                const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, slice));
+                char* buffer =
+                    first == 0 ? batch.Next(logs[index], wholes[f], want) : batch.Next(logs[index]);
+                if (ReadFull(*file, buffer, want) != want)
+                    throw Failure::Of(kDeviceIoError, entry.name);
+                std::memset(buffer + want, 0, slice - want);
+                left -= want;
+                if (first == 0) {
+                    md5.Update(buffer, slice);
+                    entry.slices.push_back({md5.Final(), par2::Crc32(buffer, slice)});
+                }
+                host.Yield();
+            }
         }
-        out.Write(creator);
-        out.Finish();
+        batch.Flush();
+        batch.Wait();
+        if (first == 0) {
+            for (std::size_t f = 0; f < entries.size(); ++f) entries[f].hash = wholes[f].Final();
+            set.files = entries;
+            critical = par2::CriticalPackets(set);
+            WholeFile indexFile(files, folder + titles[0], permissions);
+            for (const std::string& packet : critical) indexFile.Write(packet);
+            indexFile.Write(creator);
+            indexFile.Finish();
+        }
+        // Each volume holds the slices of a run of exponents: written as they are made, and
+        // named once all the volumes are whole.
+        for (std::uint32_t e = first; e < first + recovery.size(); ++e) {
+            while (e >= volumes[volume].first + volumes[volume].count) ++volume;
+            const Volume& v = volumes[volume];
+            if (e == v.first)
+                outs.push_back(
+                    std::make_unique<WholeFile>(files, folder + titles[volume + 1], permissions));
+            WholeFile& out = *outs.back();
+            // As many copies of the index's packets as the volume has doublings, spread among
+            // its slices, so that a volume still tells what it protects when some of it is
+            // damaged.
+            std::uint32_t copies = 1;
+            while ((2u << (copies - 1)) <= v.count) ++copies;
+            const std::size_t spread = copies * critical.size();
+            const std::uint32_t i = e - v.first;
+            std::string body;
+            par2::Append32(body, e);
+            body.append(recovery[e - first].data(), slice);
+            out.Write(par2::Packet(set.id, par2::kRecoverySliceType, body));
+            for (std::size_t c = i * spread / v.count; c < (i + 1) * spread / v.count; ++c)
+                out.Write(critical[c % critical.size()]);
+            if (i + 1 == v.count) out.Write(creator);
+        }
     }
+    for (const auto& out : outs) out->Finish();
 }
 
 void RemoveEarlierRecoverySet(const std::string& folder, const std::string& title,

@@ -10,6 +10,7 @@
 // were in: Debian's `par2 repair FILE.par2` does it as well as the join.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ struct RecoveryPlan {
 };
 RecoveryPlan PlanRecovery(std::uint64_t length, int percent);
 
+// The most memory the recovery slices of a split take: 10 % of a 2.5 GiB file.
+inline constexpr std::size_t kRecoveryMemory = std::size_t{256} << 20;
+
 // The names of the set's files (FILE.par2 first), for a set of `count` recovery slices.
 std::vector<std::string> RecoveryFileTitles(const std::string& title, std::uint32_t count);
 
@@ -44,10 +48,12 @@ bool IsRecoveryFileTitle(const std::string& title, const std::string& name);
 // Writes the set for the parts `partTitles` in the folder `folder` (with its trailing separator)
 // of the file `title`: each file appears whole or not at all, in place of any file of that name,
 // and sets of an earlier split beside them are removed first; each gets at most `permissions`
-// (the source's). Throws Failure.
+// (the source's). The recovery slices are held in at most `memory` bytes (or one slice): a set
+// larger than that takes more than one pass over the parts. Throws Failure.
 void WriteRecoverySet(const std::string& folder, const std::string& title,
                       const std::vector<std::string>& partTitles, int percent,
-                      std::uint32_t permissions, RunHost& host, FileSystem& files);
+                      std::uint32_t permissions, RunHost& host, FileSystem& files,
+                      std::size_t memory = kRecoveryMemory);
 
 // Removes, before a split writes its parts, the set of an earlier split of `title` in `folder`:
 // FILE.par2 and its volumes, when FILE.par2 protects parts of that file (FILE.0, FILE.1, ...).

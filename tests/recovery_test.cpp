@@ -8,6 +8,7 @@
 #include "engine/gf16.h"
 #include "engine/par2.h"
 #include "engine/recovery.h"
+#include "test_support.h"
 
 namespace splitter {
 namespace {
@@ -93,6 +94,27 @@ TEST(RecoveryTest, ReaderSkipsDamagedPackets) {
         EXPECT_EQ(packets.recovery[0].exponent, 2u);
         EXPECT_EQ(bytes.substr(packets.recovery[0].offset, packets.recovery[0].size), "slice two!!!");
     }
+}
+
+// A set made a few slices at a time, in several passes over the parts, is byte for byte the set
+// made in one.
+TEST(RecoveryTest, PassesOverThePartsMakeTheSameSet) {
+    const test::TempDir one;
+    const test::TempDir several;
+    const std::vector<std::string> parts{"f.0", "f.1", "f.2"};
+    for (const test::TempDir* dir : {&one, &several}) {
+        for (std::size_t k = 0; k < parts.size(); ++k) dir->MakeFile(parts[k], 3000 + 700 * k);
+    }
+    test::RecordingHost host;
+    WriteRecoverySet(one / "", "f", parts, 40, kAllPermissions, host, FileSystem::Default());
+    const std::uint64_t slice = PlanRecovery(10800, 40).sliceSize;
+    WriteRecoverySet(several / "", "f", parts, 40, kAllPermissions, host, FileSystem::Default(),
+                     static_cast<std::size_t>(3 * slice));
+    ASSERT_EQ(one.Names(), several.Names());
+    ASSERT_GT(one.Names().size(), 5u);
+    for (const std::string& name : one.Names())
+        EXPECT_EQ(test::ReadBytes(one / name), test::ReadBytes(several / name)) << name;
+    EXPECT_TRUE(host.errors.empty()) << host.Messages();
 }
 
 }  // namespace
