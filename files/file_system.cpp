@@ -1,6 +1,7 @@
 #include "files/file_system.h"
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -9,6 +10,12 @@
 #include "files/failure.h"
 
 namespace splitter {
+namespace {
+
+// The bytes a hole is read or written by where the file system keeps none.
+constexpr std::size_t kZeroBlock = std::size_t{64} << 10;
+
+}  // namespace
 
 void WritableFile::CopyFrom(ReadableFile& source, std::uint64_t n) {
     constexpr std::size_t kBufferSize = std::size_t{1} << 20;
@@ -23,11 +30,32 @@ void WritableFile::CopyFrom(ReadableFile& source, std::uint64_t n) {
     }
 }
 
+void ReadableFile::SkipHole(std::uint64_t n) {
+    std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(n, kZeroBlock)));
+    while (n > 0) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(n, buffer.size()));
+        const std::size_t got = Read(buffer.data(), want);
+        if (got == 0) throw Failure::Of(kDeviceIoError, Name());
+        n -= got;
+    }
+}
+
+void WritableFile::WriteHole(std::uint64_t n) {
+    static const std::array<char, kZeroBlock> zeros{};
+    while (n > 0) {
+        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(n, zeros.size()));
+        Write(zeros.data(), chunk);
+        n -= chunk;
+    }
+}
+
 std::vector<std::string> FileSystem::Names(const std::string& folder) {
     // std::filesystem reads a narrow path in the ANSI code page on Windows: go through UTF-8.
     const std::filesystem::path path(std::u8string(folder.begin(), folder.end()));
     std::error_code error;
-    std::filesystem::directory_iterator entries(folder.empty() ? std::filesystem::path(".") : path, error);
+    std::filesystem::directory_iterator entries(folder.empty() ? std::filesystem::path(".") : path,
+                                                error);
     if (error) throw Failure::Of(kPathNotFound, FileTitleOf(folder));
     std::vector<std::string> names;
     for (; entries != std::filesystem::directory_iterator(); entries.increment(error)) {
