@@ -374,7 +374,7 @@ bool SplitsHere(const std::string& name) {
 std::string SplitAway(const fs::path& folder, const std::string& name, const std::string& bytes,
                       const SplitPlan& plan, const SplitOptions& options = {}) {
     const fs::path source = folder / name;
-    WriteBytes(source, bytes);
+    test::WriteSparse(source, bytes);
     RecordingHost host;
     const SplitResult result = SplitFile(plan, source.string(), name, host, options);
     if (result != SplitResult::kDone) throw std::runtime_error("split: " + host.Messages());
@@ -394,6 +394,8 @@ TEST(JoinRoundTripTest, GivesBackTheSourceByteForByte) {
         int parts;
         std::uint64_t partSize = 0;  // a split by size, into `parts` parts
         bool checksum = false;       // checked against the checksum file
+        // A sparse source: holes but for these stretches {start, length} of data.
+        std::vector<std::pair<std::size_t, std::size_t>> data = {};
     };
     std::vector<Case> cases;
     for (const char* name : kNames) {
@@ -408,12 +410,25 @@ TEST(JoinRoundTripTest, GivesBackTheSourceByteForByte) {
     cases.push_back({"by size.bin", 10, 2, 6});                           // 6 and 4
     cases.push_back({"by 4096.bin", 100000, 25, 4096, true});
     cases.push_back({"999 checked.bin", 100000, 999, 0, true});
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    cases.push_back(
+        {"holes.img", 3 * kMiB + 5, 3, 0, true, {{0, 70000}, {kMiB, 5}, {3 * kMiB, 5}}});
+    cases.push_back({"ends in a hole.img", 4 * kMiB, 4, kMiB, false, {{0, 4096}, {kMiB - 1, 2}}});
 #ifndef _WIN32
     cases.push_back({"back\\slash.bin", 1000, 4, 0, true});  // escaped in the checksum file
 #endif
     for (const Case& c : cases) {
         TempDir folder;
-        const std::string bytes = PatternBytes(c.length, static_cast<unsigned>(c.name.size()));
+        std::string bytes = PatternBytes(c.length, static_cast<unsigned>(c.name.size()));
+        std::size_t dataBytes = c.length;
+        if (!c.data.empty()) {
+            bytes.assign(c.length, '\0');
+            dataBytes = 0;
+            for (const auto& [start, length] : c.data) {
+                bytes.replace(start, length, PatternBytes(length, static_cast<unsigned>(start)));
+                dataBytes += length;
+            }
+        }
         const SplitPlan plan = c.partSize != 0
                                    ? SplitPlan::Size(c.partSize)
                                    : SplitPlan::Count(static_cast<std::int16_t>(c.parts));
@@ -426,6 +441,24 @@ TEST(JoinRoundTripTest, GivesBackTheSourceByteForByte) {
                   static_cast<std::size_t>(c.parts) + 2 + c.checksum)
             << c.name;
         EXPECT_TRUE(host.errors.empty()) << c.name;
+        if (c.checksum) {  // of the bytes a reader sees, holes read as zeros
+            Sha256 whole;
+            whole.Update(bytes.data(), bytes.size());
+            EXPECT_NE(
+                ReadBytes(folder / (c.name + ".sha256")).find(ChecksumLine(whole.Final(), c.name)),
+                std::string::npos)
+                << c.name;
+        }
+        // Holes stay holes: the parts and the joined file take the blocks of their data, each
+        // stretch of it, and each part, starting and ending inside a block at worst.
+        if (c.data.empty() || !test::AllocatedBytes(folder / c.name)) continue;
+        const std::uint64_t most =
+            dataBytes + 2 * 4096 * (c.data.size() + static_cast<std::size_t>(c.parts));
+        std::uint64_t inParts = 0;
+        for (const std::string& part : PartTitles(c.name, c.parts))
+            inParts += *test::AllocatedBytes(folder / part);
+        EXPECT_LE(inParts, most) << c.name;
+        EXPECT_LE(*test::AllocatedBytes(folder / c.name), most) << c.name;
     }
 }
 

@@ -3,6 +3,7 @@
 #ifdef _WIN32
 #include "files/win32/windows_api.h"
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -13,6 +14,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 #include "engine/plan.h"
 
@@ -173,6 +175,41 @@ void WriteBytes(const PathArg& arg, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+void WriteSparse(const PathArg& arg, const std::string& bytes) {
+    constexpr std::size_t kBlock = 4096;
+    WriteBytes(arg, "");
+    fs::resize_file(arg.path, bytes.size());
+    std::fstream out(arg.path, std::ios::in | std::ios::out | std::ios::binary);
+    for (std::size_t at = 0; at < bytes.size(); at += kBlock) {
+        const std::string_view block = std::string_view(bytes).substr(at, kBlock);
+        if (block.find_first_not_of('\0') == std::string_view::npos) continue;
+        out.seekp(static_cast<std::streamoff>(at));
+        out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+    if (!out) throw std::runtime_error("cannot write " + arg.path.string());
+}
+
+std::optional<std::uint64_t> AllocatedBytes(const PathArg& arg) {
+#ifdef _WIN32
+    (void)arg;
+    return std::nullopt;
+#else
+    const auto allocated = [](const fs::path& path) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0)
+            throw std::runtime_error("cannot stat " + path.string());
+        return static_cast<std::uint64_t>(st.st_blocks) * 512;
+    };
+    const fs::path probe = arg.path.parent_path() / ".holes";
+    WriteBytes(probe, "");
+    fs::resize_file(probe, std::uint64_t{1} << 20);
+    const bool holes = allocated(probe) < (std::uint64_t{1} << 20);
+    fs::remove(probe);
+    if (!holes) return std::nullopt;
+    return allocated(arg.path);
+#endif
 }
 
 std::string PatternBytes(std::size_t length, unsigned seed) {

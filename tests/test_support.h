@@ -53,6 +53,12 @@ struct PathArg {
 
 std::string ReadBytes(const PathArg& path);
 void WriteBytes(const PathArg& path, const std::string& bytes);
+// As WriteBytes, but every 4 KiB block of zeros is left a hole (as `cp --sparse=always` does)
+// where the file system keeps holes.
+void WriteSparse(const PathArg& path, const std::string& bytes);
+// The bytes that the file at `path` takes on its disk, or nullopt where its folder's file
+// system keeps no holes (a file made longer takes room) and on Windows.
+std::optional<std::uint64_t> AllocatedBytes(const PathArg& path);
 // `length` bytes that differ from one offset to the next, so a misplaced byte shows.
 std::string PatternBytes(std::size_t length, unsigned seed = 1);
 // The files in a folder, by name.
@@ -100,8 +106,7 @@ public:
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override;
     std::unique_ptr<WritableFile> Create(const std::string& path,
                                          const ReadableFile* mustNotBe) override;
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
-                                            const NewFile& how) override;
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path, const NewFile& how) override;
     void Rename(const std::string& from, const std::string& to, bool replace) override;
 
     Fault fault = Fault::kNone;
@@ -152,8 +157,7 @@ public:
                                          const ReadableFile* mustNotBe) override;
     std::uint64_t FileLength(const std::string& path) override;
     std::optional<FileStatus> Status(const std::string& path) override;
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
-                                            const NewFile& how) override;
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path, const NewFile& how) override;
     void Rename(const std::string& from, const std::string& to, bool replace) override;
     void Remove(const std::string& path) override;
     bool IsLink(const std::string&) override { return false; }
