@@ -1000,9 +1000,9 @@ TEST(JoinAboveFourGiB, JoinsPartsOfFat32Size) {
     EXPECT_EQ(host.statuses.size(), 102u);
 }
 
-// A sparse file of 4.5 GiB with marks at the ends of the parts. The copy fills the holes on file
-// systems that cannot share extents, so this writes some 9 GiB and takes about a minute on one
-// disk: it runs only when SPLITTER_LARGE_TESTS is set (ctest -L large).
+// A sparse file of 4.5 GiB with marks at the ends of the parts. Its holes stay holes where the
+// file system keeps them; elsewhere this writes some 9 GiB and takes about a minute on one disk:
+// it runs only when SPLITTER_LARGE_TESTS is set (ctest -L large).
 TEST(JoinLargeTest, JoinsAFileAbove4GiB) {
     if (std::getenv("SPLITTER_LARGE_TESTS") == nullptr)
         GTEST_SKIP() << "set SPLITTER_LARGE_TESTS=1 to join 4.5 GiB";
