@@ -54,8 +54,7 @@ std::vector<std::string> FileSystem::Names(const std::string& folder) {
     // std::filesystem reads a narrow path in the ANSI code page on Windows: go through UTF-8.
     const std::filesystem::path path(std::u8string(folder.begin(), folder.end()));
     std::error_code error;
-    std::filesystem::directory_iterator entries(folder.empty() ? std::filesystem::path(".") : path,
-                                                error);
+    std::filesystem::directory_iterator entries(folder.empty() ? std::filesystem::path(".") : path, error);
     if (error) throw Failure::Of(kPathNotFound, FileTitleOf(folder));
     std::vector<std::string> names;
     for (; entries != std::filesystem::directory_iterator(); entries.increment(error)) {

@@ -225,7 +225,8 @@ public:
     std::optional<FileStatus> Status(const std::string& path) override {
         return target_.Status(path);
     }
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path, const NewFile& how) override {
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
+                                            const NewFile& how) override {
         return target_.CreateNew(path, how);
     }
     std::optional<std::string> NameLimit(const std::string& path) override {

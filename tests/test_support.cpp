@@ -14,7 +14,6 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
-#include <string_view>
 
 #include "engine/plan.h"
 
@@ -178,13 +177,12 @@ void WriteBytes(const PathArg& arg, const std::string& bytes) {
 }
 
 void WriteSparse(const PathArg& arg, const std::string& bytes) {
-    constexpr std::size_t kBlock = 4096;
     WriteBytes(arg, "");
     fs::resize_file(arg.path, bytes.size());
     std::fstream out(arg.path, std::ios::in | std::ios::out | std::ios::binary);
-    for (std::size_t at = 0; at < bytes.size(); at += kBlock) {
-        const std::string_view block = std::string_view(bytes).substr(at, kBlock);
-        if (block.find_first_not_of('\0') == std::string_view::npos) continue;
+    for (std::size_t at = 0; at < bytes.size(); at += 4096) {
+        const std::string block = bytes.substr(at, 4096);
+        if (block.find_first_not_of('\0') == std::string::npos) continue;
         out.seekp(static_cast<std::streamoff>(at));
         out.write(block.data(), static_cast<std::streamsize>(block.size()));
     }
@@ -196,19 +194,16 @@ std::optional<std::uint64_t> AllocatedBytes(const PathArg& arg) {
     (void)arg;
     return std::nullopt;
 #else
-    const auto allocated = [](const fs::path& path) {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0)
-            throw std::runtime_error("cannot stat " + path.string());
-        return static_cast<std::uint64_t>(st.st_blocks) * 512;
-    };
-    const fs::path probe = arg.path.parent_path() / ".holes";
+    struct stat st {};
+    const fs::path probe = arg.path.parent_path() / ".holes";  // 1 MiB, all hole if it can be
     WriteBytes(probe, "");
     fs::resize_file(probe, std::uint64_t{1} << 20);
-    const bool holes = allocated(probe) < (std::uint64_t{1} << 20);
+    const bool holes = ::stat(probe.c_str(), &st) == 0 && st.st_blocks < 2048;
     fs::remove(probe);
     if (!holes) return std::nullopt;
-    return allocated(arg.path);
+    if (::stat(arg.path.c_str(), &st) != 0)
+        throw std::runtime_error("cannot stat " + arg.path.string());
+    return static_cast<std::uint64_t>(st.st_blocks) * 512;
 #endif
 }
 

@@ -106,7 +106,8 @@ public:
     std::unique_ptr<ReadableFile> OpenRead(const std::string& path) override;
     std::unique_ptr<WritableFile> Create(const std::string& path,
                                          const ReadableFile* mustNotBe) override;
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path, const NewFile& how) override;
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
+                                            const NewFile& how) override;
     void Rename(const std::string& from, const std::string& to, bool replace) override;
 
     Fault fault = Fault::kNone;
@@ -157,7 +158,8 @@ public:
                                          const ReadableFile* mustNotBe) override;
     std::uint64_t FileLength(const std::string& path) override;
     std::optional<FileStatus> Status(const std::string& path) override;
-    std::unique_ptr<WritableFile> CreateNew(const std::string& path, const NewFile& how) override;
+    std::unique_ptr<WritableFile> CreateNew(const std::string& path,
+                                            const NewFile& how) override;
     void Rename(const std::string& from, const std::string& to, bool replace) override;
     void Remove(const std::string& path) override;
     bool IsLink(const std::string&) override { return false; }

@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <limits>
 
 #include "files/failure.h"
@@ -340,8 +340,8 @@ public:
         // Open without truncating, so that a path that turns out to be the source can still
         // be refused with the source whole; and without following a link, even one put there
         // since the names were checked (ELOOP: code 75).
-        const int fd =
-            OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW, NewFileMode(permissions));
+        const int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW,
+                                    NewFileMode(permissions));
         // Creating fails with ENOENT only when the folder is missing.
         if (fd < 0) throw errno == ENOENT ? Failure::Of(kPathNotFound, name) : LastFailure(name);
         auto file = std::make_unique<PosixWritableFile>(Descriptor(fd), name);

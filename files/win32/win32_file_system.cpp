@@ -295,10 +295,10 @@ public:
     FileStamp Stamp() override {
         BY_HANDLE_FILE_INFORMATION info{};
         if (!GetFileInformationByHandle(handle_.get(), &info)) throw LastFailure(name_);
-        return {
-            (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
-            static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
-                                      info.ftLastWriteTime.dwLowDateTime)};
+        return {(std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+                static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime}
+                                           << 32) |
+                                          info.ftLastWriteTime.dwLowDateTime)};
     }
 
 private:
