@@ -267,9 +267,7 @@ public:
         hiddenPath_.clear();
     }
 
-    const std::string& Name() const override {
-        return name_;
-    }
+    const std::string& Name() const override { return name_; }
 
 private:
     Descriptor fd_;
