@@ -1,6 +1,7 @@
 #include "engine/progress_copier.h"
 
 #include <algorithm>
+#include <array>
 
 #include "files/failure.h"
 
@@ -54,7 +55,7 @@ std::optional<Sha256Digest> ProgressCopier::CopyPart(ReadableFile& from, Writabl
             const std::uint64_t step = into % kFileSystemBlock != 0 ? kFileSystemBlock : kAlignment;
             blockEnd = std::min(blockEnd, start + (into / step + 1) * step);
         }
-        CopyBlock(from, to, blockEnd - offset_);
+        CopyStretches(from, to, blockEnd - offset_);
         offset_ = blockEnd;
         if (blockEnd == stepEnd) {
             lastShown_ = next_.percent;
@@ -70,6 +71,33 @@ std::optional<Sha256Digest> ProgressCopier::CopyPart(ReadableFile& from, Writabl
 
 Sha256Digest ProgressCopier::WholeDigest() {
     return whole_->Final();
+}
+
+void ProgressCopier::CopyStretches(ReadableFile& from, WritableFile& to, std::uint64_t n) {
+    while (n > 0) {
+        const Stretch ahead = from.Ahead();
+        const std::uint64_t length = std::min(n, ahead.length);
+        if (ahead.hole) {
+            SkipHole(from, to, length);
+        } else {
+            CopyBlock(from, to, length);
+        }
+        n -= length;
+    }
+}
+
+void ProgressCopier::SkipHole(ReadableFile& from, WritableFile& to, std::uint64_t n) {
+    from.SkipHole(n);
+    to.WriteHole(n);
+    if (!part_) return;
+    // The digests are those of the zeros that a reader of the file (sha256sum) gets.
+    static const std::array<char, kHashBuffer> zeros{};
+    while (n > 0) {
+        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(n, zeros.size()));
+        part_->Update(zeros.data(), chunk);
+        whole_->Update(zeros.data(), chunk);
+        n -= chunk;
+    }
 }
 
 void ProgressCopier::CopyBlock(ReadableFile& from, WritableFile& to, std::uint64_t n) {

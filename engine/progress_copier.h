@@ -39,9 +39,14 @@ std::string ProgressText(std::string_view verb, int percent);
 // the part starts on a block boundary (every part size a multiple of 4096), the only case in
 // which both files can be aligned at all.
 //
+// Holes: a hole of the source (a sparse file, see ReadableFile::Ahead) is not read, and is left
+// a hole in the destination; data goes as above. Holes only cut blocks in two, so the texts
+// appear at the same bytes whatever is hole and whatever data. On a file system without holes
+// every byte is data.
+//
 // Hashing: the copy goes through a buffer instead of the kernel, and every byte is hashed as it
 // passes, once for its part and once for the whole run: the digests are those of the bytes
-// written, read once.
+// written, read once. A hole is hashed as the zeros it reads as.
 class ProgressCopier {
 public:
     ProgressCopier(std::uint64_t total, std::string_view verb, RunHost& host, bool hashing = false);
@@ -56,6 +61,11 @@ public:
     Sha256Digest WholeDigest();
 
 private:
+    // Copies n bytes, skipping holes and copying data with CopyBlock.
+    void CopyStretches(ReadableFile& from, WritableFile& to, std::uint64_t n);
+    // n bytes of a hole.
+    void SkipHole(ReadableFile& from, WritableFile& to, std::uint64_t n);
+    // n bytes of data.
     void CopyBlock(ReadableFile& from, WritableFile& to, std::uint64_t n);
     void Yield();
 

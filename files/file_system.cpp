@@ -1,6 +1,7 @@
 #include "files/file_system.h"
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -9,6 +10,12 @@
 #include "files/failure.h"
 
 namespace splitter {
+namespace {
+
+// The bytes a hole is read or written by where the file system keeps none.
+constexpr std::size_t kZeroBlock = std::size_t{64} << 10;
+
+}  // namespace
 
 void WritableFile::CopyFrom(ReadableFile& source, std::uint64_t n) {
     constexpr std::size_t kBufferSize = std::size_t{1} << 20;
@@ -20,6 +27,26 @@ void WritableFile::CopyFrom(ReadableFile& source, std::uint64_t n) {
         if (got == 0) throw Failure::Of(kDeviceIoError, source.Name());
         Write(buffer.data(), got);
         n -= got;
+    }
+}
+
+void ReadableFile::SkipHole(std::uint64_t n) {
+    std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(n, kZeroBlock)));
+    while (n > 0) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(n, buffer.size()));
+        const std::size_t got = Read(buffer.data(), want);
+        if (got == 0) throw Failure::Of(kDeviceIoError, Name());
+        n -= got;
+    }
+}
+
+void WritableFile::WriteHole(std::uint64_t n) {
+    static const std::array<char, kZeroBlock> zeros{};
+    while (n > 0) {
+        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(n, zeros.size()));
+        Write(zeros.data(), chunk);
+        n -= chunk;
     }
 }
 

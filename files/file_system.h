@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +48,13 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 
+// A run of a file's bytes of one kind from a position on: data, or a hole, which the file
+// system keeps unwritten and reads as zeros (a sparse file: a disk image, a virtual disk).
+struct Stretch {
+    bool hole = false;
+    std::uint64_t length = std::numeric_limits<std::uint64_t>::max();
+};
+
 // A file opened read-only. Reads are sequential from offset 0.
 class ReadableFile {
 public:
@@ -61,6 +69,15 @@ public:
     // Reads up to n bytes at the current position, advancing it. Returns the number read,
     // 0 only at the end of the file.
     virtual std::size_t Read(char* buffer, std::size_t n) = 0;
+
+    // What lies at the current position: a hole and how far it runs, or data and how far it
+    // runs before the next hole (at least one byte either way, before the end of the file). The
+    // default, like a file system without holes, knows of none: data to the end.
+    virtual Stretch Ahead() { return {}; }
+
+    // Moves the current position n bytes on without reading them, past bytes that Ahead calls
+    // a hole. The default reads them.
+    virtual void SkipHole(std::uint64_t n);
 
     // The name used in failure descriptions.
     virtual const std::string& Name() const = 0;
@@ -90,6 +107,11 @@ public:
     // both. The default reads and writes through a buffer; a backend may do it in the kernel.
     // Throws kDeviceIoError when the source ends early.
     virtual void CopyFrom(ReadableFile& source, std::uint64_t n);
+
+    // Moves on n bytes as though n zero bytes were written: the file is that much longer at
+    // once, and where the file system can, the bytes are a hole that takes no room. The
+    // default writes the zeros.
+    virtual void WriteHole(std::uint64_t n);
 
     // Puts the bytes written so far on the disk itself (fsync, FlushFileBuffers), so that they
     // survive a power loss: a file that is renamed into place must be there whole first.

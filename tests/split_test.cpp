@@ -518,8 +518,8 @@ TEST(SplitAboveFourGiB, PartsProgressAndScript) {
     }
 }
 
-// The same on a real sparse file with markers. It writes 4 GiB: it runs only when
-// SPLITTER_LARGE_TESTS is set (ctest -L large).
+// The same on a real sparse file with markers. Where the file system keeps no holes it writes
+// 4 GiB: it runs only when SPLITTER_LARGE_TESTS is set (ctest -L large).
 TEST(SplitLarge, SparseFileAboveFourGiB) {
     if (std::getenv("SPLITTER_LARGE_TESTS") == nullptr)
         GTEST_SKIP() << "set SPLITTER_LARGE_TESTS=1 to split 4 GiB on disk";

@@ -3,6 +3,7 @@
 #ifdef _WIN32
 #include "files/win32/windows_api.h"
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -173,6 +174,37 @@ void WriteBytes(const PathArg& arg, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+void WriteSparse(const PathArg& arg, const std::string& bytes) {
+    WriteBytes(arg, "");
+    fs::resize_file(arg.path, bytes.size());
+    std::fstream out(arg.path, std::ios::in | std::ios::out | std::ios::binary);
+    for (std::size_t at = 0; at < bytes.size(); at += 4096) {
+        const std::string block = bytes.substr(at, 4096);
+        if (block.find_first_not_of('\0') == std::string::npos) continue;
+        out.seekp(static_cast<std::streamoff>(at));
+        out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+    if (!out) throw std::runtime_error("cannot write " + arg.path.string());
+}
+
+std::optional<std::uint64_t> AllocatedBytes(const PathArg& arg) {
+#ifdef _WIN32
+    (void)arg;
+    return std::nullopt;
+#else
+    struct stat st {};
+    const fs::path probe = arg.path.parent_path() / ".holes";  // 1 MiB, all hole if it can be
+    WriteBytes(probe, "");
+    fs::resize_file(probe, std::uint64_t{1} << 20);
+    const bool holes = ::stat(probe.c_str(), &st) == 0 && st.st_blocks < 2048;
+    fs::remove(probe);
+    if (!holes) return std::nullopt;
+    if (::stat(arg.path.c_str(), &st) != 0)
+        throw std::runtime_error("cannot stat " + arg.path.string());
+    return static_cast<std::uint64_t>(st.st_blocks) * 512;
+#endif
 }
 
 std::string PatternBytes(std::size_t length, unsigned seed) {

@@ -53,6 +53,12 @@ struct PathArg {
 
 std::string ReadBytes(const PathArg& path);
 void WriteBytes(const PathArg& path, const std::string& bytes);
+// As WriteBytes, but every 4 KiB block of zeros is left a hole (as `cp --sparse=always` does)
+// where the file system keeps holes.
+void WriteSparse(const PathArg& path, const std::string& bytes);
+// The bytes that the file at `path` takes on its disk, or nullopt where its folder's file
+// system keeps no holes (a file made longer takes room) and on Windows.
+std::optional<std::uint64_t> AllocatedBytes(const PathArg& path);
 // `length` bytes that differ from one offset to the next, so a misplaced byte shows.
 std::string PatternBytes(std::size_t length, unsigned seed = 1);
 // The files in a folder, by name.

@@ -131,17 +131,54 @@ public:
         }
     }
 
+    // Where the next data and the next hole lie, from lseek's SEEK_DATA and SEEK_HOLE. Both move
+    // the position, which is put back. A file system that keeps no holes has its own answer:
+    // data to the end. The file's length is that at its opening: a file that changes under the
+    // run is caught by its stamp.
+    Stretch Ahead() override {
+        if (!holes_) return {};
+        const off_t at = Seek(0, SEEK_CUR);
+        const auto here = static_cast<std::uint64_t>(at);
+        if (here >= known_.start && here < known_.end) return {known_.hole, known_.end - here};
+        if (here >= length_) return {};
+        off_t data = ::lseek(fd_.get(), at, SEEK_DATA);
+        if (data < 0 && errno == ENXIO) data = static_cast<off_t>(length_);  // a hole to the end
+        // Where the stretch at the position ends: the next data, or after data the next hole.
+        const off_t end = data == at ? ::lseek(fd_.get(), at, SEEK_HOLE) : data;
+        if (end < 0) {
+            if (errno != EINVAL && errno != EOPNOTSUPP && errno != ENOSYS) throw LastFailure(name_);
+            holes_ = false;  // a file system or kernel that cannot tell
+        }
+        Seek(at, SEEK_SET);
+        if (end <= at) return {};
+        known_ = {here, std::min(static_cast<std::uint64_t>(end), length_), data > at};
+        return {known_.hole, known_.end - here};
+    }
+
+    void SkipHole(std::uint64_t n) override { Seek(static_cast<off_t>(n), SEEK_CUR); }
+
     const std::string& Name() const override { return name_; }
     FileId Id() const override { return id_; }
 
     int fd() const { return fd_.get(); }
 
 private:
+    off_t Seek(off_t offset, int whence) {
+        const off_t at = ::lseek(fd_.get(), offset, whence);
+        if (at < 0) throw LastFailure(name_);
+        return at;
+    }
+
     Descriptor fd_;
     std::string name_;
     FileId id_;
     std::uint64_t length_;
     std::uint32_t permissions_;
+    bool holes_ = true;  // until the file system says it cannot tell
+    struct {
+        std::uint64_t start = 0, end = 0;
+        bool hole = false;
+    } known_;  // the stretch Ahead found last
 };
 
 class PosixWritableFile final : public WritableFile {
@@ -189,6 +226,20 @@ public:
             }
             throw LastFailure(name_);
         }
+    }
+
+    // The file ends where the writes do (it is written from its first byte): making it longer
+    // leaves a hole where the file system keeps them, and zeros where it does not.
+    void WriteHole(std::uint64_t n) override {
+        const off_t at = ::lseek(fd_.get(), 0, SEEK_CUR);
+        if (at < 0) throw LastFailure(name_);
+        if (n > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max() - at))
+            throw Failure::FileTooLarge(name_);
+        const off_t end = at + static_cast<off_t>(n);
+        while (::ftruncate(fd_.get(), end) != 0) {
+            if (errno != EINTR) throw LastFailure(name_);
+        }
+        if (::lseek(fd_.get(), end, SEEK_SET) < 0) throw LastFailure(name_);
     }
 
     void Sync() override {

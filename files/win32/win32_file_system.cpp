@@ -1,6 +1,8 @@
 // The file layer on Windows: the wide-character file API, so that any name Windows allows works.
 #include "files/win32/windows_api.h"
 
+#include <winioctl.h>
+
 #include <algorithm>
 #include <limits>
 #include <optional>
@@ -110,6 +112,7 @@ struct Information {
     FileId id;
     bool directory;
     bool reparsePoint;  // a link, junction or other reparse point, opened as itself
+    bool sparse;        // may hold holes (NTFS, ReFS)
 };
 
 Information InformationOf(HANDLE handle, const std::string& name) {
@@ -118,7 +121,8 @@ Information InformationOf(HANDLE handle, const std::string& name) {
     return {FileId{info.dwVolumeSerialNumber,
                    (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow},
             (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0};
+            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
+            (info.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) != 0};
 }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -213,10 +217,61 @@ bool PastFatLimit(HANDLE handle, std::uint64_t end) {
            std::wstring_view(fileSystem).starts_with(L"FAT");
 }
 
+// Moves the file pointer of `handle`, and returns where it is then.
+std::uint64_t MovePointer(HANDLE handle, std::int64_t distance, DWORD from,
+                          const std::string& name) {
+    LARGE_INTEGER move{};
+    move.QuadPart = distance;
+    LARGE_INTEGER at{};
+    if (!SetFilePointerEx(handle, move, &at, from)) throw LastFailure(name);
+    return static_cast<std::uint64_t>(at.QuadPart);
+}
+
 class Win32ReadableFile final : public ReadableFile {
 public:
-    Win32ReadableFile(Handle handle, std::string name, FileId id, std::uint64_t length)
-        : handle_(std::move(handle)), name_(std::move(name)), id_(id), length_(length) {}
+    Win32ReadableFile(Handle handle, std::string name, FileId id, std::uint64_t length, bool sparse)
+        : handle_(std::move(handle)),
+          name_(std::move(name)),
+          id_(id),
+          length_(length),
+          sparse_(sparse) {}
+
+    // Only a sparse file has holes; the first range its file system calls allocated from the
+    // position on tells whether a hole lies there and how far the stretch runs. A file system
+    // that cannot tell is taken to hold data to the end.
+    Stretch Ahead() override {
+        if (!sparse_) return {};
+        const std::uint64_t here = MovePointer(handle_.get(), 0, FILE_CURRENT, name_);
+        if (here >= known_.start && here < known_.end) return {known_.hole, known_.end - here};
+        if (here >= length_) return {};
+        FILE_ALLOCATED_RANGE_BUFFER query{};
+        query.FileOffset.QuadPart = static_cast<LONGLONG>(here);
+        query.Length.QuadPart = static_cast<LONGLONG>(length_ - here);
+        FILE_ALLOCATED_RANGE_BUFFER range{};
+        DWORD got = 0;
+        if (!DeviceIoControl(handle_.get(), FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query,
+                             &range, sizeof range, &got, nullptr) &&
+            GetLastError() != ERROR_MORE_DATA) {  // more ranges than the one asked for
+            sparse_ = false;
+            return {};
+        }
+        const auto start = static_cast<std::uint64_t>(range.FileOffset.QuadPart);
+        const std::uint64_t end = start + static_cast<std::uint64_t>(range.Length.QuadPart);
+        if (got < sizeof range) {
+            known_ = {here, length_, true};  // nothing allocated: a hole to the end
+        } else if (start > here) {
+            known_ = {here, std::min(start, length_), true};
+        } else if (end > here) {
+            known_ = {here, std::min(end, length_), false};
+        } else {
+            return {};
+        }
+        return {known_.hole, known_.end - here};
+    }
+
+    void SkipHole(std::uint64_t n) override {
+        MovePointer(handle_.get(), static_cast<std::int64_t>(n), FILE_CURRENT, name_);
+    }
 
     std::uint64_t Length() override { return length_; }
 
@@ -245,6 +300,11 @@ private:
     std::string name_;
     FileId id_;
     std::uint64_t length_;
+    bool sparse_;
+    struct {
+        std::uint64_t start = 0, end = 0;
+        bool hole = false;
+    } known_;  // the stretch Ahead found last
 };
 
 // Marks the file open in `handle` (with DELETE access) to go when it is closed, or not.
@@ -279,6 +339,27 @@ public:
         }
     }
 
+    // A hole needs a sparse file: made one at the first hole, the file's new end leaves the
+    // bytes unwritten. A file system without sparse files (FAT) gets the zeros written: Windows
+    // does not promise what the bytes of a file made longer are.
+    void WriteHole(std::uint64_t n) override {
+        if (!triedSparse_) {
+            triedSparse_ = true;
+            DWORD got = 0;
+            sparse_ = DeviceIoControl(handle_.get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &got,
+                                      nullptr) != FALSE;
+        }
+        if (!sparse_) {
+            WritableFile::WriteHole(n);
+            return;
+        }
+        if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) - written_)
+            throw Failure::FileTooLarge(name_);
+        MovePointer(handle_.get(), static_cast<std::int64_t>(n), FILE_CURRENT, name_);
+        if (!SetEndOfFile(handle_.get())) throw LastFailure(name_);
+        written_ += n;
+    }
+
     void Sync() override {
         if (!FlushFileBuffers(handle_.get())) throw LastFailure(name_);
     }
@@ -299,6 +380,8 @@ private:
     std::string name_;
     bool hidden_;
     std::uint64_t written_ = 0;  // writes go on from the first byte
+    bool triedSparse_ = false;
+    bool sparse_ = false;
 };
 
 class Win32FileSystem final : public FileSystem {
@@ -317,7 +400,8 @@ public:
         LARGE_INTEGER size{};
         if (!GetFileSizeEx(handle.get(), &size)) throw LastFailure(name);
         return std::make_unique<Win32ReadableFile>(std::move(handle), name, info.id,
-                                                   static_cast<std::uint64_t>(size.QuadPart));
+                                                   static_cast<std::uint64_t>(size.QuadPart),
+                                                   info.sparse);
     }
 
     std::unique_ptr<WritableFile> Create(const std::string& path,
