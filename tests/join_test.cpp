@@ -296,6 +296,8 @@ bool SplitsHere(const std::string& name) {
     return true;
 }
 
+// Splits `bytes` saved as `name` in `folder` as `plan` says, and removes the source, as on the
+// machine that receives the parts. Returns the script's path.
 std::string SplitAway(const fs::path& folder, const std::string& name, const std::string& bytes,
                       const SplitPlan& plan, const SplitOptions& options = {}) {
     const fs::path source = folder / name;
