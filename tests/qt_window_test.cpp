@@ -148,6 +148,17 @@ private:
     QStringList problems_;
 };
 
+// The pixels of `widget`, as the screen shows them, that are nearly black: the cores of its
+// text's strokes, more of them the bolder the text.
+int DarkPixels(QWidget* widget) {
+    const QImage image = widget->grab().toImage();
+    int dark = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) dark += qGray(image.pixel(x, y)) < 48 ? 1 : 0;
+    }
+    return dark;
+}
+
 struct SeenBox {
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -306,6 +317,20 @@ private slots:
         QVERIFY(!form->windowIcon().isNull());
         QCOMPARE(QPixmap(QStringLiteral(":/splitter/icon.png")).size(), QSize(32, 32));
         QCOMPARE(QPixmap(QStringLiteral(":/splitter/background.png")).size(), QSize(400, 200));
+        // On a screen of twice the pixel density (qt_window_test_2x), the pictures drawn for it:
+        // the caption band and the icon show the 2x pictures pixel for pixel, not the 1x ones
+        // enlarged.
+        const int ratio = qRound(form->devicePixelRatioF());
+        const QString suffix = ratio == 2 ? QStringLiteral("@2x.png") : QStringLiteral(".png");
+        const QImage band = QImage(QStringLiteral(":/splitter/background") + suffix)
+                                .copy(0, 0, 400 * ratio, 40 * ratio)
+                                .convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(band.size(), QSize(400, 40) * ratio);
+        QVERIFY(form->grab(QRect(0, 0, 400, 40)).toImage().convertToFormat(QImage::Format_RGB32) ==
+                band);
+        QCOMPARE(form->windowIcon().pixmap(QSize(32, 32), ratio).toImage(),
+                 QImage(QStringLiteral(":/splitter/icon") + suffix)
+                     .convertToFormat(QImage::Format_ARGB32_Premultiplied));
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
         QCOMPARE(form->geometry().center(), screen.center());
         // Dragging the painted title moves the window (with no window manager here, the window
@@ -429,6 +454,15 @@ private slots:
                              widget->height() >= l->sizeHint().height(),
                          what);
                 QVERIFY2(widget->geometry().right() < 400, what);
+                if (e.bold) {
+                    // Bold as the screen shows it, at every scale: far darker than regular.
+                    const int bold = DarkPixels(l);
+                    l->setFont(qt::FormFont(false));
+                    const int regular = DarkPixels(l);
+                    l->setFont(qt::FormFont(true));
+                    QVERIFY2(bold * 5 > regular * 8, what + " " + QByteArray::number(bold) +
+                                                         " vs " + QByteArray::number(regular));
+                }
             } else {
                 auto* t = qobject_cast<QLineEdit*>(widget);
                 QCOMPARE(t->text(), caption);

@@ -33,6 +33,7 @@
 
 #include "files/win32/unicode.h"
 #include "test_support.h"
+#include "ui/win32/resources.h"
 #include "window/frm_splitter.h"
 #include "window_test_support.h"
 
@@ -101,11 +102,10 @@ int TextWidthOf(HWND control) {
     return static_cast<int>(extent.cx);
 }
 
-// The pixels of `area` of a window as it shows them now.
-std::vector<std::uint32_t> Grab(HWND window, const RECT& area) {
+// The pixels of `area` of what `dc` draws on.
+std::vector<std::uint32_t> Grab(HDC dc, const RECT& area) {
     const int width = area.right - area.left;
     const int height = area.bottom - area.top;
-    const HDC dc = GetDC(window);
     const HDC memory = CreateCompatibleDC(dc);
     const HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
     const HGDIOBJ old = SelectObject(memory, bitmap);
@@ -123,6 +123,13 @@ std::vector<std::uint32_t> Grab(HWND window, const RECT& area) {
     GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);
+    return pixels;
+}
+
+// The pixels of `area` of a window as it shows them now.
+std::vector<std::uint32_t> Grab(HWND window, const RECT& area) {
+    const HDC dc = GetDC(window);
+    std::vector<std::uint32_t> pixels = Grab(dc, area);
     ReleaseDC(window, dc);
     return pixels;
 }
@@ -686,6 +693,20 @@ TEST_F(Win32WindowTest, WindowMakeUp) {
     EXPECT_GT(GetBValue(band), GetRValue(band) + 40) << std::hex << band;
     EXPECT_GT(GetRValue(face), 200) << std::hex << face;
     EXPECT_GE(GetBValue(face), GetRValue(face)) << std::hex << face;
+    // At 96 and 192 DPI the caption band is the picture drawn for that density, pixel for pixel:
+    // at 192 the 800 x 400 one, not the 400 x 200 one enlarged.
+    if (native_.dpi() != 96 && native_.dpi() != 192) return;
+    const int id = native_.dpi() == 96 ? SPLITTER_IDB_BACKGROUND : SPLITTER_IDB_BACKGROUND_2X;
+    const auto picture = static_cast<HBITMAP>(LoadImageW(
+        GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    ASSERT_NE(picture, nullptr);
+    const HDC memory = CreateCompatibleDC(nullptr);
+    const HGDIOBJ old = SelectObject(memory, picture);
+    const RECT caption{0, 0, px(6000), px(600)};
+    EXPECT_TRUE(Grab(memory, caption) == Grab(form, caption));
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    DeleteObject(picture);
 }
 
 TEST_F(Win32WindowTest, ControlsAsLaidOut) {

@@ -23,6 +23,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QStyleFactory>
 #include <QTimer>
 #include <QTreeView>
@@ -41,7 +42,7 @@ namespace {
 // Where Debian's fonts-wine puts its Tahoma; fontconfig does not know it. Only the regular face
 // is loaded: wine's tahomabd.ttf draws at 8.25 pt hardly heavier than the regular face, so the
 // bold labels would not look bold. Without it, weight 700 is drawn by emboldening the regular
-// face, which reads clearly as bold.
+// face, which reads clearly as bold when done at the size the screen shows (see Label).
 constexpr const char* kTahomaFiles[] = {
     "/usr/share/wine/fonts/tahoma.ttf",
 };
@@ -125,14 +126,48 @@ protected:
     }
 };
 
+// A label. A bold one draws its caption in the screen's own pixels. Wine's Tahoma has no bold
+// face that reads as bold, so Qt thickens the regular face by a small fraction of its size. On a
+// screen that scales the window (QT_SCALE_FACTOR=2, a 144 DPI desktop) Qt draws the 8.25 pt font
+// enlarged, thickened only as much as the unscaled size asks: the caption looked regular. Drawn
+// with the font at the size the screen shows it, it is thickened for that size and stays bold.
+class Label final : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        const qreal ratio = devicePixelRatioF();
+        if (!font().bold() || qFuzzyCompare(ratio, 1.0)) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        QFont screenFont = font();
+        if (screenFont.pointSizeF() > 0)
+            screenFont.setPointSizeF(screenFont.pointSizeF() * ratio);
+        else
+            screenFont.setPixelSize(qRound(screenFont.pixelSize() * ratio));
+        QPainter painter(this);
+        painter.scale(1 / ratio, 1 / ratio);  // to the screen's pixels
+        painter.setFont(screenFont);
+        const QRect area = contentsRect();
+        style()->drawItemText(
+            &painter, QRect(area.topLeft() * ratio, area.size() * ratio),
+            static_cast<int>(QStyle::visualAlignment(layoutDirection(), alignment())), palette(),
+            isEnabled(), text(), foregroundRole());
+    }
+};
+
 }  // namespace
 
 // The borderless main window: paints its background picture, which draws the frame, and passes
 // a close request and a dropped file to the window's logic.
 class FormWidget final : public QWidget {
 public:
-    FormWidget() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
-        background_.load(QStringLiteral(":/splitter/background.png"));
+    FormWidget()
+        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint),
+          // With background@2x.png beside it, for screens of twice the pixel density or near it.
+          background_(QStringLiteral(":/splitter/background.png")) {
         setAcceptDrops(true);
     }
 
@@ -157,7 +192,8 @@ protected:
     }
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        painter.drawPixmap(rect(), background_);
+        // The picture drawn for the screen's pixel density, pixel for pixel where there is one.
+        painter.drawPixmap(rect(), background_.pixmap(size(), devicePixelRatioF()));
     }
     // The window has no title bar: dragging its background, the painted title among it (the
     // labels pass the mouse on to it), moves the window. The window manager moves it where
@@ -179,7 +215,7 @@ protected:
     }
 
 private:
-    QPixmap background_;
+    QIcon background_;
     std::optional<QPoint> dragOffset_;  // while the window follows the mouse
 };
 
@@ -276,7 +312,7 @@ QtWindowSystem::QtWindowSystem(std::string appTitle)
                 break;
             }
             case ControlKind::kLabel: {
-                auto* label = new QLabel(caption, form);
+                auto* label = new Label(caption, form);
                 label->setTextFormat(Qt::PlainText);
                 label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
                 label->setWordWrap(false);
