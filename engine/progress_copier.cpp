@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "engine/run_hashes.h"
 #include "files/failure.h"
 
 namespace splitter {
@@ -17,8 +18,6 @@ constexpr std::uint64_t kAlignment = std::uint64_t{64} << 10;  // divides kMaxBl
 // The block size of copy-on-write file systems on the usual machines; divides kAlignment.
 constexpr std::uint64_t kFileSystemBlock = 4096;
 constexpr auto kYieldInterval = std::chrono::milliseconds(100);
-// Read, hashed and written while still in the processor's cache.
-constexpr std::size_t kHashBuffer = std::size_t{256} << 10;
 
 }  // namespace
 
@@ -33,10 +32,7 @@ ProgressCopier::ProgressCopier(std::uint64_t total, std::string_view verb, RunHo
       host_(host),
       next_(plan_.NextStep(0, lastShown_)),
       lastYield_(std::chrono::steady_clock::now()) {
-    if (!hashing) return;
-    part_ = std::make_unique<Sha256>();
-    whole_ = std::make_unique<Sha256>();
-    buffer_.resize(kHashBuffer);
+    if (hashing) hashes_ = std::make_unique<RunHashes>();
 }
 
 ProgressCopier::~ProgressCopier() = default;
@@ -65,12 +61,12 @@ std::optional<Sha256Digest> ProgressCopier::CopyPart(ReadableFile& from, Writabl
             Yield();
         }
     }
-    if (!part_) return std::nullopt;
-    return part_->Final();
+    if (!hashes_) return std::nullopt;
+    return hashes_->FinishPart();
 }
 
 Sha256Digest ProgressCopier::WholeDigest() {
-    return whole_->Final();
+    return hashes_->Whole();
 }
 
 void ProgressCopier::CopyStretches(ReadableFile& from, WritableFile& to, std::uint64_t n) {
@@ -89,29 +85,29 @@ void ProgressCopier::CopyStretches(ReadableFile& from, WritableFile& to, std::ui
 void ProgressCopier::SkipHole(ReadableFile& from, WritableFile& to, std::uint64_t n) {
     from.SkipHole(n);
     to.WriteHole(n);
-    if (!part_) return;
+    if (!hashes_) return;
     // The digests are those of the zeros that a reader of the file (sha256sum) gets.
-    static const std::array<char, kHashBuffer> zeros{};
+    static const std::array<char, RunHashes::kBufferSize> zeros{};
     while (n > 0) {
         const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(n, zeros.size()));
-        part_->Update(zeros.data(), chunk);
-        whole_->Update(zeros.data(), chunk);
+        hashes_->Update(zeros.data(), chunk);
         n -= chunk;
     }
 }
 
 void ProgressCopier::CopyBlock(ReadableFile& from, WritableFile& to, std::uint64_t n) {
-    if (!part_) {
+    if (!hashes_) {
         to.CopyFrom(from, n);
         return;
     }
     while (n > 0) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(n, buffer_.size()));
-        const std::size_t got = from.Read(buffer_.data(), want);
+        char* buffer = hashes_->Buffer();
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(n, RunHashes::kBufferSize));
+        const std::size_t got = from.Read(buffer, want);
         if (got == 0) throw Failure::Of(kDeviceIoError, from.Name());
-        part_->Update(buffer_.data(), got);
-        whole_->Update(buffer_.data(), got);
-        to.Write(buffer_.data(), got);
+        hashes_->Update(buffer, got);
+        to.Write(buffer, got);
         n -= got;
     }
 }

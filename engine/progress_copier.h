@@ -17,6 +17,8 @@
 
 namespace splitter {
 
+class RunHashes;
+
 // "Splitting... [ 42 % Completed. ]" for the verb "Splitting", "Joining... [ ... ]" likewise.
 std::string ProgressText(std::string_view verb, int percent);
 
@@ -45,8 +47,8 @@ std::string ProgressText(std::string_view verb, int percent);
 // every byte is data.
 //
 // Hashing: the copy goes through a buffer instead of the kernel, and every byte is hashed as it
-// passes, once for its part and once for the whole run: the digests are those of the bytes
-// written, read once. A hole is hashed as the zeros it reads as.
+// passes, once for its part and once for the whole run, the two on two threads (RunHashes): the
+// digests are those of the bytes written, read once. A hole is hashed as the zeros it reads as.
 class ProgressCopier {
 public:
     ProgressCopier(std::uint64_t total, std::string_view verb, RunHost& host, bool hashing = false);
@@ -77,9 +79,7 @@ private:
     ProgressStep next_;  // the next point where the percentage changes
     std::chrono::steady_clock::time_point lastYield_;
 
-    std::unique_ptr<Sha256> part_;   // when hashing
-    std::unique_ptr<Sha256> whole_;  // when hashing
-    std::vector<char> buffer_;       // when hashing
+    std::unique_ptr<RunHashes> hashes_;  // when hashing
 };
 
 }  // namespace splitter
