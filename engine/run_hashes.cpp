@@ -5,20 +5,33 @@
 
 namespace splitter {
 
-RunHashes::RunHashes()
-    : buffers_(kBuffers, std::vector<char>(kBufferSize)), thread_([this] { HashWhole(); }) {}
+RunHashes::RunHashes() : buffers_(kBuffers, std::vector<char>(kBufferSize)) {
+    try {
+        part_.thread = std::thread([this] { Hash(part_); });
+        whole_.thread = std::thread([this] { Hash(whole_); });
+    } catch (...) {
+        Stop();  // the thread that did start
+        throw;
+    }
+}
 
 RunHashes::~RunHashes() {
+    Stop();
+}
+
+void RunHashes::Stop() {
     {
         const std::lock_guard lock(mutex_);
         stop_ = true;
     }
-    handed_.notify_one();
-    thread_.join();
+    handed_.notify_all();
+    for (Stream* stream : {&part_, &whole_}) {
+        if (stream->thread.joinable()) stream->thread.join();
+    }
 }
 
 char* RunHashes::Buffer() {
-    Wait(/*free=*/true);
+    Wait([&] { return given_ - std::min(part_.done, whole_.done) < kBuffers; });
     return buffers_[given_ % kBuffers].data();
 }
 
@@ -27,56 +40,69 @@ void RunHashes::Update(const char* data, std::size_t n) {
         char* buffer = Buffer();
         const std::size_t chunk = std::min(n, kBufferSize);
         if (data != buffer) std::memcpy(buffer, data, chunk);
+        bool wake = false;
         {
             const std::lock_guard lock(mutex_);
             lengths_[given_ % kBuffers] = chunk;
             ++given_;
+            // A thread that waits is woken for half the buffers at once, or when the caller
+            // itself is about to wait (Wait): one wake-up for several buffers.
+            wake = given_ - std::min(part_.done, whole_.done) >= kBuffers / 2;
         }
-        handed_.notify_one();
-        part_.Update(buffer, chunk);
+        if (wake) handed_.notify_all();
         data += chunk;
         n -= chunk;
     }
 }
 
 Sha256Digest RunHashes::FinishPart() {
-    return part_.Final();
+    Wait([&] { return part_.done == given_; });
+    return part_.hash.Final();
 }
 
 Sha256Digest RunHashes::Whole() {
-    Wait(/*free=*/false);
-    return whole_.Final();
+    Wait([&] { return whole_.done == given_; });
+    return whole_.hash.Final();
 }
 
-// Until a buffer is free (`free`) or every buffer is hashed; throws the failure of the whole's
-// thread.
-void RunHashes::Wait(bool free) {
+// Until `ready` (read under the lock); throws the failure of either thread.
+template <typename Ready>
+void RunHashes::Wait(Ready ready) {
     std::unique_lock lock(mutex_);
-    hashed_.wait(lock,
-                 [&] { return failure_ || (free ? given_ - done_ < kBuffers : done_ == given_); });
+    if (!failure_ && !ready()) {
+        handed_.notify_all();
+        waiting_ = true;
+        hashed_.wait(lock, [&] { return failure_ || ready(); });
+        waiting_ = false;
+    }
     if (failure_) std::rethrow_exception(failure_);
 }
 
-void RunHashes::HashWhole() {
+void RunHashes::Hash(Stream& stream) {
     try {
         std::unique_lock lock(mutex_);
         for (;;) {
-            handed_.wait(lock, [&] { return stop_ || done_ < given_; });
-            if (stop_) return;
-            const std::size_t k = done_ % kBuffers;
+            handed_.wait(lock, [&] { return stop_ || failure_ || stream.done < given_; });
+            if (stop_ || failure_) return;
+            const std::size_t k = stream.done % kBuffers;
             lock.unlock();
-            whole_.Update(buffers_[k].data(), lengths_[k]);
+            stream.hash.Update(buffers_[k].data(), lengths_[k]);
             lock.lock();
-            ++done_;
-            hashed_.notify_one();
+            ++stream.done;
+            // The caller waits for a buffer, a part's end or the whole's: it is woken once half
+            // the buffers are free, or once this stream has caught up.
+            if (waiting_ && (stream.done == given_ ||
+                             given_ - std::min(part_.done, whole_.done) <= kBuffers / 2))
+                hashed_.notify_one();
         }
     } catch (...) {
         // Whatever Update threw: the caller's thread throws it and ends the run.
         {
             const std::lock_guard lock(mutex_);
-            failure_ = std::current_exception();
+            if (!failure_) failure_ = std::current_exception();
         }
         hashed_.notify_one();
+        handed_.notify_all();
     }
 }
 
