@@ -360,9 +360,10 @@ TEST(CliTest, JoinRefusalsAndFailures) {
 TEST(CliTest, ChecksumsThatSha256sumReads) {
     TempDir dir;
     const std::string name = "a b\\c %.bin";  // a backslash: sha256sum escapes the line
-    const std::string source = test::PatternBytes(10000);
+    // Blocks between progress points of more bytes than a buffer of the hashing threads holds.
+    const std::string source = test::PatternBytes(40000000);
     WriteBytes(dir / name, source);
-    ASSERT_EQ(RunCli(dir, {name, "--checksum", "--size", "4K"}).status, 0);
+    ASSERT_EQ(RunCli(dir, {name, "--checksum", "--size", "16M"}).status, 0);
     test::fs::remove(dir / name);
     const auto sha256sum = [&] {
         const std::string command = "cd " + Quote(dir.path().string()) +
