@@ -33,9 +33,10 @@ public:
     // done with the buffer; the same one until it is given to Update.
     char* Buffer();
 
-    // Hands the run's next `n` bytes to the part's digest and the whole's. Bytes in Buffer()
-    // are handed over as they are: from then on the caller may still read them but not change
-    // them. Bytes anywhere else are copied first (zeros for a hole, say).
+    // Hands the run's next `n` bytes to the part's digest and the whole's. Bytes at the start
+    // of Buffer() (n at most kBufferSize) are handed over as they are: from then on the caller
+    // may still read them (to write them) but not change them. Bytes anywhere else are copied
+    // first (zeros for a hole, say).
     void Update(const char* data, std::size_t n);
 
     // The digest of the part's bytes given since the start or the last FinishPart; the next
@@ -45,8 +46,9 @@ public:
     // The digest of every byte given since the start. Waits for the whole's thread.
     Sha256Digest Whole();
 
-    // A failure on either thread is thrown on the caller's by the next call that waits: Buffer,
-    // Update, FinishPart or Whole.
+    // A failure on either thread (the hash library's) is thrown on the caller's by its next
+    // call to any of these four, and ends the run as a failure of the copy would. The
+    // destructor, on the way out of any run, stops both threads.
 
 private:
     static constexpr std::size_t kBuffers = 8;
