@@ -51,7 +51,8 @@ public:
     // destructor, on the way out of any run, stops both threads.
 
 private:
-    static constexpr std::size_t kBuffers = 8;
+    static constexpr std::size_t kBuffers =
+        32;  // 8 MiB: room for the threads to fall behind a while
 
     // One digest and the thread that hashes into it.
     struct Stream {
