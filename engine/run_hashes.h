@@ -51,8 +51,8 @@ public:
     // destructor, on the way out of any run, stops both threads.
 
 private:
-    static constexpr std::size_t kBuffers =
-        32;  // 8 MiB: room for the threads to fall behind a while
+    // 8 MiB in all: room for either thread to fall behind the copy a while without stopping it.
+    static constexpr std::size_t kBuffers = 32;
 
     // One digest and the thread that hashes into it.
     struct Stream {
