@@ -142,7 +142,13 @@ public:
         if (here >= known_.start && here < known_.end) return {known_.hole, known_.end - here};
         if (here >= length_) return {};
         off_t data = ::lseek(fd_.get(), at, SEEK_DATA);
-        if (data < 0 && errno == ENXIO) data = static_cast<off_t>(length_);  // a hole to the end
+        if (data < 0 && errno == ENXIO) {
+            // A hole to the end, or a file cut short since it was opened: then the read that
+            // comes next finds its end, and the run fails as it should.
+            struct stat st {};
+            if (::fstat(fd_.get(), &st) != 0) throw LastFailure(name_);
+            data = std::min(st.st_size, static_cast<off_t>(length_));
+        }
         // Where the stretch at the position ends: the next data, or after data the next hole.
         const off_t end = data == at ? ::lseek(fd_.get(), at, SEEK_HOLE) : data;
         if (end < 0) {
