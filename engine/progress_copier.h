@@ -23,32 +23,17 @@ class RunHashes;
 std::string ProgressText(std::string_view verb, int percent);
 
 // Copies the parts of a run of `total` bytes, one after the other, and shows how far the run
-// has got over all of them.
+// has got over all of them: ProgressText(verb, P), right after a yield, each time the
+// whole-number percentage of the byte just copied (PercentAt) changes, so at exactly the bytes
+// where a byte-by-byte copy would show it, whatever is data and whatever a hole; between them a
+// yield about every 100 ms.
 //
-// Texts: ProgressText(verb, P) each time the whole-number percentage of the byte just copied
-// (PercentAt) changes, at exactly the bytes where a byte-by-byte copy would show it: a block
-// ends on the byte after which the percentage changes, the host yields, then the text is set.
-// A long copy also yields about every 100 ms without touching the status.
-//
-// Blocks: at most 4 MiB, so the clock is looked at often. A block that starts off a 4 KiB
-// boundary of the offset into the part (after a progress point) ends on the next one, and the
-// block after it on the next 64 KiB boundary, so that the blocks after them are aligned again:
-// a copy-on-write file system (XFS, btrfs) shares blocks only for ranges aligned to its blocks
-// in both files, so each progress point costs one unshared 4 KiB block and no more, and the
-// kernel copies 64 KiB-aligned ranges faster (the page cache keeps large folios). The offset
-// into the part is the offset in the part file, written by a split and read by a join; the
-// offset in the whole file differs from it by the part's start, so it is aligned too whenever
-// the part starts on a block boundary (every part size a multiple of 4096), the only case in
-// which both files can be aligned at all.
-//
-// Holes: a hole of the source (a sparse file, see ReadableFile::Ahead) is not read, and is left
-// a hole in the destination; data goes as above. Holes only cut blocks in two, so the texts
-// appear at the same bytes whatever is hole and whatever data. On a file system without holes
-// every byte is data.
-//
-// Hashing: the copy goes through a buffer instead of the kernel, and every byte is hashed as it
-// passes, once for its part and once for the whole run, the two on two threads (RunHashes): the
-// digests are those of the bytes written, read once. A hole is hashed as the zeros it reads as.
+// Blocks end at a progress point, then on the next 4 KiB and the next 64 KiB of the part: a
+// copy-on-write file system (XFS, btrfs) shares only ranges aligned in both files, so a point
+// costs one unshared block, and the kernel copies aligned ranges fastest. Holes of the source
+// (ReadableFile::Ahead) stay holes. With hashing the bytes pass through RunHashes' buffers
+// instead of the kernel, so the digests are of the bytes written, read once; a hole hashes as
+// its zeros.
 class ProgressCopier {
 public:
     ProgressCopier(std::uint64_t total, std::string_view verb, RunHost& host, bool hashing = false);
