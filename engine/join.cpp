@@ -34,7 +34,12 @@ public:
         // The destination's bytes go to a new file beside it, which takes its name once whole
         // and on the disk: a power loss cannot leave the name on bytes that never got there.
         TemporaryFile temporary(files_, DestinationPath(), "join", permissions_);
-        ProgressCopier copier(total_, "Joining", host_, checksums_.has_value());
+        // With a line for the whole file, the copy hashes only the whole, one hash pass; the
+        // parts are hashed again only when it differs, to name the part that changed.
+        const Hashing hashing = !checksums_         ? Hashing::kNone
+                                : checksums_->whole ? Hashing::kWhole
+                                                    : Hashing::kPartsAndWhole;
+        ProgressCopier copier(total_, "Joining", host_, hashing);
         for (std::size_t k = 0; k < list_.parts.size(); ++k) {
             auto part = files_.OpenRead(folder_->PathOf(list_.parts[k]));
             // Another file under the name (a link put there since the check) is caught here.
@@ -42,12 +47,15 @@ public:
                 throw Failure(kDeviceIoError,
                               "Part changed during the join (" + ShownName(part->Name()) + ")");
             const auto digest = copier.CopyPart(*part, temporary.file(), sizes_[k]);
-            if (checksums_ && checksums_->parts[k] && digest != checksums_->parts[k])
+            if (digest && checksums_->parts[k] && digest != checksums_->parts[k])
                 return Mismatch("Part " + ShownName(list_.parts[k]), "it changed since the split");
         }
-        if (checksums_ && checksums_->whole && copier.WholeDigest() != checksums_->whole)
+        if (checksums_ && checksums_->whole && copier.WholeDigest() != checksums_->whole) {
+            if (const auto part = ChangedPart())
+                return Mismatch("Part " + ShownName(*part), "it changed since the split");
             return Mismatch("The joined file " + ShownName(list_.destination),
                             "the parts are not those of the split, or not in its order");
+        }
         temporary.Finish();
         const auto written = files_.Status(temporary.path());
         if (!written || written->length != total_)
@@ -134,6 +142,22 @@ private:
             return JoinResult::kBadChecksums;
         }
         return JoinResult::kDone;
+    }
+
+    // The first part whose bytes, read again, differ from its line in the checksum file.
+    std::optional<std::string> ChangedPart() {
+        std::vector<char> buffer(std::size_t{1} << 20);
+        for (std::size_t k = 0; k < list_.parts.size(); ++k) {
+            if (!checksums_->parts[k]) continue;
+            const auto part = files_.OpenRead(folder_->PathOf(list_.parts[k]));
+            Sha256 hash;
+            while (const std::size_t n = part->Read(buffer.data(), buffer.size())) {
+                hash.Update(buffer.data(), n);
+                host_.Yield();
+            }
+            if (hash.Final() != *checksums_->parts[k]) return list_.parts[k];
+        }
+        return std::nullopt;
     }
 
     JoinResult Mismatch(const std::string& what, const std::string& why) {

@@ -64,9 +64,11 @@ std::optional<SizeMisfit> FindSizeMisfit(const std::vector<std::uint64_t>& sizes
 // bytes) are refused (kRefused); the file gets no permission that a part lacks.
 //
 // When the checksum file of a split, DESTINATION.sha256 (see checksum.h), lies beside the
-// script, it is read with the script, and every part and the whole file it gives a SHA-256 for
-// is hashed as it is copied: the first part that differs is named and the run stops with the
-// temporary file removed; the whole file is checked before the rename.
+// script, it is read with the script and the join is checked against it. With a line for the
+// whole file, only the whole is hashed as it is copied (one hash pass) and checked before the
+// rename; when it differs, the parts are read again and the first whose line differs is named.
+// Without one, each part with a line is hashed as it is copied, and the run stops at the first
+// that differs. A mismatch leaves the temporary file removed.
 //
 // Status texts: "Joining... ", then "Joining... [ P % Completed. ]" for the same percentages,
 // at the same bytes, as a split of the same total shows (see progress_copier.h), then "Done !".

@@ -26,13 +26,14 @@ std::string ProgressText(std::string_view verb, int percent) {
 }
 
 ProgressCopier::ProgressCopier(std::uint64_t total, std::string_view verb, RunHost& host,
-                               bool hashing)
+                               Hashing hashing)
     : plan_(total),
       verb_(verb),
       host_(host),
       next_(plan_.NextStep(0, lastShown_)),
-      lastYield_(std::chrono::steady_clock::now()) {
-    if (hashing) hashes_ = std::make_unique<RunHashes>();
+      lastYield_(std::chrono::steady_clock::now()),
+      partDigests_(hashing == Hashing::kPartsAndWhole) {
+    if (hashing != Hashing::kNone) hashes_ = std::make_unique<RunHashes>(partDigests_);
 }
 
 ProgressCopier::~ProgressCopier() = default;
@@ -61,7 +62,7 @@ std::optional<Sha256Digest> ProgressCopier::CopyPart(ReadableFile& from, Writabl
             Yield();
         }
     }
-    if (!hashes_) return std::nullopt;
+    if (!partDigests_) return std::nullopt;
     return hashes_->FinishPart();
 }
 

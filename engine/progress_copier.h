@@ -34,14 +34,18 @@ std::string ProgressText(std::string_view verb, int percent);
 // (ReadableFile::Ahead) stay holes. With hashing the bytes pass through RunHashes' buffers
 // instead of the kernel, so the digests are of the bytes written, read once; a hole hashes as
 // its zeros.
+// What a copy hashes: nothing, the whole run, or each part and the whole run.
+enum class Hashing { kNone, kWhole, kPartsAndWhole };
+
 class ProgressCopier {
 public:
-    ProgressCopier(std::uint64_t total, std::string_view verb, RunHost& host, bool hashing = false);
+    ProgressCopier(std::uint64_t total, std::string_view verb, RunHost& host,
+                   Hashing hashing = Hashing::kNone);
     ~ProgressCopier();
 
     // Copies the run's next `size` bytes from the current position of `from` to that of `to`:
     // one part. A failure of either file throws, and ends the run. Returns the SHA-256 of the
-    // part's bytes when hashing, nullopt otherwise.
+    // part's bytes with Hashing::kPartsAndWhole, nullopt otherwise.
     std::optional<Sha256Digest> CopyPart(ReadableFile& from, WritableFile& to, std::uint64_t size);
 
     // When hashing: the SHA-256 of every byte copied so far, over all parts.
@@ -65,6 +69,7 @@ private:
     std::chrono::steady_clock::time_point lastYield_;
 
     std::unique_ptr<RunHashes> hashes_;  // when hashing
+    const bool partDigests_;
 };
 
 }  // namespace splitter

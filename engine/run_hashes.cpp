@@ -5,9 +5,10 @@
 
 namespace splitter {
 
-RunHashes::RunHashes() : buffers_(kBuffers, std::vector<char>(kBufferSize)) {
+RunHashes::RunHashes(bool parts)
+    : buffers_(kBuffers, std::vector<char>(kBufferSize)), parts_(parts) {
     try {
-        part_.thread = std::thread([this] { Hash(part_); });
+        if (parts_) part_.thread = std::thread([this] { Hash(part_); });
         whole_.thread = std::thread([this] { Hash(whole_); });
     } catch (...) {
         Stop();  // the thread that did start
@@ -31,7 +32,7 @@ void RunHashes::Stop() {
 }
 
 char* RunHashes::Buffer() {
-    Wait([&] { return given_ - std::min(part_.done, whole_.done) < kBuffers; });
+    Wait([&] { return Behind() < kBuffers; });
     return buffers_[given_ % kBuffers].data();
 }
 
@@ -47,7 +48,7 @@ void RunHashes::Update(const char* data, std::size_t n) {
             ++given_;
             // A thread that waits is woken for half the buffers at once, or when the caller
             // itself is about to wait (Wait): one wake-up for several buffers.
-            wake = given_ - std::min(part_.done, whole_.done) >= kBuffers / 2;
+            wake = Behind() >= kBuffers / 2;
         }
         if (wake) handed_.notify_all();
         data += chunk;
@@ -91,8 +92,7 @@ void RunHashes::Hash(Stream& stream) {
             ++stream.done;
             // The caller waits for a buffer, a part's end or the whole's: it is woken once half
             // the buffers are free, or once this stream has caught up.
-            if (waiting_ && (stream.done == given_ ||
-                             given_ - std::min(part_.done, whole_.done) <= kBuffers / 2))
+            if (waiting_ && (stream.done == given_ || Behind() <= kBuffers / 2))
                 hashed_.notify_one();
         }
     } catch (...) {

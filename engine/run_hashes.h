@@ -5,6 +5,7 @@
 // about one hash pass.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +23,8 @@ public:
     // The size of a buffer: read, hashed and written while still in the processors' caches.
     static constexpr std::size_t kBufferSize = std::size_t{256} << 10;
 
-    RunHashes();
+    // `parts`: the parts' digests too (FinishPart), not only the whole's.
+    explicit RunHashes(bool parts = true);
     // Stops the threads, done or not, within one buffer's hashing.
     ~RunHashes();
     RunHashes(const RunHashes&) = delete;
@@ -62,6 +64,10 @@ private:
     };
 
     void Hash(Stream& stream);  // a stream's thread
+    // The buffers handed over that a stream has still to hash.
+    std::uint64_t Behind() const {
+        return given_ - (parts_ ? std::min(part_.done, whole_.done) : whole_.done);
+    }
     void Stop();
     template <typename Ready>
     void Wait(Ready ready);
@@ -77,6 +83,7 @@ private:
     bool stop_ = false;
     std::exception_ptr failure_;
 
+    const bool parts_;
     Stream part_;
     Stream whole_;
 };

@@ -86,7 +86,8 @@ public:
 
         // A set of an earlier split would be read by the join against the new parts.
         RemoveEarlierRecoverySet(folder, FileTitleOf(path_), files_);
-        ProgressCopier copier(length_, "Splitting", host_, options_.checksum);
+        ProgressCopier copier(length_, "Splitting", host_,
+                              options_.checksum ? Hashing::kPartsAndWhole : Hashing::kNone);
         std::string checksums;
         for (int k = 0; k < parts; ++k) {
             auto part = files_.Create(path_ + "." + std::to_string(k), source_.get());
