@@ -271,7 +271,8 @@ int RunSplit(const CommandLine& line) {
     switch (result) {
         case SplitResult::kDone: return kExitDone;
         case SplitResult::kUnableToSplit:
-        case SplitResult::kBadPartCount: return kExitRefused;
+        case SplitResult::kBadPartCount:
+        case SplitResult::kRefused: return kExitRefused;
         case SplitResult::kFailed: break;
     }
     return kExitFailed;

@@ -10,7 +10,7 @@
 #include "engine/join_script.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
-#include "engine/recovery.h"
+#include "engine/recovery/repair.h"
 #include "engine/temporary_file.h"
 #include "files/failure.h"
 
@@ -27,9 +27,40 @@ public:
         host_.SetStatus(kJoiningText);
         list_ = ReadJoinScript(scriptPath_, files_);
         folder_.emplace(scriptPath_, files_);
-        if (const auto result = CheckParts(); result != JoinResult::kDone) return result;
+        for (const std::string& name : list_.parts) {
+            if (const auto [entry, first] = looked_.try_emplace(name); first)
+                entry->second = folder_->Look(name);
+        }
+        // Every check before any write: the set's verdict is read first, since the parts it
+        // rebuilds need not be there yet, and acted on last.
+        PartsRepair repair(*folder_, list_.destination, list_.parts, host_);
+        const bool repairs = repair.verdict() == PartsRepair::Verdict::kRepairable;
+        if (const auto result = CheckParts(repairs ? &repair : nullptr); result != JoinResult::kDone)
+            return result;
         if (const auto result = ReadChecksums(); result != JoinResult::kDone) return result;
         if (const auto result = CheckDestination(); result != JoinResult::kDone) return result;
+        if (repair.verdict() == PartsRepair::Verdict::kTooFew) {
+            host_.ReportError(repair.problem());
+            return JoinResult::kCannotRepair;
+        }
+        if (repairs) {
+            // A part that its checksum line calls right is not to be rebuilt: the set is of
+            // other bytes (an earlier split's volumes beside new parts).
+            if (const auto right = RightByChecksum(repair.damaged())) {
+                host_.Note("The recovery volumes of " + ShownName(list_.destination + ".par2") +
+                           " are not used (" + ShownName(*right) +
+                           " matches its SHA-256 but not the volumes): the parts are joined as "
+                           "they are");
+                if (const auto result = CheckParts(nullptr); result != JoinResult::kDone)
+                    return result;
+            } else {
+                permissions_ &= repair.permissions();
+                for (const RebuiltPart& part : repair.Rebuild(permissions_))
+                    looked_[part.part] = folder_->Look(part.part);
+                if (const auto result = CheckParts(nullptr); result != JoinResult::kDone)
+                    return result;
+            }
+        }
 
         // The destination's bytes go to a new file beside it, which takes its name once whole
         // and on the disk: a power loss cannot leave the name on bytes that never got there.
@@ -51,8 +82,17 @@ public:
                 return Mismatch("Part " + ShownName(list_.parts[k]), "it changed since the split");
         }
         if (checksums_ && checksums_->whole && copier.WholeDigest() != checksums_->whole) {
-            if (const auto part = ChangedPart())
-                return Mismatch("Part " + ShownName(*part), "it changed since the split");
+            if (const auto changed = ChangedParts(); !changed.empty()) {
+                std::string names;
+                for (std::size_t i = 0; i < changed.size(); ++i)
+                    names += (i == 0 ? "" : i + 1 == changed.size() ? " and " : ", ") +
+                             ShownName(changed[i]);
+                if (changed.size() == 1) return Mismatch("Part " + names, "it changed since the split");
+                host_.ReportError("Parts " + names + " do not match their SHA-256 in " +
+                                  ShownName(checksums_->fileName) +
+                                  ": they changed since the split");
+                return JoinResult::kChecksumMismatch;
+            }
             return Mismatch("The joined file " + ShownName(list_.destination),
                             "the parts are not those of the split, or not in its order");
         }
@@ -68,21 +108,28 @@ public:
 
 private:
     // Every part is there, is a regular file and lies in the script's folder, and their sizes
-    // fit a split. Each name is looked at once, however often the script lists it.
-    JoinResult CheckParts() {
-        for (const std::string& name : list_.parts) {
-            if (const auto [entry, first] = looked_.try_emplace(name); first)
-                entry->second = folder_->Look(name);
-        }
-        // Lost or damaged parts are rebuilt first, where a recovery set allows.
-        if (RepairParts(*folder_, list_, looked_, host_) == RepairResult::kRefused)
-            return JoinResult::kCannotRepair;
+    // fit a split. Each name was looked at once, however often the script lists it. The parts
+    // that `repair` is to rebuild count as the set describes them.
+    JoinResult CheckParts(const PartsRepair* repair) {
+        sizes_.clear();
+        ids_.clear();
+        total_ = 0;
+        const auto rebuilt = [&](const std::string& name) -> std::optional<std::uint64_t> {
+            if (repair == nullptr) return std::nullopt;
+            const auto& damaged = repair->damaged();
+            if (std::find(damaged.begin(), damaged.end(), name) == damaged.end()) return std::nullopt;
+            return repair->LengthOf(name);
+        };
         std::set<std::string_view> told;
         bool missing = false;
         bool outside = false;
         for (const std::string& name : list_.parts) {
             const ScriptFolder::Entry& part = looked_.at(name);
-            if (part.where == ScriptFolder::Where::kInside && part.status.regular) {
+            if (const auto length = rebuilt(name)) {
+                sizes_.push_back(*length);
+                ids_.push_back(part.where == ScriptFolder::Where::kInside ? part.status.id
+                                                                         : FileId{});
+            } else if (part.where == ScriptFolder::Where::kInside && part.status.regular) {
                 sizes_.push_back(part.status.length);
                 ids_.push_back(part.status.id);
                 permissions_ &= part.status.permissions;
@@ -144,18 +191,37 @@ private:
         return JoinResult::kDone;
     }
 
-    // The first part whose bytes, read again, differ from its line in the checksum file.
-    std::optional<std::string> ChangedPart() {
+    // The SHA-256 of a part, read again.
+    Sha256Digest HashOf(const std::string& part) {
         std::vector<char> buffer(std::size_t{1} << 20);
+        const auto file = files_.OpenRead(folder_->PathOf(part));
+        Sha256 hash;
+        while (const std::size_t n = file->Read(buffer.data(), buffer.size())) {
+            hash.Update(buffer.data(), n);
+            host_.Yield();
+        }
+        return hash.Final();
+    }
+
+    // The parts whose bytes, read again, differ from their lines in the checksum file.
+    std::vector<std::string> ChangedParts() {
+        std::vector<std::string> changed;
+        for (std::size_t k = 0; k < list_.parts.size(); ++k)
+            if (checksums_->parts[k] && HashOf(list_.parts[k]) != *checksums_->parts[k])
+                changed.push_back(list_.parts[k]);
+        return changed;
+    }
+
+    // The first of `parts` that is there and matches its line in the checksum file.
+    std::optional<std::string> RightByChecksum(const std::vector<std::string>& parts) {
+        if (!checksums_) return std::nullopt;
         for (std::size_t k = 0; k < list_.parts.size(); ++k) {
-            if (!checksums_->parts[k]) continue;
-            const auto part = files_.OpenRead(folder_->PathOf(list_.parts[k]));
-            Sha256 hash;
-            while (const std::size_t n = part->Read(buffer.data(), buffer.size())) {
-                hash.Update(buffer.data(), n);
-                host_.Yield();
-            }
-            if (hash.Final() != *checksums_->parts[k]) return list_.parts[k];
+            const std::string& name = list_.parts[k];
+            if (checksums_->parts[k] &&
+                std::find(parts.begin(), parts.end(), name) != parts.end() &&
+                looked_.at(name).where == ScriptFolder::Where::kInside &&
+                looked_.at(name).status.regular && HashOf(name) == *checksums_->parts[k])
+                return name;
         }
         return std::nullopt;
     }

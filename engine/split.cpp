@@ -1,6 +1,8 @@
 #include "engine/split.h"
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "engine/checksum.h"
@@ -8,7 +10,8 @@
 #include "engine/part_count.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
-#include "engine/recovery.h"
+#include "engine/recovery/layout.h"
+#include "engine/recovery/writer.h"
 #include "engine/temporary_file.h"
 #include "files/failure.h"
 #include "files/script_encoding.h"
@@ -73,19 +76,31 @@ public:
         const bool checksumCanExist = !files_.NameLimit(ChecksumPath(path_));
 
         const std::string folder = FolderOf(path_);
+        const std::string fileTitle = FileTitleOf(path_);
+        // Sets of an earlier split of this file's parts go, whatever their names: their volumes
+        // would be read against the new parts. Anyone else's set stays, and a split that would
+        // write over one of its files is refused.
+        const SetFiles sets = FindSetFiles(folder, fileTitle, files_);
         if (options_.recoveryPercent > 0) {
-            const RecoveryPlan recovery = PlanRecovery(length_, options_.recoveryPercent);
-            for (const std::string& name : RecoveryFileTitles(FileTitleOf(path_), recovery.count))
+            const RecoveryPlan recovery = PlanRecovery(sizes, options_.recoveryPercent);
+            for (const std::string& name : RecoveryFileTitles(fileTitle, recovery.count)) {
+                if (std::find(sets.others.begin(), sets.others.end(), name) != sets.others.end()) {
+                    source_.reset();
+                    host_.ReportError(
+                        ShownName(name) + " is not a recovery volume of this split's parts (it "
+                        "may be par2's own, of the whole file): a split with --recovery would "
+                        "replace it. Move it away, or split without --recovery.");
+                    return SplitResult::kRefused;
+                }
                 CheckOutput(folder + name);
+            }
         }
 
         // The script and checksum file of an earlier split go before any part is touched: a
         // run that stops half way must leave no script that lists parts of two versions.
         RemoveEarlier(JoinScriptPath(path_));
         if (checksumCanExist) RemoveEarlier(ChecksumPath(path_));
-
-        // A set of an earlier split would be read by the join against the new parts.
-        RemoveEarlierRecoverySet(folder, FileTitleOf(path_), files_);
+        for (const std::string& name : sets.ours) files_.Remove(folder + name);
         ProgressCopier copier(length_, "Splitting", host_,
                               options_.checksum ? Hashing::kPartsAndWhole : Hashing::kNone);
         std::string checksums;
@@ -93,6 +108,8 @@ public:
             auto part = files_.Create(path_ + "." + std::to_string(k), source_.get());
             const auto digest =
                 copier.CopyPart(*source_, *part, sizes[static_cast<std::size_t>(k)]);
+            // On the disk before the script that points at it takes its name.
+            part->Sync();
             part->Close();
             if (digest) checksums += ChecksumLine(*digest, PartTitle(title_, k));
         }
@@ -101,23 +118,26 @@ public:
             throw Failure(kDeviceIoError,
                           "File changed during the split (" + ShownName(title_) + ")");
 
-        WriteWhole(JoinScriptPath(path_), script.bytes, "script");
         if (options_.checksum) {
             checksums += ChecksumLine(copier.WholeDigest(), title_);
             WriteWhole(ChecksumPath(path_), checksums, "sha256");
         }
+        std::optional<RecoveryPlan> recovery;
         if (options_.recoveryPercent > 0) {
             std::vector<std::string> partTitles;
-            for (int k = 0; k < parts; ++k) partTitles.push_back(PartTitle(FileTitleOf(path_), k));
+            for (int k = 0; k < parts; ++k) partTitles.push_back(PartTitle(fileTitle, k));
             // Checked again: a link planted during the run is refused here too.
             for (const std::string& name : RecoveryFileTitles(
-                     FileTitleOf(path_), PlanRecovery(length_, options_.recoveryPercent).count))
+                     fileTitle, PlanRecovery(sizes, options_.recoveryPercent).count))
                 CheckOutput(folder + name);
-            WriteRecoverySet(folder, FileTitleOf(path_), partTitles, options_.recoveryPercent,
-                             source_->Permissions(), host_, files_);
+            recovery = WriteRecoverySet(folder, fileTitle, partTitles, options_.recoveryPercent,
+                                        source_->Permissions(), host_, files_);
         }
+        // The script last: it names what is there.
+        WriteWhole(JoinScriptPath(path_), script.bytes, "script");
         source_.reset();
         host_.SetStatus(kDoneText);
+        if (recovery) host_.Note(RebuildsText(*recovery, parts));
         if (script.unspelledIn != 0) host_.Warn(UnspelledText(script.unspelledIn));
         return SplitResult::kDone;
     }
@@ -134,6 +154,19 @@ private:
         file.file().Write(bytes.data(), bytes.size());
         file.Finish();
         file.Rename(/*replace=*/true);
+    }
+
+    // "data.bin.par2 and its volumes rebuild any 2 of the 8 parts (77 recovery slices)."
+    std::string RebuildsText(const RecoveryPlan& plan, int parts) const {
+        const std::string what = ShownName(RecoveryIndexTitle(FileTitleOf(path_))) +
+                                 " and its volumes rebuild ";
+        const std::string slices = std::to_string(plan.count) +
+                                   (plan.count == 1 ? " recovery slice" : " recovery slices") +
+                                   " of " + std::to_string(plan.sliceSize) + " bytes";
+        if (plan.rebuildsParts == 0)
+            return what + "damaged slices of the parts, but no whole part (" + slices + ").";
+        return what + "any " + std::to_string(plan.rebuildsParts) + " of the " +
+               std::to_string(parts) + " parts (" + slices + ").";
     }
 
     // The parts are fine, and splitter-cli join reads the script; cmd would not find them.

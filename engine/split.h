@@ -26,6 +26,8 @@ enum class SplitResult {
     kFailed,         // the error box was shown; parts written so far stay on disk
     kBadPartCount,   // a split by size would make fewer than 2 or more than 999 parts; nothing
                      // written, the count reported
+    kRefused,        // an output's name holds a file the split may not replace (another
+                     // program's recovery set); nothing written, the reason reported
 };
 
 // How a split cuts its file.

@@ -83,15 +83,19 @@ std::string FolderPathOf(const std::string& path) {
     return folder.empty() ? "." : folder;
 }
 
+std::size_t ReadFull(ReadableFile& file, char* buffer, std::size_t n) {
+    std::size_t got = 0;
+    while (got < n) {
+        const std::size_t more = file.Read(buffer + got, n - got);
+        if (more == 0) break;
+        got += more;
+    }
+    return got;
+}
+
 std::string ReadUpTo(ReadableFile& file, std::uint64_t limit) {
     std::string text(static_cast<std::size_t>(std::min(file.Length(), limit)), '\0');
-    std::size_t got = 0;
-    while (got < text.size()) {
-        const std::size_t n = file.Read(text.data() + got, text.size() - got);
-        if (n == 0) break;
-        got += n;
-    }
-    text.resize(got);
+    text.resize(ReadFull(file, text.data(), text.size()));
     return text;
 }
 

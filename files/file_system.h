@@ -248,6 +248,10 @@ private:
     FileSystem& target_;
 };
 
+// Reads n bytes from the file's current position into buffer, as many reads as it takes: fewer
+// only where the file ends first. Returns the number read.
+std::size_t ReadFull(ReadableFile& file, char* buffer, std::size_t n);
+
 // Reads the file from its current position to its end, at most `limit` bytes: the whole of a
 // small file such as a join script or a checksum file.
 std::string ReadUpTo(ReadableFile& file, std::uint64_t limit);

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/par2.h"
+#include "engine/recovery/packets.h"
 
 namespace splitter {
 namespace {

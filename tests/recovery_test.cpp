@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/gf16.h"
-#include "engine/par2.h"
-#include "engine/recovery.h"
+#include "engine/recovery/field.h"
+#include "engine/recovery/layout.h"
+#include "engine/recovery/packets.h"
+#include "engine/recovery/reed_solomon.h"
+#include "engine/recovery/writer.h"
 #include "test_support.h"
 
 namespace splitter {
@@ -49,9 +51,9 @@ TEST(RecoveryTest, FieldArithmetic) {
 }
 
 TEST(RecoveryTest, ConstantsAndCrc) {
-    EXPECT_EQ(par2::SliceConstantLogs(10),
+    EXPECT_EQ(rs::InputConstantLogs(10),
               (std::vector<std::uint32_t>{1, 2, 4, 7, 8, 11, 13, 14, 16, 19}));
-    EXPECT_EQ(par2::SliceConstantLogs(40000).size(), par2::kMaxInputSlices);
+    EXPECT_EQ(rs::InputConstantLogs(40000).size(), par2::kMaxInputSlices);
     EXPECT_EQ(par2::Crc32("123456789", 9), 0xCBF43926u);
     const std::string padded = "ab" + std::string(5000, '\0');
     EXPECT_EQ(par2::Crc32Zeros(5000, par2::Crc32("ab", 2)),
@@ -107,7 +109,7 @@ TEST(RecoveryTest, PassesOverThePartsMakeTheSameSet) {
     }
     test::RecordingHost host;
     WriteRecoverySet(one / "", "f", parts, 40, kAllPermissions, host, FileSystem::Default());
-    const std::uint64_t slice = PlanRecovery(10800, 40).sliceSize;
+    const std::uint64_t slice = PlanRecovery({3000, 3700, 4400}, 40).sliceSize;
     WriteRecoverySet(several / "", "f", parts, 40, kAllPermissions, host, FileSystem::Default(),
                      static_cast<std::size_t>(3 * slice));
     ASSERT_EQ(one.Names(), several.Names());

@@ -283,14 +283,14 @@ TEST(SplitFailures, FailuresAtEachStep) {
          sums,
          0,
          Failure::Of(kPermissionDenied, sums),
-         {Part(0), Part(1), Part(2), bat},
+         {Part(0), Part(1), Part(2)},  // the script comes last: it names only what is there
          {},
          true},
         {Fault::kClose,
          sums,
          0,
          Failure::Of(kDiskFull, sums),
-         {Part(0), Part(1), Part(2), bat},  // whole or not at all, as the script
+         {Part(0), Part(1), Part(2)},  // whole or not at all, as the script
          {},
          true},
         {Fault::kWriteByte,

@@ -1,5 +1,5 @@
-// The PAR 2.0 format (Parchive): packets, the slice constants of its Reed-Solomon code, and a
-// reader for files that anyone may hand us.
+// The PAR 2.0 format (Parchive): its packets, each written and read here and nowhere else, and
+// a reader for files that anyone may hand us.
 //
 // A PAR 2.0 file is a sequence of packets, each a 64-byte header and a body, every integer
 // little-endian:
@@ -14,11 +14,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "files/file_system.h"
 #include "files/hash.h"
 
 namespace splitter::par2 {
@@ -28,6 +31,8 @@ inline constexpr std::size_t kHeaderSize = 64;
 // generator of the field qualify: 32768 of them.
 inline constexpr std::size_t kMaxInputSlices = 32768;
 inline constexpr std::uint32_t kMaxExponent = 65534;
+// The bytes before a recovery slice's data in its packet: the header and the exponent.
+inline constexpr std::size_t kRecoveryDataOffset = kHeaderSize + 4;
 
 // The packet types a split writes and the join reads (16 bytes each, zero-padded).
 inline constexpr std::string_view kMainType{"PAR 2.0\0Main\0\0\0\0", 16};
@@ -43,19 +48,13 @@ std::uint32_t Crc32Zeros(std::size_t n, std::uint32_t crc);
 
 Md5Digest Md5Of(std::string_view bytes);
 
-// The logarithm (base 2) of the constant of input slice `index` (0-based, over the whole set):
-// the index-th of the numbers 1, 2, 4, 7, 8, 11, ... that are divisible by none of 3, 5, 17
-// and 257, the factors of 65535, so that every constant generates the field.
-std::vector<std::uint32_t> SliceConstantLogs(std::size_t count);
-
-// A whole packet: header, the body, zeros to a multiple of 4.
-std::string Packet(const Md5Digest& setId, std::string_view type, std::string_view body);
-
 struct SliceCheck {
     Md5Digest md5{};
     std::uint32_t crc = 0;  // of the slice, zero-padded to the slice size
     bool operator==(const SliceCheck&) const = default;
 };
+// The checksums of one slice, zero-padded to its full size.
+SliceCheck CheckOf(const char* slice, std::size_t size);
 
 // A file of the set, as its file description and slice checksum packets give it.
 struct FileEntry {
@@ -69,6 +68,31 @@ struct FileEntry {
 
 // The file ID: the MD5 of the first 16 KiB's MD5, the length and the name.
 Md5Digest FileId(const Md5Digest& hash16k, std::uint64_t length, std::string_view name);
+
+// A recovery set: the main packet, and a description and the slice checksums of every file it
+// names, consistent with each other.
+struct Set {
+    Md5Digest id{};
+    std::uint64_t sliceSize = 0;
+    std::vector<FileEntry> files;  // in the order of the main packet: by file ID
+    std::size_t sliceCount = 0;    // over all files
+};
+
+// The set's ID for these files and slice size: the MD5 of the main packet's body.
+Md5Digest SetIdOf(std::uint64_t sliceSize, const std::vector<FileEntry>& files);
+
+// Whole packets of each type: header, the body, zeros to a multiple of 4.
+std::string MainPacket(const Set& set);
+std::string DescriptionPacket(const Md5Digest& setId, const FileEntry& file);
+std::string ChecksumPacket(const Md5Digest& setId, const FileEntry& file);
+std::string RecoveryPacket(const Md5Digest& setId, std::uint32_t exponent, std::string_view slice);
+std::string CreatorPacket(const Md5Digest& setId, std::string_view creator);
+// Any packet: what the ones above are made with, and the tests' way to a packet of their own.
+std::string Packet(const Md5Digest& setId, std::string_view type, std::string_view body);
+
+// The packets that tell what a set protects, each once: the main packet, then the description
+// and then the slice checksums of every file, in the set's order.
+std::vector<std::string> CriticalPackets(const Set& set);
 
 // Everything usable found in PAR 2.0 files, packet by packet.
 struct Packets {
@@ -89,9 +113,9 @@ struct Packets {
     struct Recovery {
         Md5Digest setId{};
         std::uint32_t exponent = 0;
-        std::size_t source = 0;  // which scanned file
-        std::size_t offset = 0;  // of the slice's bytes in it
-        std::size_t size = 0;
+        std::size_t source = 0;     // which scanned file
+        std::uint64_t offset = 0;   // of the slice's bytes in it
+        std::uint64_t size = 0;
     };
     std::vector<Main> mains;
     std::vector<Description> descriptions;
@@ -99,17 +123,15 @@ struct Packets {
     std::vector<Recovery> recovery;
 };
 
-// Adds the packets of one file (its bytes; `source` numbers it) to `packets`.
-void Scan(std::string_view bytes, std::size_t source, Packets& packets);
+// Opens the file to scan, from its first byte, as often as the reader must go back in it.
+using Opener = std::function<std::unique_ptr<ReadableFile>()>;
 
-// A recovery set that can be used: the main packet, and a description and the slice checksums
-// of every file it names, consistent with each other.
-struct Set {
-    Md5Digest id{};
-    std::uint64_t sliceSize = 0;
-    std::vector<FileEntry> files;  // in the order of the main packet
-    std::size_t sliceCount = 0;    // over all files
-};
+// Adds the packets of one file (`source` numbers it) to `packets`, reading it a block at a time:
+// the memory it takes does not grow with the file. With `recoveryBodies` false, a recovery
+// slice packet is stepped over unread and not kept: enough to learn what a set protects.
+void Scan(const Opener& open, std::size_t source, Packets& packets, bool recoveryBodies = true);
+// The same over bytes in memory.
+void Scan(std::string_view bytes, std::size_t source, Packets& packets);
 
 // The set `id` (or, without one, that of the first main packet), or why there is none usable.
 struct Assembled {
@@ -122,22 +144,7 @@ Assembled Assemble(const Packets& packets, const std::optional<Md5Digest>& id);
 std::vector<Packets::Recovery> RecoveryOf(const Packets& packets, const Md5Digest& id,
                                           std::uint64_t sliceSize);
 
-// The packets that tell what a set protects, each once: the main packet, then the description
-// and then the slice checksums of every file, in the set's order.
-std::vector<std::string> CriticalPackets(const Set& set);
-
 // The number of slices of a file of `length` bytes.
 std::uint64_t SlicesOf(std::uint64_t length, std::uint64_t sliceSize);
-
-// A packet body's fields, as the format lays them out: integers little-endian.
-inline void Append64(std::string& out, std::uint64_t value) {
-    for (int i = 0; i < 8; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-inline void Append32(std::string& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-inline void AppendDigest(std::string& out, const Md5Digest& digest) {
-    out.append(reinterpret_cast<const char*>(digest.data()), digest.size());
-}
 
 }  // namespace splitter::par2

@@ -1,4 +1,4 @@
-#include "engine/gf16.h"
+#include "engine/recovery/field.h"
 
 #include <array>
 #include <cstring>

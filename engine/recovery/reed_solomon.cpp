@@ -1,0 +1,121 @@
+#include "engine/recovery/reed_solomon.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace splitter::rs {
+namespace {
+
+std::uint8_t* Bytes(std::vector<char>& v) {
+    return reinterpret_cast<std::uint8_t*>(v.data());
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> InputConstantLogs(std::size_t count) {
+    std::vector<std::uint32_t> logs;
+    logs.reserve(count);
+    for (std::uint32_t n = 1; logs.size() < count && n < gf16::kOrder; ++n)
+        if (n % 3 != 0 && n % 5 != 0 && n % 17 != 0 && n % 257 != 0) logs.push_back(n);
+    return logs;
+}
+
+std::uint16_t Factor(std::uint32_t constantLog, std::uint32_t exponent) {
+    // 2 generates a group of 65535 elements: exponents of 2 count modulo that order.
+    return gf16::Exp(
+        static_cast<std::uint32_t>((std::uint64_t{constantLog} * exponent) % gf16::kOrder));
+}
+
+std::optional<Matrix> Invert(Matrix a) {
+    // Gauss-Jordan elimination on [a | I].
+    const std::size_t m = a.size();
+    for (std::size_t i = 0; i < m; ++i) {
+        a[i].resize(2 * m, 0);
+        a[i][m + i] = 1;
+    }
+    for (std::size_t col = 0; col < m; ++col) {
+        std::size_t pivot = col;
+        while (pivot < m && a[pivot][col] == 0) ++pivot;
+        if (pivot == m) return std::nullopt;
+        std::swap(a[pivot], a[col]);
+        const std::uint16_t inverse = gf16::Inverse(a[col][col]);
+        for (std::uint16_t& x : a[col]) x = gf16::Multiply(x, inverse);
+        for (std::size_t row = 0; row < m; ++row) {
+            if (row == col || a[row][col] == 0) continue;
+            const std::uint16_t factor = a[row][col];
+            for (std::size_t k = col; k < 2 * m; ++k) a[row][k] ^= gf16::Multiply(factor, a[col][k]);
+        }
+    }
+    for (std::vector<std::uint16_t>& row : a) row.erase(row.begin(), row.begin() + static_cast<long>(m));
+    return a;
+}
+
+std::optional<Solution> Solution::For(const std::vector<std::uint32_t>& lost,
+                                      const std::vector<std::uint32_t>& exponents) {
+    // R_i - sum over present k of c_k^e_i D_k = sum over lost j of c_j^e_i D_j: invert the
+    // lost slices' factors.
+    Matrix a(exponents.size(), std::vector<std::uint16_t>(lost.size()));
+    for (std::size_t i = 0; i < exponents.size(); ++i)
+        for (std::size_t j = 0; j < lost.size(); ++j) a[i][j] = Factor(lost[j], exponents[i]);
+    auto inverse = Invert(std::move(a));
+    if (!inverse) return std::nullopt;
+    Solution s;
+    s.inverse_ = std::move(*inverse);
+    s.exponents_ = exponents;
+    return s;
+}
+
+std::vector<std::uint16_t> Solution::Present(std::uint32_t constantLog, std::size_t first,
+                                             std::size_t count) const {
+    // Subtracting is adding in this field.
+    std::vector<std::uint16_t> byRecovery(exponents_.size());
+    for (std::size_t i = 0; i < exponents_.size(); ++i)
+        byRecovery[i] = Factor(constantLog, exponents_[i]);
+    std::vector<std::uint16_t> factors(count, 0);
+    for (std::size_t j = 0; j < count; ++j)
+        for (std::size_t i = 0; i < exponents_.size(); ++i)
+            factors[j] ^= gf16::Multiply(inverse_[first + j][i], byRecovery[i]);
+    return factors;
+}
+
+Accumulator::Accumulator(std::size_t slice, std::vector<std::vector<char>>& outputs)
+    : slice_(slice),
+      capacity_(std::clamp<std::size_t>(kBatchBytes / slice, 1, kMaxBatch)),
+      filling_(capacity_, std::vector<char>(slice)),
+      adding_(capacity_, std::vector<char>(slice)),
+      outputs_(outputs) {}
+
+char* Accumulator::Next(std::vector<std::uint16_t> factors, std::function<void(const char*)> then) {
+    if (factors_.size() == capacity_) Flush();
+    factors_.push_back(std::move(factors));
+    thens_.push_back(std::move(then));
+    return filling_[factors_.size() - 1].data();
+}
+
+void Accumulator::Flush() {
+    Wait();
+    std::swap(filling_, adding_);
+    multipliers_.clear();
+    for (std::size_t j = 0; j < outputs_.size(); ++j)
+        for (const std::vector<std::uint16_t>& f : factors_) multipliers_.emplace_back(f[j]);
+    const std::size_t count = factors_.size();
+    factors_.clear();
+    std::swap(thens_, addingThens_);
+    thens_.clear();
+    if (count > 0) adder_ = std::thread([this, count] { Add(count); });
+}
+
+void Accumulator::Add(std::size_t count) {
+    for (std::size_t b = 0; b < count; ++b)
+        if (addingThens_[b]) addingThens_[b](adding_[b].data());
+    for (std::size_t at = 0; at < slice_; at += kBlock) {
+        const std::size_t n = std::min(kBlock, slice_ - at);
+        const gf16::Multiplier* m = multipliers_.data();
+        for (std::vector<char>& out : outputs_)
+            for (std::size_t b = 0; b < count; ++b, ++m)
+                m->MultiplyAdd(Bytes(out) + at,
+                               reinterpret_cast<const std::uint8_t*>(adding_[b].data()) + at, n);
+    }
+}
+
+}  // namespace splitter::rs

@@ -1,0 +1,102 @@
+// The Reed-Solomon code of the PAR 2.0 format over GF(2^16) (see field.h).
+//
+// Input slice k (numbered over the whole set, in the order of its files) has a constant c_k, 2
+// to the power of the k-th of the numbers 1, 2, 4, 7, 8, 11, ... that are divisible by none of
+// 3, 5, 17 and 257 (the factors of 65535), so that every constant generates the field. The
+// recovery slice of exponent e holds, word by word,
+//
+//     R_e = sum over k of c_k^e * D_k
+//
+// and any m recovery slices rebuild any m lost input slices, by solving that system for them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "engine/recovery/field.h"
+
+namespace splitter::rs {
+
+// The logarithms of the constants of the first `count` input slices.
+std::vector<std::uint32_t> InputConstantLogs(std::size_t count);
+
+// c^e for the input constant of logarithm `constantLog` and the exponent e.
+std::uint16_t Factor(std::uint32_t constantLog, std::uint32_t exponent);
+
+using Matrix = std::vector<std::vector<std::uint16_t>>;
+
+// The inverse of the square matrix, or nullopt when it has none.
+std::optional<Matrix> Invert(Matrix a);
+
+// How to rebuild lost input slices (their constants' logarithms `lost`) from as many recovery
+// slices (their `exponents`) and the input slices that are there: each lost slice j is
+//
+//     sum over i of recover[j][i] * R_i  +  sum over present k of present(k)[j] * D_k.
+//
+// nullopt when those recovery slices cannot rebuild those slices together.
+class Solution {
+public:
+    static std::optional<Solution> For(const std::vector<std::uint32_t>& lost,
+                                       const std::vector<std::uint32_t>& exponents);
+    // The factors of the recovery slices in lost slice j.
+    const std::vector<std::uint16_t>& recover(std::size_t j) const { return inverse_[j]; }
+    // The factors of the present input slice of constant log `constantLog` in the lost slices
+    // [first, first + count).
+    std::vector<std::uint16_t> Present(std::uint32_t constantLog, std::size_t first,
+                                       std::size_t count) const;
+
+private:
+    Matrix inverse_;
+    std::vector<std::uint32_t> exponents_;
+};
+
+// Sums of slices times factors into a few output slices at once, out_j += f_j * in: the work of
+// making recovery slices and of rebuilding lost ones. Inputs are gathered a few at a time and
+// added into every output a block of bytes at a time, so that each block of an output stays in
+// the processor's cache while the batch is added into it; a batch is added on a thread of its
+// own while the next is read.
+class Accumulator {
+public:
+    Accumulator(std::size_t slice, std::vector<std::vector<char>>& outputs);
+    ~Accumulator() { Wait(); }
+    Accumulator(const Accumulator&) = delete;
+    Accumulator& operator=(const Accumulator&) = delete;
+
+    // The buffer of the next input slice, whose factor in output j is factors[j]. `then`, when
+    // given, is called with the buffer on the adding thread, in the order of the inputs: what a
+    // pass over the inputs may also want of them (a hash).
+    char* Next(std::vector<std::uint16_t> factors, std::function<void(const char*)> then = {});
+
+    // Adds what was gathered, and waits until it is added.
+    void Finish() {
+        Flush();
+        Wait();
+    }
+
+private:
+    void Flush();
+    void Wait() {
+        if (adder_.joinable()) adder_.join();
+    }
+    void Add(std::size_t count);
+
+    static constexpr std::size_t kBatchBytes = std::size_t{16} << 20;
+    static constexpr std::size_t kMaxBatch = 16;
+    static constexpr std::size_t kBlock = 8192;
+    const std::size_t slice_;
+    const std::size_t capacity_;
+    std::vector<std::vector<char>> filling_;
+    std::vector<std::vector<char>> adding_;
+    std::vector<std::vector<char>>& outputs_;
+    std::vector<std::vector<std::uint16_t>> factors_;               // of the inputs gathered
+    std::vector<std::function<void(const char*)>> thens_;           // of the inputs gathered
+    std::vector<std::function<void(const char*)>> addingThens_;     // of those being added
+    std::vector<gf16::Multiplier> multipliers_;  // by output, then input
+    std::thread adder_;
+};
+
+}  // namespace splitter::rs

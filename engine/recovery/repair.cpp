@@ -1,0 +1,409 @@
+#include "engine/recovery/repair.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "engine/join_script.h"
+#include "engine/temporary_file.h"
+#include "engine/work_progress.h"
+#include "files/failure.h"
+#include "files/hash.h"
+#include "files/slice_reader.h"
+
+namespace splitter {
+namespace {
+
+// The most slices a join rebuilds: the elimination's work grows as their cube. A split's set
+// has at most 256 + 999 slices in all.
+constexpr std::size_t kMaxRebuilt = 2048;
+
+// Holes are kept where a whole block of this many bytes, aligned in the file, is zeros.
+constexpr std::size_t kHoleBlock = 4096;
+
+// Writes n bytes that begin at `offset` of the file, the blocks of zeros as holes.
+void WriteKeepingHoles(WritableFile& out, const char* data, std::size_t n, std::uint64_t offset) {
+    for (std::size_t i = 0; i < n;) {
+        const std::size_t end = std::min(n, i + (kHoleBlock - (offset + i) % kHoleBlock));
+        if (end - i == kHoleBlock &&
+            std::all_of(data + i, data + end, [](char c) { return c == 0; }))
+            out.WriteHole(end - i);
+        else
+            out.Write(data + i, end - i);
+        i = end;
+    }
+}
+
+std::string Plural(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// "data.bin.2", "data.bin.2 and data.bin.5", "data.bin.2, data.bin.5 and data.bin.6".
+std::string Listed(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+        text += ShownName(names[i]);
+    }
+    return text;
+}
+
+// Reads recovery slices from the set's files, keeping the last file open for the next slice.
+class VolumeReader {
+public:
+    VolumeReader(FileSystem& files, const std::vector<std::string>& sources)
+        : files_(files), sources_(sources) {}
+
+    void Read(const par2::Packets::Recovery& slice, char* buffer) {
+        if (!file_ || source_ != slice.source || at_ > slice.offset) {
+            file_ = files_.OpenRead(sources_[slice.source]);
+            source_ = slice.source;
+            at_ = 0;
+        }
+        file_->SkipHole(slice.offset - at_);
+        const auto n = static_cast<std::size_t>(slice.size);
+        if (ReadFull(*file_, buffer, n) != n)
+            throw Failure(kDeviceIoError, "Recovery volume changed during the join (" +
+                                              ShownName(FileTitleOf(sources_[slice.source])) +
+                                              ")");
+        at_ = slice.offset + slice.size;
+    }
+
+private:
+    FileSystem& files_;
+    const std::vector<std::string>& sources_;
+    std::unique_ptr<ReadableFile> file_;
+    std::size_t source_ = 0;
+    std::uint64_t at_ = 0;
+};
+
+}  // namespace
+
+PartsRepair::PartsRepair(const ScriptFolder& folder, const std::string& destination,
+                         const std::vector<std::string>& parts, RunHost& host, std::size_t memory)
+    : folder_(folder),
+      destination_(destination),
+      host_(host),
+      files_(folder.files()),
+      memory_(memory),
+      indexTitle_(RecoveryIndexTitle(destination)) {
+    if (!ReadSet(parts) || !CheckParts()) return;
+    Judge();
+}
+
+std::optional<std::uint64_t> PartsRepair::LengthOf(const std::string& part) const {
+    for (const par2::FileEntry& f : set_.files)
+        if (f.name == part) return f.length;
+    return std::nullopt;
+}
+
+void PartsRepair::NotUsed(const std::string& why) {
+    host_.Note("The recovery volumes of " + ShownName(indexTitle_) + " are not used (" + why +
+               "): the parts are joined as they are");
+}
+
+// The set files beside the script, the index first, read for what they protect.
+bool PartsRepair::ReadSet(const std::vector<std::string>& parts) {
+    std::vector<std::string> names;
+    for (const std::string& name : files_.Names(folder_.PathOf("")))
+        if (IsRecoveryFileTitle(destination_, name)) names.push_back(name);
+    if (names.empty()) return false;
+    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+        return std::make_pair(a != indexTitle_, a) < std::make_pair(b != indexTitle_, b);
+    });
+    par2::Packets packets;
+    std::optional<Md5Digest> id;
+    for (const std::string& name : names) {
+        const ScriptFolder::Entry file = folder_.Look(name);
+        if (file.where != ScriptFolder::Where::kInside || !file.status.regular) continue;
+        const std::string path = folder_.PathOf(name);
+        const std::size_t before = packets.mains.size();
+        try {
+            par2::Scan([&] { return files_.OpenRead(path); }, sources_.size(), packets,
+                       /*recoveryBodies=*/false);
+        } catch (const Failure& failure) {
+            // A volume that cannot be read is damage the others may make up for.
+            host_.Note("Skipped " + ShownName(name) + ": " + failure.Message());
+            continue;
+        }
+        sources_.push_back(path);
+        permissions_ &= file.status.permissions;
+        largest_ = std::max(largest_, file.status.length);
+        if (name == indexTitle_ && packets.mains.size() > before) id = packets.mains[before].setId;
+    }
+    par2::Assembled assembled = par2::Assemble(packets, id);
+    if (!assembled.set) {
+        if (!sources_.empty()) NotUsed(assembled.problem);
+        return false;
+    }
+    set_ = std::move(*assembled.set);
+
+    // The set protects the split's own parts, each once: DEST.k, the script's k-th part. A set
+    // of other files (par2's own of the whole file, or one that names a file of the folder to
+    // have it overwritten) is none of the join's.
+    for (std::size_t k = 0; k < parts.size(); ++k)
+        if (parts[k] == PartTitle(destination_, static_cast<int>(k))) place_.emplace(parts[k], k);
+    for (const par2::FileEntry& f : set_.files) {
+        if (!place_.contains(f.name)) {
+            NotUsed("it protects " + ShownName(f.name) + ", which is not a part of " +
+                    ShownName(destination_));
+            return false;
+        }
+    }
+    for (const par2::FileEntry& f : set_.files) {
+        const ScriptFolder::Entry part = folder_.Look(f.name);
+        // A part the join refuses anyway (a link out of the folder, a folder) is not read.
+        if (part.where == ScriptFolder::Where::kOutside ||
+            (part.where == ScriptFolder::Where::kInside && !part.status.regular))
+            return false;
+        if (part.where == ScriptFolder::Where::kInside) {
+            permissions_ &= part.status.permissions;
+            largest_ = std::max(largest_, part.status.length);
+        }
+    }
+    // A slice is never larger than the largest file of a split or of its set (a volume holds a
+    // whole recovery slice): a larger one is not worth the memory it asks for.
+    if (set_.sliceSize > largest_ + 4) {
+        NotUsed("slices larger than any file");
+        return false;
+    }
+    logs_ = rs::InputConstantLogs(set_.sliceCount);
+    return true;
+}
+
+// Reads every part against its slice checksums.
+bool PartsRepair::CheckParts() {
+    const auto slice = static_cast<std::size_t>(set_.sliceSize);
+    std::vector<char> buffer(slice);
+    std::uint64_t total = 0;
+    for (const par2::FileEntry& f : set_.files) total += f.length;
+    WorkProgress progress("Checking parts", total, host_);
+    present_.assign(set_.sliceCount, false);
+    std::size_t index = 0;
+    for (std::size_t f = 0; f < set_.files.size(); ++f) {
+        const par2::FileEntry& entry = set_.files[f];
+        const std::size_t first = index;
+        index += entry.slices.size();
+        bool intact = false;
+        if (folder_.Look(entry.name).where == ScriptFolder::Where::kInside) {
+            auto file = files_.OpenRead(folder_.PathOf(entry.name));
+            intact = file->Length() == entry.length;
+            SliceReader reader(*file, entry.length, slice);
+            Md5 whole;
+            for (std::size_t s = 0; s < entry.slices.size(); ++s) {
+                const SliceReader::Slice got = reader.Next(buffer.data());
+                whole.Update(buffer.data(), got.bytes);
+                if (got.whole && par2::CheckOf(buffer.data(), slice) == entry.slices[s]) {
+                    present_[first + s] = true;
+                } else {
+                    intact = false;
+                }
+                progress.Add(got.bytes);
+            }
+            if (whole.Final() != entry.hash) intact = false;
+        }
+        if (!intact) rewrite_.push_back(f);
+        for (std::size_t k = first; k < index; ++k)
+            if (!present_[k]) missing_.push_back(k);
+    }
+    return true;
+}
+
+// What the recovery slices can do for what is missing.
+void PartsRepair::Judge() {
+    if (rewrite_.empty()) {
+        verdict_ = Verdict::kIntact;
+        return;
+    }
+    for (const std::size_t f : rewrite_) damaged_.push_back(set_.files[f].name);
+    std::sort(damaged_.begin(), damaged_.end(), [&](const std::string& a, const std::string& b) {
+        return place_.at(a) < place_.at(b);
+    });
+    // Only now are the recovery slices read, and only their checksums.
+    par2::Packets packets;
+    for (std::size_t source = 0; source < sources_.size(); ++source) {
+        try {
+            par2::Scan([&] { return files_.OpenRead(sources_[source]); }, source, packets);
+        } catch (const Failure& failure) {
+            host_.Note("Skipped " + ShownName(FileTitleOf(sources_[source])) + ": " +
+                       failure.Message());
+        }
+    }
+    const auto available = par2::RecoveryOf(packets, set_.id, set_.sliceSize);
+    const std::string lost = Listed(damaged_) + (damaged_.size() == 1 ? " is" : " are") +
+                             " missing or damaged (" +
+                             Plural(missing_.size(), "slice", "slices") + "), and the recovery "
+                             "volumes of " + ShownName(indexTitle_) + " hold " +
+                             Plural(available.size(), "recovery slice", "recovery slices");
+    verdict_ = Verdict::kTooFew;
+    if (available.size() < missing_.size()) {
+        problem_ = lost + ": too few to rebuild them";
+        return;
+    }
+    if (missing_.size() > kMaxRebuilt) {
+        problem_ = lost + ": more slices than the join rebuilds (" + std::to_string(kMaxRebuilt) +
+                   "); par2 repair " + ShownName(indexTitle_) + " may";
+        return;
+    }
+    used_.assign(available.begin(), available.begin() + static_cast<long>(missing_.size()));
+    std::vector<std::uint32_t> lostLogs;
+    std::vector<std::uint32_t> exponents;
+    for (const std::size_t k : missing_) lostLogs.push_back(logs_[k]);
+    for (const par2::Packets::Recovery& r : used_) exponents.push_back(r.exponent);
+    solution_ = rs::Solution::For(lostLogs, exponents);
+    if (!solution_) {
+        problem_ = lost + ", which cannot rebuild these slices together";
+        return;
+    }
+    verdict_ = Verdict::kRepairable;
+}
+
+std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
+    const auto slice = static_cast<std::size_t>(set_.sliceSize);
+    const std::size_t m = missing_.size();
+    // The first slice of each file of the set.
+    std::vector<std::size_t> firsts(set_.files.size() + 1, 0);
+    for (std::size_t f = 0; f < set_.files.size(); ++f)
+        firsts[f + 1] = firsts[f] + set_.files[f].slices.size();
+    std::uint64_t rewritten = 0;
+    for (const std::size_t f : rewrite_) rewritten += set_.files[f].length;
+    const std::size_t group = std::clamp<std::size_t>(memory_ / slice, 1, std::max<std::size_t>(m, 1));
+    std::uint64_t present = 0;
+    for (const bool p : present_) present += p ? 1 : 0;
+    const std::size_t groups = m == 0 ? 0 : (m + group - 1) / group;
+    WorkProgress progress("Rebuilding parts",
+                          groups * (m + present) * set_.sliceSize + rewritten, host_);
+
+    // The parts are written one after the other, in the set's order, as far as the slices
+    // rebuilt so far reach.
+    struct Writing {
+        std::size_t r = 0;  // in rewrite_
+        std::size_t s = 0;  // slice of that file
+        std::unique_ptr<TemporaryFile> out;
+        std::unique_ptr<ReadableFile> old;
+        std::unique_ptr<SliceReader> reader;
+        Md5 whole;
+    } w;
+    std::vector<char> buffer(slice);
+    std::vector<RebuiltPart> rebuilt;
+    const auto writeUpTo = [&](const std::vector<std::vector<char>>& slices, std::size_t g0) {
+        for (; w.r < rewrite_.size(); ++w.r, w.s = 0) {
+            const par2::FileEntry& entry = set_.files[rewrite_[w.r]];
+            const std::string path = folder_.PathOf(entry.name);
+            if (!w.out) {
+                w.out = std::make_unique<TemporaryFile>(files_, path, "repair", permissions);
+                w.old.reset();
+                if (folder_.Look(entry.name).where == ScriptFolder::Where::kInside)
+                    w.old = files_.OpenRead(path);
+                w.reader = w.old ? std::make_unique<SliceReader>(*w.old, entry.length, slice)
+                                 : nullptr;
+            }
+            for (; w.s < entry.slices.size(); ++w.s) {
+                const std::size_t k = firsts[rewrite_[w.r]] + w.s;
+                const char* bytes = buffer.data();
+                if (present_[k]) {
+                    if (!w.reader->Next(buffer.data()).whole)
+                        throw Failure(kDeviceIoError,
+                                      "Part changed during the join (" + ShownName(entry.name) + ")");
+                } else {
+                    const auto at = static_cast<std::size_t>(
+                        std::lower_bound(missing_.begin(), missing_.end(), k) - missing_.begin());
+                    if (at >= g0 + slices.size()) return;  // in a later group
+                    bytes = slices[at - g0].data();
+                    if (w.reader) w.reader->Skip();
+                }
+                const std::uint64_t offset = w.s * set_.sliceSize;
+                const auto n = static_cast<std::size_t>(
+                    std::min<std::uint64_t>(set_.sliceSize, entry.length - offset));
+                WriteKeepingHoles(w.out->file(), bytes, n, offset);
+                w.whole.Update(bytes, n);
+                progress.Add(n);
+            }
+            if (w.whole.Final() != entry.hash)
+                throw Failure(kDeviceIoError, "Recovery failed: the rebuilt part does not match "
+                                              "its MD5 in " +
+                                                  ShownName(indexTitle_) + " (" +
+                                                  ShownName(entry.name) + ")");
+            w.reader.reset();
+            w.old.reset();
+            w.out->Finish();
+            RebuiltPart done{entry.name, {}};
+            if (folder_.Look(entry.name).where != ScriptFolder::Where::kNothing ||
+                files_.IsLink(path)) {
+                // What was there keeps its bytes, under the first free name that says what it is.
+                for (int n = 1;; ++n) {
+                    done.keptAs = entry.name + ".damaged" + (n == 1 ? "" : "." + std::to_string(n));
+                    if (files_.NameLimit(folder_.PathOf(done.keptAs)))
+                        throw Failure(kBadFileName, "No name to keep " + ShownName(entry.name) +
+                                                        " under");
+                    try {
+                        files_.Rename(path, folder_.PathOf(done.keptAs), /*replace=*/false);
+                        break;
+                    } catch (const Failure& failure) {
+                        if (failure.code() != kPathFileAccessError || n == 99) throw;
+                    }
+                }
+            }
+            w.out->Rename(/*replace=*/false);
+            w.out.reset();
+            host_.Note("Rebuilt " + ShownName(entry.name) + " from the recovery volumes of " +
+                       ShownName(indexTitle_) +
+                       (done.keptAs.empty() ? ""
+                                            : "; the bytes it replaced are kept as " +
+                                                  ShownName(done.keptAs)));
+            rebuilt.push_back(std::move(done));
+        }
+    };
+
+    VolumeReader volumes(files_, sources_);
+    for (std::size_t g0 = 0; g0 < m; g0 += group) {
+        const std::size_t n = std::min(group, m - g0);
+        std::vector<std::vector<char>> slices(n, std::vector<char>(slice, '\0'));
+        {
+            rs::Accumulator sums(slice, slices);
+            for (std::size_t i = 0; i < m; ++i) {
+                std::vector<std::uint16_t> factors(n);
+                for (std::size_t j = 0; j < n; ++j) factors[j] = solution_->recover(g0 + j)[i];
+                volumes.Read(used_[i], sums.Next(std::move(factors)));
+                progress.Add(set_.sliceSize);
+            }
+            std::size_t index = 0;
+            for (const par2::FileEntry& entry : set_.files) {
+                const std::size_t first = index;
+                index += entry.slices.size();
+                if (std::none_of(present_.begin() + static_cast<long>(first),
+                                 present_.begin() + static_cast<long>(index),
+                                 [](bool p) { return p; }))
+                    continue;
+                auto file = files_.OpenRead(folder_.PathOf(entry.name));
+                SliceReader reader(*file, entry.length, slice);
+                for (std::size_t k = first; k < index; ++k) {
+                    if (!present_[k]) {
+                        reader.Skip();
+                        continue;
+                    }
+                    char* into = sums.Next(solution_->Present(logs_[k], g0, n));
+                    if (!reader.Next(into).whole)
+                        throw Failure(kDeviceIoError,
+                                      "Part changed during the join (" + ShownName(entry.name) + ")");
+                    progress.Add(set_.sliceSize);
+                }
+            }
+            sums.Finish();
+        }
+        // Every rebuilt slice must be the one the checksums describe.
+        for (std::size_t j = 0; j < n; ++j) {
+            const std::size_t k = missing_[g0 + j];
+            const auto f = static_cast<std::size_t>(
+                std::upper_bound(firsts.begin(), firsts.end(), k) - firsts.begin() - 1);
+            if (par2::CheckOf(slices[j].data(), slice) != set_.files[f].slices[k - firsts[f]])
+                throw Failure(kDeviceIoError,
+                              "Recovery failed: a rebuilt slice does not match its checksum in " +
+                                  ShownName(indexTitle_));
+        }
+        writeUpTo(slices, g0);
+    }
+    writeUpTo({}, m);
+    return rebuilt;
+}
+
+}  // namespace splitter
