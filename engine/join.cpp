@@ -35,11 +35,14 @@ public:
         // rebuilds need not be there yet, and acted on last.
         PartsRepair repair(*folder_, list_.destination, list_.parts, host_);
         const bool repairs = repair.verdict() == PartsRepair::Verdict::kRepairable;
-        if (const auto result = CheckParts(repairs ? &repair : nullptr); result != JoinResult::kDone)
+        // The parts the set cannot rebuild either are named with it, below.
+        const bool tooFew = repair.verdict() == PartsRepair::Verdict::kTooFew;
+        if (const auto result = CheckParts(repairs || tooFew ? &repair : nullptr);
+            result != JoinResult::kDone)
             return result;
         if (const auto result = ReadChecksums(); result != JoinResult::kDone) return result;
         if (const auto result = CheckDestination(); result != JoinResult::kDone) return result;
-        if (repair.verdict() == PartsRepair::Verdict::kTooFew) {
+        if (tooFew) {
             host_.ReportError(repair.problem());
             return JoinResult::kCannotRepair;
         }

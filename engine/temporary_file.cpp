@@ -36,11 +36,11 @@ TemporaryFile::TemporaryFile(FileSystem& files, const std::string& destination, 
         const std::string path = TemporaryPath(destination, kind, random());
         if (attempt < 8 && files_.Status(path)) continue;
         // Named before it exists: an interruption between the two would leave it behind.
-        interruption::SetTemporary(path);
+        interruption::AddTemporary(path);
         try {
             file_ = files_.CreateNew(path, how);
         } catch (...) {
-            interruption::SetTemporary({});
+            interruption::ForgetTemporary(path);
             throw;
         }
         path_ = path;
@@ -50,7 +50,7 @@ TemporaryFile::TemporaryFile(FileSystem& files, const std::string& destination, 
 
 TemporaryFile::~TemporaryFile() {
     if (path_.empty()) return;
-    interruption::SetTemporary({});
+    interruption::ForgetTemporary(path_);
     file_.reset();
     try {
         files_.Remove(path_);
@@ -68,7 +68,7 @@ void TemporaryFile::Finish() {
 
 void TemporaryFile::Rename(bool replace) {
     files_.Rename(path_, destination_, replace);
-    interruption::SetTemporary({});
+    interruption::ForgetTemporary(path_);
     path_.clear();
 }
 

@@ -1,6 +1,6 @@
 // What an interruption does to a run of the command line: Ctrl+C, SIGTERM or SIGHUP (on
-// Windows Ctrl+C, Ctrl+Break or closing the console) removes the run's temporary file, the one
-// that was to become the joined file or the script, then ends the program as the interruption
+// Windows Ctrl+C, Ctrl+Break or closing the console) removes the run's temporary files, those
+// that were to become the joined file, the script or the recovery volumes, then ends the program as the interruption
 // would have ended it (on POSIX systems by the same signal: a shell shows 130, 143 or 129).
 // One backend per OS, like the file layer's.
 #pragma once
@@ -16,9 +16,10 @@ namespace splitter::interruption {
 // ending the program by SIGXFSZ without a word and with a part half written.
 void CatchSignals();
 
-// Names the one file an interruption removes, in place of the one named before; an empty path
-// names none. A run names its temporary file once it has created it and forgets it once the
-// file has its final name or is gone. Harmless where no handler is installed.
-void SetTemporary(const std::string& path);
+// Adds a file to those an interruption removes (up to 64 at once; more are not removed). A run
+// names each temporary file just before it creates it and forgets it once the file has its
+// final name or is gone. Harmless where no handler is installed.
+void AddTemporary(const std::string& path);
+void ForgetTemporary(const std::string& path);
 
 }  // namespace splitter::interruption

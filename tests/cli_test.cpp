@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <string>
 #include <thread>
 #include <tuple>
 #include <utility>
@@ -403,68 +404,142 @@ int Shell(const TempDir& dir, const std::string& command) {
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
-// The recovery set is PAR 2.0 as Debian's par2 reads it: par2 verifies it and repairs from it,
-// and so does the join, which names the parts it rebuilt. 30 % of 8 parts rebuilds two of them
-// (each part is 32 slices; there are 77 recovery slices), not three.
-TEST(CliTest, RecoveryVolumesThatPar2Reads) {
+// What a run said besides its progress.
+std::string Said(const std::string& out) {
+    std::string said;
+    for (std::size_t at = 0, end; at < out.size(); at = end + 1) {
+        end = out.find('\n', at);
+        if (end == std::string::npos) end = out.size();
+        const std::string line = out.substr(at, end - at);
+        if (line.find("% Completed. ]") == std::string::npos && line != "Joining... " &&
+            line != "Splitting... " && line != "Done !")
+            said += line + "\n";
+    }
+    return said;
+}
+
+unsigned ModeOf(const test::fs::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// The recovery set is PAR 2.0 as Debian's par2 reads it, in both directions, over the shapes
+// that cut slices differently: par2 verifies our set and repairs from it, our join repairs from
+// ours and from par2's set of the same parts. The join rebuilds exactly what the split promised,
+// keeps what it replaces, gives nothing more permission than the parts had, and when the volumes
+// do not suffice writes nothing.
+TEST(CliTest, RecoveryShapesAgainstPar2) {
     struct Case {
         const char* what;
+        std::size_t length;
+        int parts;
+        int percent;
         std::vector<int> lost;
         std::vector<int> damaged;
         bool repairs;
+        const char* promise;  // what the split says its set rebuilds
     };
+    const char* const any2of8 = "any 2 of the 8 parts (77 recovery slices of 392 bytes)";
     const Case cases[] = {
-        {"nothing lost", {}, {}, true},
-        {"one part lost", {3}, {}, true},
-        {"two parts lost", {1, 6}, {}, true},
-        {"one part damaged", {}, {5}, true},
-        {"one lost, one damaged", {2}, {7}, true},
-        {"too many lost", {0, 4, 7}, {}, false},
+        {"nothing lost", 100000, 8, 30, {}, {}, true, any2of8},
+        {"one part lost", 100000, 8, 30, {3}, {}, true, any2of8},
+        {"two parts lost", 100000, 8, 30, {1, 6}, {}, true, any2of8},
+        {"one part damaged", 100000, 8, 30, {}, {5}, true, any2of8},
+        {"one lost, one damaged", 100000, 8, 30, {2}, {7}, true, any2of8},
+        {"too many lost", 100000, 8, 30, {0, 4, 7}, {}, false, any2of8},
+        {"parts a multiple of the slice, exactly enough slices", 32768, 8, 25, {0, 7}, {}, true,
+         "any 2 of the 8 parts (64 recovery slices of 128 bytes)"},
+        {"one slice too few", 32768, 8, 25, {0, 7}, {3}, false, "any 2 of the 8 parts"},
+        {"an unequal last part", 100001, 8, 30, {7}, {0}, true, "any 2 of the 8 parts"},
+        {"empty and 1-byte parts", 7, 6, 50, {3}, {0}, true, "any 2 of the 6 parts"},
+        {"100 %", 40000, 4, 100, {0, 1, 2, 3}, {}, true, "any 4 of the 4 parts"},
+        {"999 parts", 29970, 999, 30, {}, {}, true, "any 300 of the 999 parts"},
     };
-    const std::string source = test::PatternBytes(100000);
+    const std::string scratch = "scratch";
     for (const Case& c : cases) {
-        for (const bool byPar2 : {true, false}) {
-            SCOPED_TRACE(std::string(c.what) + (byPar2 ? ", par2 repair" : ", join"));
-            TempDir dir;
-            WriteBytes(dir / "data.bin", source);
-            ASSERT_EQ(RunCli(dir, {"--recovery", "30", "data.bin", "8"}).status, 0);
-            EXPECT_EQ(Shell(dir, "par2 verify -q data.bin.par2"), 0);
-            test::fs::remove(dir / "data.bin");
-            std::vector<std::string> parts;
-            for (int k = 0; k < 8; ++k) parts.push_back(ReadBytes(dir / PartTitle("data.bin", k)));
-            std::string rebuilt;
-            for (int k = 0; k < 8; ++k) {
-                const std::string part = PartTitle("data.bin", k);
-                const auto in = [k](const std::vector<int>& v) {
-                    return std::find(v.begin(), v.end(), k) != v.end();
-                };
-                if (in(c.lost)) test::fs::remove(dir / part);
-                if (in(c.damaged))
-                    WriteBytes(dir / part, "damage" + parts[static_cast<std::size_t>(k)].substr(6));
-                if (c.repairs && (in(c.lost) || in(c.damaged)))
-                    rebuilt += "Rebuilt " + part + " from the recovery volumes of data.bin.par2\n";
-            }
-            const std::vector<std::string> before = test::ListFolder(dir.path());
-            if (byPar2) {
-                EXPECT_EQ(Shell(dir, "par2 repair -q data.bin.par2") == 0, c.repairs);
-            } else {
-                const Outcome outcome = RunCli(dir, {"join", "data.bin.bat"});
-                EXPECT_EQ(outcome.status, c.repairs ? 0 : 2) << outcome.err;
-                EXPECT_EQ(outcome.out.substr(12, rebuilt.size()), rebuilt);
-                if (c.repairs) {
-                    EXPECT_TRUE(ReadBytes(dir / "data.bin") == source);
+        std::vector<int> lost = c.lost;
+        if (c.parts == 999)
+            for (int k = 0; k < 300 * 3; k += 3) lost.push_back(k);
+        const std::string source = test::PatternBytes(c.length);
+        // Our set, then par2's of the same parts; each repaired by par2 and by the join.
+        for (const bool par2Set : {false, true}) {
+            for (const bool byPar2 : {false, true}) {
+                if (par2Set && byPar2) continue;
+                SCOPED_TRACE(std::string(c.what) + (par2Set ? ", par2's set" : ", our set") +
+                             (byPar2 ? ", par2 repair" : ", join"));
+                TempDir dir;
+                WriteBytes(dir / "data.bin", source);
+                test::fs::permissions(dir / "data.bin", test::fs::perms(0640));
+                const Outcome split =
+                    RunCli(dir, {"--recovery", std::to_string(c.percent), "data.bin",
+                                 std::to_string(c.parts)});
+                ASSERT_EQ(split.status, 0) << split.err;
+                EXPECT_NE(Said(split.out).find(c.promise), std::string::npos) << split.out;
+                EXPECT_EQ(Shell(dir, "par2 verify -q data.bin.par2"), 0);
+                if (par2Set) {
+                    // par2's own set in the same shape, in place of ours.
+                    const std::string said = Said(split.out);
+                    const auto open = said.rfind('(');
+                    const std::string count = said.substr(open + 1, said.find(' ', open) - open - 1);
+                    const auto of = said.find(" of ", open) + 4;
+                    const std::string slice = said.substr(of, said.find(' ', of) - of);
+                    ASSERT_EQ(Shell(dir, "rm data.bin*.par2 && par2 create -q -s" + slice + " -c" +
+                                             count + " data.bin.par2 $(ls data.bin.[0-9]*)"),
+                              0);
+                    ASSERT_EQ(Shell(dir, "chmod 640 data.bin*.par2"), 0);
+                }
+                test::fs::remove(dir / "data.bin");
+                std::vector<std::string> parts;
+                for (int k = 0; k < c.parts; ++k)
+                    parts.push_back(ReadBytes(dir / PartTitle("data.bin", k)));
+                std::string rebuilt;
+                std::vector<std::string> kept;
+                for (int k = 0; k < c.parts; ++k) {
+                    const std::string part = PartTitle("data.bin", k);
+                    const auto in = [k](const std::vector<int>& v) {
+                        return std::find(v.begin(), v.end(), k) != v.end();
+                    };
+                    if (in(lost)) test::fs::remove(dir / part);
+                    if (in(c.damaged)) {
+                        const std::string& was = parts[static_cast<std::size_t>(k)];
+                        WriteBytes(dir / part, "damage" + was.substr(std::min<std::size_t>(6, was.size())));
+                        kept.push_back(part);
+                    }
+                }
+                const std::vector<std::string> before = test::ListFolder(dir.path());
+                if (byPar2) {
+                    EXPECT_EQ(Shell(dir, "par2 repair -q data.bin.par2") == 0, c.repairs);
                 } else {
-                    EXPECT_EQ(outcome.err,
-                              "96 slices of the parts are missing or damaged, and the "
-                              "recovery volumes of data.bin.par2 hold 77 recovery "
-                              "slices: too few to rebuild them\nNothing was written.\n");
-                    EXPECT_EQ(test::ListFolder(dir.path()), before);
+                    const Outcome outcome = RunCli(dir, {"join", "data.bin.bat"});
+                    EXPECT_EQ(outcome.status, c.repairs ? 0 : 2) << outcome.err;
+                    if (c.repairs) {
+                        EXPECT_TRUE(ReadBytes(dir / "data.bin") == source);
+                        EXPECT_EQ(ModeOf(dir / "data.bin"), 0640u);
+                        const std::string said = Said(outcome.out);
+                        for (const std::string& part : kept) {
+                            EXPECT_NE(said.find("Rebuilt " + part + " from the recovery volumes "
+                                                "of data.bin.par2; the bytes it replaced are "
+                                                "kept as " + part + ".damaged\n"),
+                                      std::string::npos) << said;
+                            EXPECT_EQ(ReadBytes(dir / (part + ".damaged")).substr(0, 6), "damage");
+                        }
+                        std::size_t notes = 0;
+                        for (std::size_t at = 0; (at = said.find("Rebuilt ", at)) != std::string::npos; ++at) ++notes;
+                        EXPECT_EQ(notes, lost.size() + kept.size()) << said;
+                    } else {
+                        EXPECT_NE(outcome.err.find("too few to rebuild them\nNothing was written.\n"),
+                                  std::string::npos) << outcome.err;
+                        EXPECT_EQ(test::ListFolder(dir.path()), before);
+                    }
+                }
+                for (int k = 0; c.repairs && k < c.parts; ++k) {
+                    const std::string part = PartTitle("data.bin", k);
+                    EXPECT_TRUE(ReadBytes(dir / part) == parts[static_cast<std::size_t>(k)]) << k;
+                    if (!byPar2) {
+                        EXPECT_EQ(ModeOf(dir / part), 0640u) << k;
+                    }
                 }
             }
-            for (int k = 0; c.repairs && k < 8; ++k)
-                EXPECT_TRUE(ReadBytes(dir / PartTitle("data.bin", k)) ==
-                            parts[static_cast<std::size_t>(k)])
-                    << k;
         }
     }
 }

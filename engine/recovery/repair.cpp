@@ -37,13 +37,17 @@ std::string Plural(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// "data.bin.2", "data.bin.2 and data.bin.5", "data.bin.2, data.bin.5 and data.bin.6".
+// "data.bin.2", "data.bin.2 and data.bin.5", "data.bin.2, data.bin.5 and data.bin.6"; the first
+// ten of a longer list, and how many more.
 std::string Listed(const std::vector<std::string>& names) {
+    constexpr std::size_t kNamed = 10;
+    const std::size_t named = names.size() > kNamed ? kNamed : names.size();
     std::string text;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    for (std::size_t i = 0; i < named; ++i) {
+        if (i > 0) text += i + 1 == named && named == names.size() ? " and " : ", ";
         text += ShownName(names[i]);
     }
+    if (named < names.size()) text += " and " + std::to_string(names.size() - named) + " more parts";
     return text;
 }
 

@@ -10,14 +10,16 @@
 namespace splitter::interruption {
 namespace {
 
-// The handler may call nothing that allocates or locks: the path waits for it ready-made.
-char temporary[PATH_MAX];
-volatile sig_atomic_t haveTemporary = 0;
+// The handler may call nothing that allocates or locks: the paths wait for it ready-made.
+constexpr int kSlots = 64;
+char temporaries[kSlots][PATH_MAX];
+volatile sig_atomic_t inUse[kSlots] = {};
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void OnInterruption(int signal) {
-    if (haveTemporary != 0) ::unlink(temporary);
+    for (int i = 0; i < kSlots; ++i)
+        if (inUse[i] != 0) ::unlink(temporaries[i]);
     // SA_RESETHAND has put the default action back, and SA_NODEFER lets it act at once: the
     // program ends by this very signal.
     ::raise(signal);
@@ -42,13 +44,25 @@ void CatchSignals() {
     }
 }
 
-void SetTemporary(const std::string& path) {
-    haveTemporary = 0;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    if (path.empty() || path.size() >= sizeof temporary) return;
-    std::memcpy(temporary, path.c_str(), path.size() + 1);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    haveTemporary = 1;
+void AddTemporary(const std::string& path) {
+    if (path.empty() || path.size() >= PATH_MAX) return;
+    for (int i = 0; i < kSlots; ++i) {
+        if (inUse[i] != 0) continue;
+        std::memcpy(temporaries[i], path.c_str(), path.size() + 1);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        inUse[i] = 1;
+        return;
+    }
+}
+
+void ForgetTemporary(const std::string& path) {
+    for (int i = 0; i < kSlots; ++i) {
+        if (inUse[i] != 0 && path == temporaries[i]) {
+            inUse[i] = 0;
+            std::atomic_signal_fence(std::memory_order_seq_cst);
+            return;
+        }
+    }
 }
 
 }  // namespace splitter::interruption

@@ -1,5 +1,9 @@
 #include "files/interruption.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "files/win32/windows_api.h"
 // After windows.h, which it needs.
 #include "files/failure.h"
@@ -11,7 +15,7 @@ namespace {
 // The handler runs on a thread of its own, beside the run: the lock keeps the run from naming
 // another file, or renaming this one, while it is removed.
 SRWLOCK lock = SRWLOCK_INIT;
-std::wstring temporary;
+std::vector<std::wstring> temporaries;
 
 BOOL WINAPI OnInterruption(DWORD event) {
     switch (event) {
@@ -25,7 +29,7 @@ BOOL WINAPI OnInterruption(DWORD event) {
     // Held until the process ends. The file is open for writing, shared for deletion: it goes
     // when the process closes it.
     AcquireSRWLockExclusive(&lock);
-    if (!temporary.empty()) DeleteFileW(temporary.c_str());
+    for (const std::wstring& temporary : temporaries) DeleteFileW(temporary.c_str());
     // With the status Windows' own handler gives: wine's would end the process with 0, as if
     // the join had got through.
     ExitProcess(STATUS_CONTROL_C_EXIT);
@@ -37,15 +41,35 @@ void CatchSignals() {
     SetConsoleCtrlHandler(OnInterruption, TRUE);
 }
 
-void SetTemporary(const std::string& path) {
-    std::wstring wide;
+namespace {
+
+std::wstring WideOf(const std::string& path) {
     try {
-        if (!path.empty()) wide = win32::WidePath(path);
+        return win32::WidePath(path);
     } catch (const Failure&) {
-        // Not a name the file API could have created.
+        return {};  // not a name the file API could have created
     }
+}
+
+}  // namespace
+
+void AddTemporary(const std::string& path) {
+    std::wstring wide = WideOf(path);
+    if (wide.empty()) return;
     AcquireSRWLockExclusive(&lock);
-    temporary.swap(wide);
+    try {
+        if (temporaries.size() < 64) temporaries.push_back(std::move(wide));
+    } catch (...) {
+        // Out of memory: the file is left to the run's own cleaning.
+    }
+    ReleaseSRWLockExclusive(&lock);
+}
+
+void ForgetTemporary(const std::string& path) {
+    const std::wstring wide = WideOf(path);
+    AcquireSRWLockExclusive(&lock);
+    const auto at = std::find(temporaries.begin(), temporaries.end(), wide);
+    if (at != temporaries.end()) temporaries.erase(at);
     ReleaseSRWLockExclusive(&lock);
 }
 
