@@ -80,22 +80,143 @@ TEST(RecoveryTest, NamesAsPar2GivesThem) {
         EXPECT_FALSE(IsRecoveryFileTitle("f", other)) << other;
 }
 
-// A packet whose MD5 fails is skipped, the one after it read; so is one cut short.
-TEST(RecoveryTest, ReaderSkipsDamagedPackets) {
+// The reader keeps what the format calls good and nothing else, in memory and streamed from a
+// file: a packet whose MD5 fails is skipped and the one after it read, so is one cut short; a
+// packet that ends the file is kept; a main packet whose set ID is not the MD5 of its body is
+// not; a recovery slice of another size than the set's is not used; a recovery slice too large
+// to be held (streamed through its hash) that is damaged leaves the packets after it readable.
+TEST(RecoveryTest, ReaderKeepsOnlyGoodPackets) {
     const Md5Digest id{};
-    const std::string first =
-        par2::Packet(id, par2::kRecoverySliceType, std::string("\1\0\0\0slice one!!!", 16));
-    const std::string second =
-        par2::Packet(id, par2::kRecoverySliceType, std::string("\2\0\0\0slice two!!!", 16));
-    for (const std::size_t damaged : {std::size_t{20}, std::size_t{70}, first.size() - 1}) {
-        std::string bytes = first + second + second.substr(0, 40);
-        bytes[damaged] ^= 1;
-        par2::Packets packets;
-        par2::Scan(bytes, 0, packets);
-        ASSERT_EQ(packets.recovery.size(), 1u) << damaged;
-        EXPECT_EQ(packets.recovery[0].exponent, 2u);
-        EXPECT_EQ(bytes.substr(packets.recovery[0].offset, packets.recovery[0].size), "slice two!!!");
+    const auto slice = [&](char exponent, const std::string& bytes) {
+        return par2::Packet(id, par2::kRecoverySliceType,
+                            std::string(1, exponent) + std::string(3, '\0') + bytes);
+    };
+    const std::string first = slice(1, "slice one!!!");
+    const std::string second = slice(2, "slice two!!!");
+    const std::string large = slice(3, std::string(5 << 20, 'L'));
+    par2::Set set;
+    set.sliceSize = 12;
+    set.files.resize(1);
+    set.files[0].id = Md5Digest{7};
+    set.id = par2::SetIdOf(set.sliceSize, set.files);
+    // Another set's ID on this body, the packet's own MD5 right.
+    const std::string main =
+        par2::Packet(Md5Digest{1}, par2::kMainType, par2::MainPacket(set).substr(par2::kHeaderSize));
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::vector<std::uint32_t> exponents;  // of the slices kept, in order
+        std::size_t mains;
+    };
+    const auto damaged = [](std::string bytes, std::size_t at) {
+        bytes[at] ^= 1;
+        return bytes;
+    };
+    const Case cases[] = {
+        {"header damaged", damaged(first, 20) + second + second.substr(0, 40), {2}, 0},
+        {"body damaged", damaged(first, 70) + second, {2}, 0},
+        {"last byte damaged", damaged(first, first.size() - 1) + second, {2}, 0},
+        {"a packet ends the file", first + second, {1, 2}, 0},
+        {"a wrong set ID", main + second, {2}, 0},
+        {"a good main packet", par2::MainPacket(set) + second, {2}, 1},
+        {"a large slice damaged", damaged(large, large.size() / 2) + second, {2}, 0},
+        {"a large slice whole", large + second, {3, 2}, 0},
+    };
+    for (const Case& c : cases) {
+        const test::TempDir dir;
+        test::WriteBytes(dir / "f.par2", c.bytes);
+        for (const bool streamed : {false, true}) {
+            par2::Packets packets;
+            if (streamed)
+                par2::Scan([&] { return FileSystem::Default().OpenRead(dir / "f.par2"); }, 0, packets);
+            else
+                par2::Scan(c.bytes, 0, packets);
+            std::vector<std::uint32_t> exponents;
+            for (const auto& r : packets.recovery) {
+                exponents.push_back(r.exponent);
+                const std::string bytes = c.bytes.substr(static_cast<std::size_t>(r.offset),
+                                                         static_cast<std::size_t>(r.size));
+                EXPECT_EQ(bytes.substr(0, 6), r.exponent == 3 ? "LLLLLL" : "slice ") << c.what;
+            }
+            EXPECT_EQ(exponents, c.exponents) << c.what << (streamed ? ", streamed" : "");
+            EXPECT_EQ(packets.mains.size(), c.mains) << c.what;
+            // The set's slices are 12 bytes: the large one is none of them.
+            EXPECT_EQ(par2::RecoveryOf(packets, id, 12).size(),
+                      std::count(exponents.begin(), exponents.end(), 2u) +
+                          std::count(exponents.begin(), exponents.end(), 1u))
+                << c.what;
+        }
     }
+}
+
+// The Reed-Solomon solve against the format's definition, computed here word by word from the
+// field's own multiplication: any lost slices come back from as many recovery slices, with
+// exponents up to the format's last, and a system with no solution says so.
+TEST(RecoveryTest, SolveRebuildsWhatTheDefinitionEncodes) {
+    const auto power = [](std::uint32_t base, std::uint64_t n) {
+        std::uint16_t result = 1;
+        for (std::uint16_t b = static_cast<std::uint16_t>(base); n > 0; n >>= 1) {
+            if (n & 1) result = ReferenceMultiply(result, b);
+            b = ReferenceMultiply(b, b);
+        }
+        return result;
+    };
+    constexpr std::size_t kSlices = 7;
+    constexpr std::size_t kBytes = 70;  // the vector loop, four words at a time and single words
+    std::vector<std::vector<char>> data(kSlices);
+    for (std::size_t k = 0; k < kSlices; ++k) {
+        const std::string bytes = test::PatternBytes(kBytes, static_cast<unsigned>(k + 1));
+        data[k].assign(bytes.begin(), bytes.end());
+    }
+    const std::vector<std::uint32_t> logs = rs::InputConstantLogs(kSlices);
+    const std::vector<std::uint32_t> exponents{0, 1, 7, 40000, par2::kMaxExponent};
+    // R_e = sum over k of (2^log_k)^e D_k, word by word.
+    std::vector<std::vector<char>> recovery;
+    for (const std::uint32_t e : exponents) {
+        std::vector<char> r(kBytes, 0);
+        for (std::size_t k = 0; k < kSlices; ++k) {
+            const std::uint16_t c = power(power(2, logs[k]), e);
+            for (std::size_t i = 0; i < kBytes; i += 2) {
+                const auto word = static_cast<std::uint16_t>(
+                    static_cast<unsigned char>(data[k][i]) |
+                    static_cast<unsigned char>(data[k][i + 1]) << 8);
+                const std::uint16_t product = ReferenceMultiply(c, word);
+                r[i] = static_cast<char>(r[i] ^ (product & 0xFF));
+                r[i + 1] = static_cast<char>(r[i + 1] ^ (product >> 8));
+            }
+        }
+        recovery.push_back(r);
+    }
+    const std::vector<std::vector<std::size_t>> losses{{3}, {0, 6}, {1, 2, 5}, {0, 2, 4, 5, 6}};
+    for (const std::vector<std::size_t>& lost : losses) {
+        std::vector<std::uint32_t> lostLogs;
+        for (const std::size_t k : lost) lostLogs.push_back(logs[k]);
+        // The last recovery slices: the largest exponents.
+        const std::vector<std::uint32_t> used(exponents.end() - static_cast<long>(lost.size()),
+                                              exponents.end());
+        const auto solution = rs::Solution::For(lostLogs, used);
+        ASSERT_TRUE(solution) << lost.size();
+        std::vector<std::vector<char>> rebuilt(lost.size(), std::vector<char>(kBytes, 0));
+        {
+            rs::Accumulator sums(kBytes, rebuilt);
+            for (std::size_t i = 0; i < used.size(); ++i) {
+                std::vector<std::uint16_t> factors;
+                for (std::size_t j = 0; j < lost.size(); ++j) factors.push_back(solution->recover(j)[i]);
+                const std::vector<char>& r = recovery[exponents.size() - used.size() + i];
+                std::copy(r.begin(), r.end(), sums.Next(factors));
+            }
+            for (std::size_t k = 0; k < kSlices; ++k) {
+                if (std::find(lost.begin(), lost.end(), k) != lost.end()) continue;
+                std::copy(data[k].begin(), data[k].end(),
+                          sums.Next(solution->Present(logs[k], 0, lost.size())));
+            }
+            sums.Finish();
+        }
+        for (std::size_t j = 0; j < lost.size(); ++j)
+            EXPECT_EQ(rebuilt[j], data[lost[j]]) << "slice " << lost[j] << " of " << lost.size();
+    }
+    // The same exponent twice gives two equal rows: nothing to solve with.
+    EXPECT_FALSE(rs::Solution::For({logs[0], logs[1]}, {5, 5}));
 }
 
 // A set made a few slices at a time, in several passes over the parts, is byte for byte the set
