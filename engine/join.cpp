@@ -34,21 +34,17 @@ public:
         // Every check before any write: the set's verdict is read first, since the parts it
         // rebuilds need not be there yet, and acted on last.
         PartsRepair repair(*folder_, list_.destination, list_.parts, host_);
-        const bool repairs = repair.verdict() == PartsRepair::Verdict::kRepairable;
+        bool repairs = repair.verdict() == PartsRepair::Verdict::kRepairable;
         // The parts the set cannot rebuild either are named with it, below.
-        const bool tooFew = repair.verdict() == PartsRepair::Verdict::kTooFew;
+        bool tooFew = repair.verdict() == PartsRepair::Verdict::kTooFew;
         if (const auto result = CheckParts(repairs || tooFew ? &repair : nullptr);
             result != JoinResult::kDone)
             return result;
         if (const auto result = ReadChecksums(); result != JoinResult::kDone) return result;
         if (const auto result = CheckDestination(); result != JoinResult::kDone) return result;
-        if (tooFew) {
-            host_.ReportError(repair.problem());
-            return JoinResult::kCannotRepair;
-        }
-        if (repairs) {
-            // A part that its checksum line calls right is not to be rebuilt: the set is of
-            // other bytes (an earlier split's volumes beside new parts).
+        // A part that its checksum line calls right is not to be rebuilt: the set is of other
+        // bytes (an earlier split's volumes beside new parts).
+        if (repairs || tooFew) {
             if (const auto right = RightByChecksum(repair.damaged())) {
                 host_.Note("The recovery volumes of " + ShownName(list_.destination + ".par2") +
                            " are not used (" + ShownName(*right) +
@@ -56,13 +52,18 @@ public:
                            "they are");
                 if (const auto result = CheckParts(nullptr); result != JoinResult::kDone)
                     return result;
-            } else {
-                permissions_ &= repair.permissions();
-                for (const RebuiltPart& part : repair.Rebuild(permissions_))
-                    looked_[part.part] = folder_->Look(part.part);
-                if (const auto result = CheckParts(nullptr); result != JoinResult::kDone)
-                    return result;
+                repairs = tooFew = false;
             }
+        }
+        if (tooFew) {
+            host_.ReportError(repair.problem());
+            return JoinResult::kCannotRepair;
+        }
+        if (repairs) {
+            permissions_ &= repair.permissions();
+            for (const RebuiltPart& part : repair.Rebuild(permissions_))
+                looked_[part.part] = folder_->Look(part.part);
+            if (const auto result = CheckParts(nullptr); result != JoinResult::kDone) return result;
         }
 
         // The destination's bytes go to a new file beside it, which takes its name once whole
