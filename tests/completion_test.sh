@@ -32,6 +32,11 @@ cases=(
   "splitter-cli movie.mkv --size f|fat32"
   "splitter-cli --recovery |"
   "splitter-cli -- --|"
+  "splitter-cli -- --size m|"
+  "splitter-cli -- --rec|"
+  "splitter-cli movie.mkv |"
+  "splitter-cli --size 4M movie.mkv.0 |"
+  "splitter-cli split --recovery 10% --size=fat32 -- mov|movie.mkv movie.mkv.0 movie.mkv.bat"
 )
 
 check() {  # SHELL LINE WANT GOT

@@ -1,26 +1,28 @@
 # bash completion for splitter-cli                                      -*- shell-script -*-
 #
 # The command line is described by the tables below, so that a new verb or option is a word added
-# to them: the verbs, each verb's options (NAME=KIND for one that takes a value, completed by
-# _splitter_cli_value), and the files each verb's operands name. A command line without a verb
-# is a split, as splitter-cli reads it. Needs nothing of bash-completion's own functions, so it
-# works sourced alone too, under set -e as well.
+# to them: the verbs; each verb's options, NAME=KIND for one that takes a value; each verb's
+# operands, by KIND; and what each KIND offers (_splitter_cli_offer). A command line without a
+# verb is a split, as splitter-cli reads it. Needs nothing of bash-completion's own functions, so
+# it works sourced alone too, under set -e as well.
 
 _splitter_cli_verbs='split join'
 _splitter_cli_options_split='--checksum --size=SIZE --recovery=PERCENT --help'
+_splitter_cli_operands_split='FILE PARTS'
 _splitter_cli_options_join='--force --any-sizes --help'
-# A glob of the operands offered, besides folders. cmd finds a script whatever its letter case.
-_splitter_cli_files_split='*'
-_splitter_cli_files_join='*.[bB][aA][tT]'
+_splitter_cli_operands_join='SCRIPT'
 # What stands alone, in place of a verb.
 _splitter_cli_alone='--version --help -h'
 # SIZE: a number with one of these units after it, or fat32.
 _splitter_cli_size_units='K M G KiB MiB GiB KB MB GB'
 
-# The candidates for the value of option $1 (SIZE, PERCENT, ...) that begin with $2.
-_splitter_cli_value() {
-    local kind=$1 cur=$2 number unit words=
+# Prints the candidates for a word of kind $1 that begin with $2.
+_splitter_cli_offer() {
+    local kind=$1 cur=$2 glob= number unit words=
     case $kind in
+        FILE) glob='*' ;;
+        # cmd finds a script whatever its letter case.
+        SCRIPT) glob='*.[bB][aA][tT]' ;;
         SIZE)
             number=${cur%%[!0-9]*}
             if [[ -n $number ]]; then
@@ -29,8 +31,16 @@ _splitter_cli_value() {
             words+=' fat32'
             ;;
     esac
-    # PERCENT and the others: any number, nothing to offer.
-    compgen -W "$words" -- "$cur" || true
+    # PARTS, PERCENT: any number, nothing to offer.
+    if [[ -z $glob ]]; then
+        compgen -W "$words" -- "$cur" || true
+        return 0
+    fi
+    # The files of the glob and the folders to go through, each once; the word as typed
+    # ("my\ films/", "'my films/") stands for the name without its quoting.
+    local name
+    name=$(printf '%s\n' "$cur" | sed -e "s/^[\"']//" -e 's/\\\(.\)/\1/g')
+    { compgen -f -X "!$glob" -- "$name" || true; compgen -d -- "$name" || true; } | sort -u
 }
 
 _splitter_cli() {
@@ -50,41 +60,46 @@ _splitter_cli() {
     if ((cword > 1)) && [[ " $_splitter_cli_verbs " == *" ${COMP_WORDS[1]} "* ]]; then
         verb=${COMP_WORDS[1]} first=2
     fi
-    local optionsVar=_splitter_cli_options_$verb filesVar=_splitter_cli_files_$verb
-    local options=${!optionsVar} files=${!filesVar:-*}
+    local optionsVar=_splitter_cli_options_$verb operandsVar=_splitter_cli_operands_$verb
+    local options=${!optionsVar} operands=(${!operandsVar})
 
-    # The value of an option that takes one.
-    local known
-    for known in $options; do
-        if [[ $known == *=* && ${known%%=*} == "$option" ]]; then
-            mapfile -t COMPREPLY < <(_splitter_cli_value "${known#*=}" "$cur")
-            return 0
+    # The words before this one: the operands among them counted, options and their values
+    # passed over; after "--" every word is an operand.
+    local i word known optionsEnd= value= count=0
+    for ((i = first; i < cword; i++)); do
+        word=${COMP_WORDS[i]}
+        if [[ -n $value ]]; then
+            [[ $word == = ]] || value=
+        elif [[ -z $optionsEnd && $word == -- ]]; then
+            optionsEnd=1
+        elif [[ -z $optionsEnd && $word == -[!0-9]* ]]; then
+            for known in $options; do
+                if [[ $known == *=* && ${known%%=*} == "$word" ]]; then value=1; fi
+            done
+        else
+            count=$((count + 1))
         fi
     done
 
-    # After "--" every word is an operand.
-    local i optionsEnd=
-    for ((i = first; i < cword; i++)); do
-        [[ ${COMP_WORDS[i]} == -- ]] && optionsEnd=1
-    done
-
-    if [[ -z $optionsEnd && $cur == -* ]]; then
+    local kind=
+    if [[ -n $value ]]; then
+        for known in $options; do
+            if [[ ${known%%=*} == "$option" ]]; then kind=${known#*=}; fi
+        done
+    elif [[ -z $optionsEnd && $cur == -* ]]; then
         local words=
         for known in $options; do words+=" ${known%%=*}"; done
         ((cword == 1)) && words+=" $_splitter_cli_alone"
         mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur" | sort -u)
         return 0
+    else
+        kind=${operands[count]:-}
+        # Names as they are, spaces kept whole.
+        [[ $kind == FILE || $kind == SCRIPT ]] && { compopt -o filenames 2>/dev/null || true; }
     fi
-
-    # Names as they are (spaces kept whole), folders to go through; the word as typed
-    # ("my\ films/", "'my films/") stands for the name without its quoting.
-    compopt -o filenames 2>/dev/null || true
-    local name
-    name=$(printf '%s\n' "$cur" | sed -e "s/^[\"']//" -e 's/\\\(.\)/\1/g')
     mapfile -t COMPREPLY < <(
         ((cword > 1)) || compgen -W "$_splitter_cli_verbs" -- "$cur" || true
-        # A folder that also matches the glob is offered once.
-        { compgen -f -X "!$files" -- "$name" || true; compgen -d -- "$name" || true; } | sort -u
+        if [[ -n $kind ]]; then _splitter_cli_offer "$kind" "$cur"; fi
     )
     return 0
 }
