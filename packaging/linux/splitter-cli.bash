@@ -43,6 +43,13 @@ _splitter_cli_offer() {
     { compgen -f -X "!$glob" -- "$name" || true; compgen -d -- "$name" || true; } | sort -u
 }
 
+# The candidates of $1, one a line, as the reply. No process substitution: it needs /dev/fd,
+# which a chroot or container may lack.
+_splitter_cli_reply() {
+    COMPREPLY=()
+    if [[ -n $1 ]]; then mapfile -t COMPREPLY <<<"$1"; fi
+}
+
 _splitter_cli() {
     local cword=$COMP_CWORD cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]:-} option=
@@ -90,17 +97,17 @@ _splitter_cli() {
         local words=
         for known in $options; do words+=" ${known%%=*}"; done
         ((cword == 1)) && words+=" $_splitter_cli_alone"
-        mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur" | sort -u)
+        _splitter_cli_reply "$(compgen -W "$words" -- "$cur" | sort -u)"
         return 0
     else
         kind=${operands[count]:-}
         # Names as they are, spaces kept whole.
         [[ $kind == FILE || $kind == SCRIPT ]] && { compopt -o filenames 2>/dev/null || true; }
     fi
-    mapfile -t COMPREPLY < <(
+    _splitter_cli_reply "$(
         ((cword > 1)) || compgen -W "$_splitter_cli_verbs" -- "$cur" || true
         if [[ -n $kind ]]; then _splitter_cli_offer "$kind" "$cur"; fi
-    )
+    )"
     return 0
 }
 
