@@ -33,7 +33,6 @@ check() {  # SHELL CASE OFFERED
   [ "$1" = zsh ] && want=${zshWant:-$want}
   [ "$3" = "$want" ] || { echo "$1: '$line' offers '$3', not '$want'" >&2; failed=1; }
 }
-
 source "$dir/splitter-cli.bash"
 for case in "${cases[@]}"; do
   line=${case%%|*} words=${line//=/ = }  # bash cuts words at "=" too; "\ " stays in its word

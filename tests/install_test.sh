@@ -34,6 +34,7 @@ grep -qx '#compdef splitter-cli' "$usr/share/zsh/vendor-completions/_splitter-cl
   fail "no zsh completion of splitter-cli"
 zcat "$usr/share/doc/splitter/changelog.gz" | head -1 | grep -qx "splitter ($version) unstable; urgency=medium" ||
   fail "the changelog does not begin with this release"
+! zcat "$usr/share/doc/splitter/changelog.gz" | grep -qx ' *\* *' || fail "an empty entry in the changelog"
 
 if [ "$gui" = ON ]; then
   [ -x "$usr/bin/splitter" ] || fail "no bin/splitter"
