@@ -2,7 +2,7 @@
 # "LINE|CANDIDATES": every candidate the completion functions handed to zsh, sorted, unquoted.
 #   zsh -f tests/zsh_completion.zsh COMPLETION_DIR LINE...
 setopt extendedglob && zmodload zsh/zpty
-zpty shell zsh -f -i
+zpty shell zsh -f -i || { print -u2 "zsh: no pseudo-terminal for an interactive zsh" && exit 1; }
 zpty -w shell "PS1='> '; fpath=($1 \$fpath); autoload -U compinit; compinit -u -D"
 zpty -w shell 'compadd() {
   if (( ${@[(I)-[OAD]*]} )); then builtin compadd "$@"; return; fi
