@@ -20,6 +20,7 @@
 
 #include "engine/checksum.h"
 #include "engine/join_script.h"
+#include "engine/recovery/packets.h"
 #include "test_support.h"
 
 namespace splitter {
@@ -540,6 +541,114 @@ TEST(CliTest, RecoveryShapesAgainstPar2) {
                     }
                 }
             }
+        }
+    }
+}
+
+// A hostile or unlucky folder: recovery never removes or replaces what the split did not make,
+// never writes a file that is not one of the split's own parts, never rebuilds a part back into
+// an earlier version, keeps a checked rebuild from taking a name, and reads no link out.
+TEST(CliTest, RecoveryDestroysNothing) {
+    const std::string source = test::PatternBytes(40000);
+    const std::string changed = test::PatternBytes(40000, 9);
+    const auto split = [](const TempDir& dir, std::vector<std::string> args) {
+        ASSERT_EQ(RunCli(dir, args).status, 0);
+    };
+    struct Case {
+        const char* what;
+        std::function<void(const TempDir&)> setup;
+        std::vector<std::string> args;
+        int status;
+        std::string said;                 // in what the run says, on either stream
+        std::vector<std::string> kept;    // files whose bytes stay as the setup left them
+        std::vector<std::string> absent;  // files that must not be there after
+    };
+    const std::vector<std::string> par2Set{"data.bin.par2", "data.bin.vol0+1.par2",
+                                           "data.bin.vol1+2.par2"};
+    const Case cases[] = {
+        {"par2's set of the whole file, a split with --recovery",
+         [](const TempDir& dir) { ASSERT_EQ(Shell(dir, "par2 create -q -c3 data.bin"), 0); },
+         {"--recovery", "10", "data.bin", "4"}, 2,
+         "data.bin.par2 is not a recovery volume of this split's parts", par2Set,
+         {"data.bin.0", "data.bin.bat"}},
+        {"par2's set of the whole file, a split without",
+         [](const TempDir& dir) { ASSERT_EQ(Shell(dir, "par2 create -q -c3 data.bin"), 0); },
+         {"data.bin", "4"}, 0, "", par2Set, {}},
+        {"a script that names the user's file as a part",
+         [](const TempDir& dir) {
+             WriteBytes(dir / "thesis.docx", "attacker's bytes");
+             WriteBytes(dir / "evil.0", "evil");
+             ASSERT_EQ(Shell(dir, "par2 create -q -s4 -c9 evil.par2 thesis.docx evil.0"), 0);
+             WriteBytes(dir / "thesis.docx", "my own thesis");
+             WriteBytes(dir / "evil.bat", "copy /b thesis.docx + evil.0 evil\r\n");
+         },
+         {"join", "evil.bat"}, 0, "which is not a part of evil",
+         {"thesis.docx", "evil.0"}, {"thesis.docx.damaged"}},
+        {"an earlier split's volumes without their index, a re-split",
+         [&](const TempDir& dir) {
+             split(dir, {"--recovery", "50", "data.bin", "4"});
+             test::fs::remove(dir / "data.bin.par2");
+             WriteBytes(dir / "data.bin", changed);
+         },
+         {"data.bin", "4"}, 0, "", {},
+         {"data.bin.vol0+1.par2", "data.bin.vol1+2.par2", "data.bin.vol3+4.par2"}},
+        {"an earlier split's volumes beside checksummed parts",
+         [&](const TempDir& dir) {
+             split(dir, {"--recovery", "50", "data.bin", "4"});
+             ASSERT_EQ(Shell(dir, "mkdir old && mv data.bin*.par2 old/"), 0);
+             WriteBytes(dir / "data.bin", changed);
+             split(dir, {"--checksum", "data.bin", "4"});
+             ASSERT_EQ(Shell(dir, "mv old/* . && rm data.bin"), 0);
+         },
+         {"join", "data.bin.bat"}, 0, "data.bin.0 matches its SHA-256 but not the volumes",
+         {"data.bin.0", "data.bin.1", "data.bin.2", "data.bin.3"}, {"data.bin.0.damaged"}},
+        {"a rebuilt part that does not match its MD5",
+         [&](const TempDir& dir) {
+             split(dir, {"--recovery", "50", "data.bin", "4"});
+             // The index says another MD5 for data.bin.1 than its bytes have.
+             par2::Packets packets;
+             par2::Scan(ReadBytes(dir / "data.bin.par2"), 0, packets);
+             par2::Set set = *par2::Assemble(packets, std::nullopt).set;
+             for (par2::FileEntry& f : set.files)
+                 if (f.name == "data.bin.1") f.hash[0] ^= 1;
+             std::string index;
+             for (const std::string& packet : par2::CriticalPackets(set)) index += packet;
+             WriteBytes(dir / "data.bin.par2", index);
+             test::fs::remove(dir / "data.bin");
+             WriteBytes(dir / "data.bin.1", "damage");
+         },
+         {"join", "data.bin.bat"}, 1, "the rebuilt part does not match its MD5",
+         {"data.bin.1"}, {"data.bin", "data.bin.1.damaged"}},
+        {"a damaged part that is a link out of the folder",
+         [&](const TempDir& dir) {
+             split(dir, {"--recovery", "50", "data.bin", "4"});
+             ASSERT_EQ(Shell(dir, "rm data.bin && mkdir in && mv data.bin.* in/ && "
+                                  "mv in/data.bin.2 . && ln -s ../data.bin.2 in/data.bin.2 && "
+                                  "printf damage >data.bin.2"),
+                       0);
+         },
+         {"join", "in/data.bin.bat"}, 2, "Part is a link out of the script's folder",
+         {"data.bin.2", "in/data.bin.2"}, {"in/data.bin", "in/data.bin.2.damaged"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        WriteBytes(dir / "data.bin", source);
+        c.setup(dir);
+        std::vector<std::string> before;
+        for (const std::string& name : c.kept) before.push_back(ReadBytes(dir / name));
+        const Outcome outcome = RunCli(dir, c.args);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err;
+        EXPECT_NE((outcome.out + outcome.err).find(c.said), std::string::npos)
+            << outcome.out << outcome.err;
+        for (std::size_t i = 0; i < c.kept.size(); ++i)
+            EXPECT_TRUE(ReadBytes(dir / c.kept[i]) == before[i]) << c.kept[i];
+        for (const std::string& name : c.absent) EXPECT_FALSE(test::fs::exists(dir / name)) << name;
+        if (c.args[0] == "join" && c.status == 0) {
+            // The parts, joined as they are.
+            std::string joined;
+            for (const std::string& name : c.kept) joined += ReadBytes(dir / name);
+            EXPECT_TRUE(ReadBytes(dir / (c.kept.size() == 2 ? "evil" : "data.bin")) == joined);
         }
     }
 }
