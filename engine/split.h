@@ -46,8 +46,8 @@ struct SplitPlan {
 struct SplitOptions {
     // Also write sFilePath + ".sha256" (see checksum.h), hashing the bytes as they are copied.
     bool checksum = false;
-    // Also write a PAR 2.0 set protecting the parts (recovery.h) with recovery slices of this
-    // per cent of the file's length (1 to 100); 0 for none.
+    // Also write a PAR 2.0 set protecting the parts (engine/recovery/layout.h) with --recovery
+    // PERCENT (1 to 100); 0 for none.
     int recoveryPercent = 0;
 };
 

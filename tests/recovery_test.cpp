@@ -10,6 +10,8 @@
 #include "engine/recovery/packets.h"
 #include "engine/recovery/reed_solomon.h"
 #include "engine/recovery/writer.h"
+#include "engine/join.h"
+#include "engine/split.h"
 #include "test_support.h"
 
 namespace splitter {
@@ -238,6 +240,36 @@ TEST(RecoveryTest, PassesOverThePartsMakeTheSameSet) {
     for (const std::string& name : one.Names())
         EXPECT_EQ(test::ReadBytes(one / name), test::ReadBytes(several / name)) << name;
     EXPECT_TRUE(host.errors.empty()) << host.Messages();
+}
+
+// Bad media is damage, not a failure: a volume that cannot be read is skipped, and a part whose
+// bytes cannot be read from some point on has those slices rebuilt, the rest kept.
+TEST(RecoveryTest, UnreadableVolumesAndSlicesAreDamage) {
+    const struct {
+        const char* name;
+        std::uint64_t at;
+    } cases[] = {{"f.vol000+01.par2", 0}, {"f.vol001+02.par2", 100}, {"f.1", 5000}, {"f.3", 0}};
+    const std::string source = test::PatternBytes(40000);
+    for (const auto& c : cases) {
+        const test::TempDir dir;
+        test::WriteBytes(dir / "f", source);
+        test::RecordingHost host;
+        ASSERT_EQ(SplitFile(dir / "f", "f", SplitPlan::Count(4), host, {.recoveryPercent = 50}),
+                  SplitResult::kDone);
+        test::fs::remove(dir / "f");
+        test::FaultyFileSystem files;
+        files.fault = test::FaultyFileSystem::Fault::kReadByte;
+        files.failName = c.name;
+        files.failAt = c.at;
+        files.failure = Failure::Of(kDeviceIoError, c.name);
+        files.failFile = FileSystem::Default().OpenRead(dir / c.name)->Id();
+        test::RecordingHost joining;
+        EXPECT_EQ(Join(dir / "f.bat", {}, joining, files), JoinResult::kDone)
+            << c.name << ": " << joining.Messages();
+        EXPECT_TRUE(test::ReadBytes(dir / "f") == source) << c.name;
+        const bool part = std::string(c.name).find(".par2") == std::string::npos;
+        EXPECT_EQ(test::fs::exists(dir / (std::string(c.name) + ".damaged")), part) << c.name;
+    }
 }
 
 }  // namespace

@@ -245,7 +245,7 @@ public:
     std::uint64_t Length() override { return target_->Length(); }
     std::size_t Read(char* buffer, std::size_t n) override {
         if (owner_.Fails(FaultyFileSystem::Fault::kReadByte, Name()) &&
-            position_ + n > owner_.failAt) {
+            (!owner_.failFile || *owner_.failFile == Id()) && position_ + n > owner_.failAt) {
             if (position_ >= owner_.failAt) throw owner_.failure;
             n = static_cast<std::size_t>(owner_.failAt - position_);
         }

@@ -110,6 +110,7 @@ public:
 
     Fault fault = Fault::kNone;
     std::string failName;  // file title, e.g. "source.bin.2"; empty: any file
+    std::optional<FileId> failFile;  // reads fail only in this file, not in one that replaces it
     std::uint64_t failAt = 0;
     Failure failure = Failure::Of(kDiskFull);
 
