@@ -89,9 +89,12 @@ public:
             if (const auto changed = ChangedParts(); !changed.empty()) {
                 std::string names;
                 for (std::size_t i = 0; i < changed.size(); ++i)
-                    names += (i == 0 ? "" : i + 1 == changed.size() ? " and " : ", ") +
+                    names += (i == 0                    ? ""
+                              : i + 1 == changed.size() ? " and "
+                                                        : ", ") +
                              ShownName(changed[i]);
-                if (changed.size() == 1) return Mismatch("Part " + names, "it changed since the split");
+                if (changed.size() == 1)
+                    return Mismatch("Part " + names, "it changed since the split");
                 host_.ReportError("Parts " + names + " do not match their SHA-256 in " +
                                   ShownName(checksums_->fileName) +
                                   ": they changed since the split");
@@ -121,7 +124,8 @@ private:
         const auto rebuilt = [&](const std::string& name) -> std::optional<std::uint64_t> {
             if (repair == nullptr) return std::nullopt;
             const auto& damaged = repair->damaged();
-            if (std::find(damaged.begin(), damaged.end(), name) == damaged.end()) return std::nullopt;
+            if (std::find(damaged.begin(), damaged.end(), name) == damaged.end())
+                return std::nullopt;
             return repair->LengthOf(name);
         };
         std::set<std::string_view> told;
@@ -132,7 +136,7 @@ private:
             if (const auto length = rebuilt(name)) {
                 sizes_.push_back(*length);
                 ids_.push_back(part.where == ScriptFolder::Where::kInside ? part.status.id
-                                                                         : FileId{});
+                                                                          : FileId{});
             } else if (part.where == ScriptFolder::Where::kInside && part.status.regular) {
                 sizes_.push_back(part.status.length);
                 ids_.push_back(part.status.id);

@@ -87,7 +87,8 @@ public:
                 if (std::find(sets.others.begin(), sets.others.end(), name) != sets.others.end()) {
                     source_.reset();
                     host_.ReportError(
-                        ShownName(name) + " is not a recovery volume of this split's parts (it "
+                        ShownName(name) +
+                        " is not a recovery volume of this split's parts (it "
                         "may be par2's own, of the whole file): a split with --recovery would "
                         "replace it. Move it away, or split without --recovery.");
                     return SplitResult::kRefused;
@@ -127,8 +128,8 @@ public:
             std::vector<std::string> partTitles;
             for (int k = 0; k < parts; ++k) partTitles.push_back(PartTitle(fileTitle, k));
             // Checked again: a link planted during the run is refused here too.
-            for (const std::string& name : RecoveryFileTitles(
-                     fileTitle, PlanRecovery(sizes, options_.recoveryPercent).count))
+            for (const std::string& name :
+                 RecoveryFileTitles(fileTitle, PlanRecovery(sizes, options_.recoveryPercent).count))
                 CheckOutput(folder + name);
             recovery = WriteRecoverySet(folder, fileTitle, partTitles, options_.recoveryPercent,
                                         source_->Permissions(), host_, files_);
@@ -158,8 +159,8 @@ private:
 
     // "data.bin.par2 and its volumes rebuild any 2 of the 8 parts (77 recovery slices)."
     std::string RebuildsText(const RecoveryPlan& plan, int parts) const {
-        const std::string what = ShownName(RecoveryIndexTitle(FileTitleOf(path_))) +
-                                 " and its volumes rebuild ";
+        const std::string what =
+            ShownName(RecoveryIndexTitle(FileTitleOf(path_))) + " and its volumes rebuild ";
         const std::string slices = std::to_string(plan.count) +
                                    (plan.count == 1 ? " recovery slice" : " recovery slices") +
                                    " of " + std::to_string(plan.sliceSize) + " bytes";

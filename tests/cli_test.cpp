@@ -93,7 +93,8 @@ TEST(CliTest, SplitsAndPrintsEveryStatus) {
         // The recovery volumes' own progress, up to 100 %, then what the set rebuilds.
         const std::string making = "Making recovery volumes... [ 100 % Completed. ]\n";
         std::string out = outcome.out;
-        if (recovery) out = out.substr(0, out.find("Making")) + out.substr(out.find(making) + making.size());
+        if (recovery)
+            out = out.substr(0, out.find("Making")) + out.substr(out.find(making) + making.size());
         EXPECT_EQ(out, JoinLines(test::ReferenceStatuses(1234, 5).statuses) +
                            (recovery ? "data.bin.par2 and its volumes rebuild damaged slices of "
                                        "the parts, but no whole part (16 recovery slices of 8 "
@@ -448,7 +449,13 @@ TEST(CliTest, RecoveryShapesAgainstPar2) {
         {"one part damaged", 100000, 8, 30, {}, {5}, true, any2of8},
         {"one lost, one damaged", 100000, 8, 30, {2}, {7}, true, any2of8},
         {"too many lost", 100000, 8, 30, {0, 4, 7}, {}, false, any2of8},
-        {"parts a multiple of the slice, exactly enough slices", 32768, 8, 25, {0, 7}, {}, true,
+        {"parts a multiple of the slice, exactly enough slices",
+         32768,
+         8,
+         25,
+         {0, 7},
+         {},
+         true,
          "any 2 of the 8 parts (64 recovery slices of 128 bytes)"},
         {"one slice too few", 32768, 8, 25, {0, 7}, {3}, false, "any 2 of the 8 parts"},
         {"an unequal last part", 100001, 8, 30, {7}, {0}, true, "any 2 of the 8 parts"},
@@ -471,9 +478,8 @@ TEST(CliTest, RecoveryShapesAgainstPar2) {
                 TempDir dir;
                 WriteBytes(dir / "data.bin", source);
                 test::fs::permissions(dir / "data.bin", test::fs::perms(0640));
-                const Outcome split =
-                    RunCli(dir, {"--recovery", std::to_string(c.percent), "data.bin",
-                                 std::to_string(c.parts)});
+                const Outcome split = RunCli(dir, {"--recovery", std::to_string(c.percent),
+                                                   "data.bin", std::to_string(c.parts)});
                 ASSERT_EQ(split.status, 0) << split.err;
                 EXPECT_NE(Said(split.out).find(c.promise), std::string::npos) << split.out;
                 EXPECT_EQ(Shell(dir, "par2 verify -q data.bin.par2"), 0);
@@ -481,7 +487,8 @@ TEST(CliTest, RecoveryShapesAgainstPar2) {
                     // par2's own set in the same shape, in place of ours.
                     const std::string said = Said(split.out);
                     const auto open = said.rfind('(');
-                    const std::string count = said.substr(open + 1, said.find(' ', open) - open - 1);
+                    const std::string count =
+                        said.substr(open + 1, said.find(' ', open) - open - 1);
                     const auto of = said.find(" of ", open) + 4;
                     const std::string slice = said.substr(of, said.find(' ', of) - of);
                     ASSERT_EQ(Shell(dir, "rm data.bin*.par2 && par2 create -q -s" + slice + " -c" +
@@ -503,7 +510,8 @@ TEST(CliTest, RecoveryShapesAgainstPar2) {
                     if (in(lost)) test::fs::remove(dir / part);
                     if (in(c.damaged)) {
                         const std::string& was = parts[static_cast<std::size_t>(k)];
-                        WriteBytes(dir / part, "damage" + was.substr(std::min<std::size_t>(6, was.size())));
+                        WriteBytes(dir / part,
+                                   "damage" + was.substr(std::min<std::size_t>(6, was.size())));
                         kept.push_back(part);
                     }
                 }
@@ -518,18 +526,25 @@ TEST(CliTest, RecoveryShapesAgainstPar2) {
                         EXPECT_EQ(ModeOf(dir / "data.bin"), 0640u);
                         const std::string said = Said(outcome.out);
                         for (const std::string& part : kept) {
-                            EXPECT_NE(said.find("Rebuilt " + part + " from the recovery volumes "
+                            EXPECT_NE(said.find("Rebuilt " + part +
+                                                " from the recovery volumes "
                                                 "of data.bin.par2; the bytes it replaced are "
-                                                "kept as " + part + ".damaged\n"),
-                                      std::string::npos) << said;
+                                                "kept as " +
+                                                part + ".damaged\n"),
+                                      std::string::npos)
+                                << said;
                             EXPECT_EQ(ReadBytes(dir / (part + ".damaged")).substr(0, 6), "damage");
                         }
                         std::size_t notes = 0;
-                        for (std::size_t at = 0; (at = said.find("Rebuilt ", at)) != std::string::npos; ++at) ++notes;
+                        for (std::size_t at = 0;
+                             (at = said.find("Rebuilt ", at)) != std::string::npos; ++at)
+                            ++notes;
                         EXPECT_EQ(notes, lost.size() + kept.size()) << said;
                     } else {
-                        EXPECT_NE(outcome.err.find("too few to rebuild them\nNothing was written.\n"),
-                                  std::string::npos) << outcome.err;
+                        EXPECT_NE(
+                            outcome.err.find("too few to rebuild them\nNothing was written.\n"),
+                            std::string::npos)
+                            << outcome.err;
                         EXPECT_EQ(test::ListFolder(dir.path()), before);
                     }
                 }
@@ -568,12 +583,18 @@ TEST(CliTest, RecoveryDestroysNothing) {
     const Case cases[] = {
         {"par2's set of the whole file, a split with --recovery",
          [](const TempDir& dir) { ASSERT_EQ(Shell(dir, "par2 create -q -c3 data.bin"), 0); },
-         {"--recovery", "10", "data.bin", "4"}, 2,
-         "data.bin.par2 is not a recovery volume of this split's parts", par2Set,
+         {"--recovery", "10", "data.bin", "4"},
+         2,
+         "data.bin.par2 is not a recovery volume of this split's parts",
+         par2Set,
          {"data.bin.0", "data.bin.bat"}},
         {"par2's set of the whole file, a split without",
          [](const TempDir& dir) { ASSERT_EQ(Shell(dir, "par2 create -q -c3 data.bin"), 0); },
-         {"data.bin", "4"}, 0, "", par2Set, {}},
+         {"data.bin", "4"},
+         0,
+         "",
+         par2Set,
+         {}},
         {"a script that names the user's file as a part",
          [](const TempDir& dir) {
              WriteBytes(dir / "thesis.docx", "attacker's bytes");
@@ -582,15 +603,21 @@ TEST(CliTest, RecoveryDestroysNothing) {
              WriteBytes(dir / "thesis.docx", "my own thesis");
              WriteBytes(dir / "evil.bat", "copy /b thesis.docx + evil.0 evil\r\n");
          },
-         {"join", "evil.bat"}, 0, "which is not a part of evil",
-         {"thesis.docx", "evil.0"}, {"thesis.docx.damaged"}},
+         {"join", "evil.bat"},
+         0,
+         "which is not a part of evil",
+         {"thesis.docx", "evil.0"},
+         {"thesis.docx.damaged"}},
         {"an earlier split's volumes without their index, a re-split",
          [&](const TempDir& dir) {
              split(dir, {"--recovery", "50", "data.bin", "4"});
              test::fs::remove(dir / "data.bin.par2");
              WriteBytes(dir / "data.bin", changed);
          },
-         {"data.bin", "4"}, 0, "", {},
+         {"data.bin", "4"},
+         0,
+         "",
+         {},
          {"data.bin.vol0+1.par2", "data.bin.vol1+2.par2", "data.bin.vol3+4.par2"}},
         {"an earlier split's volumes beside checksummed parts",
          [&](const TempDir& dir) {
@@ -600,8 +627,11 @@ TEST(CliTest, RecoveryDestroysNothing) {
              split(dir, {"--checksum", "data.bin", "4"});
              ASSERT_EQ(Shell(dir, "mv old/* . && rm data.bin"), 0);
          },
-         {"join", "data.bin.bat"}, 0, "data.bin.0 matches its SHA-256 but not the volumes",
-         {"data.bin.0", "data.bin.1", "data.bin.2", "data.bin.3"}, {"data.bin.0.damaged"}},
+         {"join", "data.bin.bat"},
+         0,
+         "data.bin.0 matches its SHA-256 but not the volumes",
+         {"data.bin.0", "data.bin.1", "data.bin.2", "data.bin.3"},
+         {"data.bin.0.damaged"}},
         {"a rebuilt part that does not match its MD5",
          [&](const TempDir& dir) {
              split(dir, {"--recovery", "50", "data.bin", "4"});
@@ -617,18 +647,25 @@ TEST(CliTest, RecoveryDestroysNothing) {
              test::fs::remove(dir / "data.bin");
              WriteBytes(dir / "data.bin.1", "damage");
          },
-         {"join", "data.bin.bat"}, 1, "the rebuilt part does not match its MD5",
-         {"data.bin.1"}, {"data.bin", "data.bin.1.damaged"}},
+         {"join", "data.bin.bat"},
+         1,
+         "the rebuilt part does not match its MD5",
+         {"data.bin.1"},
+         {"data.bin", "data.bin.1.damaged"}},
         {"a damaged part that is a link out of the folder",
          [&](const TempDir& dir) {
              split(dir, {"--recovery", "50", "data.bin", "4"});
-             ASSERT_EQ(Shell(dir, "rm data.bin && mkdir in && mv data.bin.* in/ && "
-                                  "mv in/data.bin.2 . && ln -s ../data.bin.2 in/data.bin.2 && "
-                                  "printf damage >data.bin.2"),
+             ASSERT_EQ(Shell(dir,
+                             "rm data.bin && mkdir in && mv data.bin.* in/ && "
+                             "mv in/data.bin.2 . && ln -s ../data.bin.2 in/data.bin.2 && "
+                             "printf damage >data.bin.2"),
                        0);
          },
-         {"join", "in/data.bin.bat"}, 2, "Part is a link out of the script's folder",
-         {"data.bin.2", "in/data.bin.2"}, {"in/data.bin", "in/data.bin.2.damaged"}},
+         {"join", "in/data.bin.bat"},
+         2,
+         "Part is a link out of the script's folder",
+         {"data.bin.2", "in/data.bin.2"},
+         {"in/data.bin", "in/data.bin.2.damaged"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

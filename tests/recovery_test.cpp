@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/join.h"
 #include "engine/recovery/field.h"
 #include "engine/recovery/layout.h"
 #include "engine/recovery/packets.h"
 #include "engine/recovery/reed_solomon.h"
 #include "engine/recovery/writer.h"
-#include "engine/join.h"
 #include "engine/split.h"
 #include "test_support.h"
 
@@ -102,8 +102,8 @@ TEST(RecoveryTest, ReaderKeepsOnlyGoodPackets) {
     set.files[0].id = Md5Digest{7};
     set.id = par2::SetIdOf(set.sliceSize, set.files);
     // Another set's ID on this body, the packet's own MD5 right.
-    const std::string main =
-        par2::Packet(Md5Digest{1}, par2::kMainType, par2::MainPacket(set).substr(par2::kHeaderSize));
+    const std::string main = par2::Packet(Md5Digest{1}, par2::kMainType,
+                                          par2::MainPacket(set).substr(par2::kHeaderSize));
     struct Case {
         const char* what;
         std::string bytes;
@@ -130,7 +130,8 @@ TEST(RecoveryTest, ReaderKeepsOnlyGoodPackets) {
         for (const bool streamed : {false, true}) {
             par2::Packets packets;
             if (streamed)
-                par2::Scan([&] { return FileSystem::Default().OpenRead(dir / "f.par2"); }, 0, packets);
+                par2::Scan([&] { return FileSystem::Default().OpenRead(dir / "f.par2"); }, 0,
+                           packets);
             else
                 par2::Scan(c.bytes, 0, packets);
             std::vector<std::uint32_t> exponents;
@@ -179,9 +180,9 @@ TEST(RecoveryTest, SolveRebuildsWhatTheDefinitionEncodes) {
         for (std::size_t k = 0; k < kSlices; ++k) {
             const std::uint16_t c = power(power(2, logs[k]), e);
             for (std::size_t i = 0; i < kBytes; i += 2) {
-                const auto word = static_cast<std::uint16_t>(
-                    static_cast<unsigned char>(data[k][i]) |
-                    static_cast<unsigned char>(data[k][i + 1]) << 8);
+                const auto word =
+                    static_cast<std::uint16_t>(static_cast<unsigned char>(data[k][i]) |
+                                               static_cast<unsigned char>(data[k][i + 1]) << 8);
                 const std::uint16_t product = ReferenceMultiply(c, word);
                 r[i] = static_cast<char>(r[i] ^ (product & 0xFF));
                 r[i + 1] = static_cast<char>(r[i + 1] ^ (product >> 8));
@@ -203,7 +204,8 @@ TEST(RecoveryTest, SolveRebuildsWhatTheDefinitionEncodes) {
             rs::Accumulator sums(kBytes, rebuilt);
             for (std::size_t i = 0; i < used.size(); ++i) {
                 std::vector<std::uint16_t> factors;
-                for (std::size_t j = 0; j < lost.size(); ++j) factors.push_back(solution->recover(j)[i]);
+                for (std::size_t j = 0; j < lost.size(); ++j)
+                    factors.push_back(solution->recover(j)[i]);
                 const std::vector<char>& r = recovery[exponents.size() - used.size() + i];
                 std::copy(r.begin(), r.end(), sums.Next(factors));
             }

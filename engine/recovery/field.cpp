@@ -49,8 +49,8 @@ __attribute__((target("avx2"))) std::size_t MultiplyAddAvx2(std::uint8_t* dst,
                                                             const std::uint8_t* src,
                                                             std::size_t bytes,
                                                             const std::uint8_t (*t)[2][16]) {
-    const __m256i gather = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15,
-                                            0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+    const __m256i gather = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15, 0,
+                                            2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
     const __m256i scatter = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15,
                                              0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
     const __m256i mask = _mm256_set1_epi8(0x0F);
@@ -119,7 +119,8 @@ std::uint16_t Inverse(std::uint16_t a) {
 Multiplier::Multiplier(std::uint16_t factor) : factor_(factor) {
     for (unsigned n = 0; n < 4; ++n) {
         for (unsigned x = 0; x < 16; ++x) {
-            const std::uint16_t product = Multiply(factor, static_cast<std::uint16_t>(x << (4 * n)));
+            const std::uint16_t product =
+                Multiply(factor, static_cast<std::uint16_t>(x << (4 * n)));
             nibbles_[n][0][x] = static_cast<std::uint8_t>(product & 0xFF);
             nibbles_[n][1][x] = static_cast<std::uint8_t>(product >> 8);
         }
@@ -145,8 +146,7 @@ void Multiplier::MultiplyAdd(std::uint8_t* dst, const std::uint8_t* src, std::si
         std::uint64_t product = 0;
         for (int w = 0; w < 4; ++w) {
             const auto word = static_cast<std::uint16_t>(in >> (16 * w));
-            product |= static_cast<std::uint64_t>(low_[word & 0xFF] ^ high_[word >> 8])
-                       << (16 * w);
+            product |= static_cast<std::uint64_t>(low_[word & 0xFF] ^ high_[word >> 8]) << (16 * w);
         }
         // Little-endian words on a little-endian machine, the only kind this builds for.
         out ^= product;

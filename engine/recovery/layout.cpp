@@ -37,11 +37,11 @@ bool ProtectsPartsOf(const par2::Packets& packets, const std::string& title) {
     if (packets.mains.empty()) return false;
     for (const par2::Packets::Main& main : packets.mains) {
         for (const Md5Digest& id : main.fileIds) {
-            const auto d = std::find_if(
-                packets.descriptions.begin(), packets.descriptions.end(),
-                [&](const par2::Packets::Description& candidate) {
-                    return candidate.setId == main.setId && candidate.file.id == id;
-                });
+            const auto d =
+                std::find_if(packets.descriptions.begin(), packets.descriptions.end(),
+                             [&](const par2::Packets::Description& candidate) {
+                                 return candidate.setId == main.setId && candidate.file.id == id;
+                             });
             if (d == packets.descriptions.end() || !IsPartName(title, d->file.name)) return false;
         }
     }
@@ -65,8 +65,7 @@ RecoveryPlan PlanRecovery(const std::vector<std::uint64_t>& partLengths, int per
     plan.sliceSize = std::max<std::uint64_t>(4, (perSlice + 3) / 4 * 4);
     std::uint64_t slices = 0;
     for (const std::uint64_t length : partLengths) slices += par2::SlicesOf(length, plan.sliceSize);
-    plan.slicesPerPart =
-        static_cast<std::uint32_t>(par2::SlicesOf(largest, plan.sliceSize));
+    plan.slicesPerPart = static_cast<std::uint32_t>(par2::SlicesOf(largest, plan.sliceSize));
     const auto p = static_cast<std::uint64_t>(percent);
     const std::uint64_t share = (slices * p + 99) / 100;
     const std::uint64_t wholeParts = parts * p / 100;

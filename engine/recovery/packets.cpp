@@ -29,7 +29,6 @@ Md5Digest ReadDigest(const char* p) {
     return digest;
 }
 
-
 // The CRC's tables for eight bytes at a step: table[k][b] is the CRC of byte b followed by k
 // zero bytes.
 using CrcTables = std::array<std::array<std::uint32_t, 256>, 8>;
@@ -77,12 +76,13 @@ bool Take(std::string_view type, const Md5Digest& setId, std::string_view body,
         if (body.size() < 12 || (body.size() - 12) % 16 != 0) return false;
         const std::uint64_t sliceSize = Read64(b);
         const std::uint32_t count = Read32(b + 8);
-        if (sliceSize == 0 || sliceSize % 4 != 0 || count == 0 ||
-            count > (body.size() - 12) / 16 || count > kMaxInputSlices)
+        if (sliceSize == 0 || sliceSize % 4 != 0 || count == 0 || count > (body.size() - 12) / 16 ||
+            count > kMaxInputSlices)
             return false;
         if (Md5Of(body) != setId) return false;
         Packets::Main main{setId, sliceSize, {}};
-        for (std::uint32_t i = 0; i < count; ++i) main.fileIds.push_back(ReadDigest(b + 12 + 16 * i));
+        for (std::uint32_t i = 0; i < count; ++i)
+            main.fileIds.push_back(ReadDigest(b + 12 + 16 * i));
         packets.mains.push_back(std::move(main));
     } else if (type == kFileDescriptionType) {
         if (body.size() < 56) return false;
@@ -362,8 +362,7 @@ void Scan(const Opener& open, std::size_t source, Packets& packets, bool recover
             const std::string_view packet = window.From(found, n).substr(0, n);
             if (packet.size() < n) return;
             if (Md5Of(packet.substr(32)) == md5 &&
-                Take(type, setId, packet.substr(kHeaderSize), found + kHeaderSize, source,
-                     packets))
+                Take(type, setId, packet.substr(kHeaderSize), found + kHeaderSize, source, packets))
                 pos = found + length;
             continue;
         }

@@ -59,8 +59,8 @@ SliceCheck CheckOf(const char* slice, std::size_t size);
 // A file of the set, as its file description and slice checksum packets give it.
 struct FileEntry {
     Md5Digest id{};
-    Md5Digest hash{};      // of the whole file
-    Md5Digest hash16k{};   // of its first 16 KiB
+    Md5Digest hash{};     // of the whole file
+    Md5Digest hash16k{};  // of its first 16 KiB
     std::uint64_t length = 0;
     std::string name;
     std::vector<SliceCheck> slices;
@@ -113,8 +113,8 @@ struct Packets {
     struct Recovery {
         Md5Digest setId{};
         std::uint32_t exponent = 0;
-        std::size_t source = 0;     // which scanned file
-        std::uint64_t offset = 0;   // of the slice's bytes in it
+        std::size_t source = 0;    // which scanned file
+        std::uint64_t offset = 0;  // of the slice's bytes in it
         std::uint64_t size = 0;
     };
     std::vector<Main> mains;

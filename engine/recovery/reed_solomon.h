@@ -92,10 +92,10 @@ private:
     std::vector<std::vector<char>> filling_;
     std::vector<std::vector<char>> adding_;
     std::vector<std::vector<char>>& outputs_;
-    std::vector<std::vector<std::uint16_t>> factors_;               // of the inputs gathered
-    std::vector<std::function<void(const char*)>> thens_;           // of the inputs gathered
-    std::vector<std::function<void(const char*)>> addingThens_;     // of those being added
-    std::vector<gf16::Multiplier> multipliers_;  // by output, then input
+    std::vector<std::vector<std::uint16_t>> factors_;            // of the inputs gathered
+    std::vector<std::function<void(const char*)>> thens_;        // of the inputs gathered
+    std::vector<std::function<void(const char*)>> addingThens_;  // of those being added
+    std::vector<gf16::Multiplier> multipliers_;                  // by output, then input
     std::thread adder_;
 };
 

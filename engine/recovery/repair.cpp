@@ -47,7 +47,8 @@ std::string Listed(const std::vector<std::string>& names) {
         if (i > 0) text += i + 1 == named && named == names.size() ? " and " : ", ";
         text += ShownName(names[i]);
     }
-    if (named < names.size()) text += " and " + std::to_string(names.size() - named) + " more parts";
+    if (named < names.size())
+        text += " and " + std::to_string(names.size() - named) + " more parts";
     return text;
 }
 
@@ -67,8 +68,7 @@ public:
         const auto n = static_cast<std::size_t>(slice.size);
         if (ReadFull(*file_, buffer, n) != n)
             throw Failure(kDeviceIoError, "Recovery volume changed during the join (" +
-                                              ShownName(FileTitleOf(sources_[slice.source])) +
-                                              ")");
+                                              ShownName(FileTitleOf(sources_[slice.source])) + ")");
         at_ = slice.offset + slice.size;
     }
 
@@ -234,9 +234,10 @@ void PartsRepair::Judge() {
     }
     const auto available = par2::RecoveryOf(packets, set_.id, set_.sliceSize);
     const std::string lost = Listed(damaged_) + (damaged_.size() == 1 ? " is" : " are") +
-                             " missing or damaged (" +
-                             Plural(missing_.size(), "slice", "slices") + "), and the recovery "
-                             "volumes of " + ShownName(indexTitle_) + " hold " +
+                             " missing or damaged (" + Plural(missing_.size(), "slice", "slices") +
+                             "), and the recovery "
+                             "volumes of " +
+                             ShownName(indexTitle_) + " hold " +
                              Plural(available.size(), "recovery slice", "recovery slices");
     verdict_ = Verdict::kTooFew;
     if (available.size() < missing_.size()) {
@@ -270,12 +271,13 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
         firsts[f + 1] = firsts[f] + set_.files[f].slices.size();
     std::uint64_t rewritten = 0;
     for (const std::size_t f : rewrite_) rewritten += set_.files[f].length;
-    const std::size_t group = std::clamp<std::size_t>(memory_ / slice, 1, std::max<std::size_t>(m, 1));
+    const std::size_t group =
+        std::clamp<std::size_t>(memory_ / slice, 1, std::max<std::size_t>(m, 1));
     std::uint64_t present = 0;
     for (const bool p : present_) present += p ? 1 : 0;
     const std::size_t groups = m == 0 ? 0 : (m + group - 1) / group;
-    WorkProgress progress("Rebuilding parts",
-                          groups * (m + present) * set_.sliceSize + rewritten, host_);
+    WorkProgress progress("Rebuilding parts", groups * (m + present) * set_.sliceSize + rewritten,
+                          host_);
 
     // The parts are written one after the other, in the set's order, as far as the slices
     // rebuilt so far reach.
@@ -298,16 +300,16 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
                 w.old.reset();
                 if (folder_.Look(entry.name).where == ScriptFolder::Where::kInside)
                     w.old = files_.OpenRead(path);
-                w.reader = w.old ? std::make_unique<SliceReader>(*w.old, entry.length, slice)
-                                 : nullptr;
+                w.reader =
+                    w.old ? std::make_unique<SliceReader>(*w.old, entry.length, slice) : nullptr;
             }
             for (; w.s < entry.slices.size(); ++w.s) {
                 const std::size_t k = firsts[rewrite_[w.r]] + w.s;
                 const char* bytes = buffer.data();
                 if (present_[k]) {
                     if (!w.reader->Next(buffer.data()).whole)
-                        throw Failure(kDeviceIoError,
-                                      "Part changed during the join (" + ShownName(entry.name) + ")");
+                        throw Failure(kDeviceIoError, "Part changed during the join (" +
+                                                          ShownName(entry.name) + ")");
                 } else {
                     const auto at = static_cast<std::size_t>(
                         std::lower_bound(missing_.begin(), missing_.end(), k) - missing_.begin());
@@ -323,10 +325,10 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
                 progress.Add(n);
             }
             if (w.whole.Final() != entry.hash)
-                throw Failure(kDeviceIoError, "Recovery failed: the rebuilt part does not match "
-                                              "its MD5 in " +
-                                                  ShownName(indexTitle_) + " (" +
-                                                  ShownName(entry.name) + ")");
+                throw Failure(kDeviceIoError,
+                              "Recovery failed: the rebuilt part does not match "
+                              "its MD5 in " +
+                                  ShownName(indexTitle_) + " (" + ShownName(entry.name) + ")");
             w.reader.reset();
             w.old.reset();
             w.out->Finish();
@@ -337,8 +339,8 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
                 for (int n = 1;; ++n) {
                     done.keptAs = entry.name + ".damaged" + (n == 1 ? "" : "." + std::to_string(n));
                     if (files_.NameLimit(folder_.PathOf(done.keptAs)))
-                        throw Failure(kBadFileName, "No name to keep " + ShownName(entry.name) +
-                                                        " under");
+                        throw Failure(kBadFileName,
+                                      "No name to keep " + ShownName(entry.name) + " under");
                     try {
                         files_.Rename(path, folder_.PathOf(done.keptAs), /*replace=*/false);
                         break;
@@ -351,9 +353,9 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
             w.out.reset();
             host_.Note("Rebuilt " + ShownName(entry.name) + " from the recovery volumes of " +
                        ShownName(indexTitle_) +
-                       (done.keptAs.empty() ? ""
-                                            : "; the bytes it replaced are kept as " +
-                                                  ShownName(done.keptAs)));
+                       (done.keptAs.empty()
+                            ? ""
+                            : "; the bytes it replaced are kept as " + ShownName(done.keptAs)));
             rebuilt.push_back(std::move(done));
         }
     };
@@ -387,8 +389,8 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
                     }
                     char* into = sums.Next(solution_->Present(logs_[k], g0, n));
                     if (!reader.Next(into).whole)
-                        throw Failure(kDeviceIoError,
-                                      "Part changed during the join (" + ShownName(entry.name) + ")");
+                        throw Failure(kDeviceIoError, "Part changed during the join (" +
+                                                          ShownName(entry.name) + ")");
                     progress.Add(set_.sliceSize);
                 }
             }

@@ -93,12 +93,13 @@ RecoveryPlan WriteRecoverySet(const std::string& folder, const std::string& titl
                     for (std::uint32_t e = 0; e < recovery.size(); ++e)
                         factors[e] = rs::Factor(logs[index], first + e);
                     const std::uint64_t left = entry.length - s * slice;
-                    const auto bytes = static_cast<std::size_t>(std::min<std::uint64_t>(left, slice));
+                    const auto bytes =
+                        static_cast<std::size_t>(std::min<std::uint64_t>(left, slice));
                     Md5* whole = &wholes[f];
-                    char* buffer = sums.Next(std::move(factors),
-                                             first == 0 ? [whole, bytes](const char* b) {
-                                                 whole->Update(b, bytes);
-                                             } : std::function<void(const char*)>());
+                    char* buffer = sums.Next(
+                        std::move(factors),
+                        first == 0 ? [whole, bytes](const char* b) { whole->Update(b, bytes); }
+                                   : std::function<void(const char*)>());
                     if (!reader.Next(buffer).whole) throw Failure::Of(kDeviceIoError, entry.name);
                     if (first == 0) entry.slices.push_back(par2::CheckOf(buffer, slice));
                     progress.Add(bytes);
@@ -122,8 +123,8 @@ RecoveryPlan WriteRecoverySet(const std::string& folder, const std::string& titl
             }
             const std::uint32_t count = std::min(volumeSize, plan.count - volumeFirst);
             if (e == volumeFirst)
-                outs.push_back(std::make_unique<TemporaryFile>(
-                    files, folder + titles[outs.size()], "par2", permissions));
+                outs.push_back(std::make_unique<TemporaryFile>(files, folder + titles[outs.size()],
+                                                               "par2", permissions));
             WritableFile& out = outs.back()->file();
             // As many copies of the index's packets as the volume has doublings, spread among
             // its slices, so that a volume still tells what it protects when some of it is
@@ -136,7 +137,8 @@ RecoveryPlan WriteRecoverySet(const std::string& folder, const std::string& titl
                 set.id, e, std::string_view(recovery[e - first].data(), slice));
             out.Write(packet.data(), packet.size());
             for (std::size_t c = i * spread / count; c < (i + 1) * spread / count; ++c)
-                out.Write(critical[c % critical.size()].data(), critical[c % critical.size()].size());
+                out.Write(critical[c % critical.size()].data(),
+                          critical[c % critical.size()].size());
             if (i + 1 == count) out.Write(creator.data(), creator.size());
         }
     }
