@@ -61,6 +61,7 @@ public:
         }
         if (repairs) {
             permissions_ &= repair.permissions();
+            repaired_ = true;
             for (const RebuiltPart& part : repair.Rebuild(permissions_))
                 looked_[part.part] = folder_->Look(part.part);
             if (const auto result = CheckParts(nullptr); result != JoinResult::kDone) return result;
@@ -112,6 +113,10 @@ public:
         host_.SetStatus(kDoneText);
         return JoinResult::kDone;
     }
+
+    // Whether the repair may have written parts: what comes after is no refusal with nothing
+    // written.
+    bool repaired() const { return repaired_; }
 
 private:
     // Every part is there, is a regular file and lies in the script's folder, and their sizes
@@ -294,6 +299,7 @@ private:
     std::uint64_t total_ = 0;
     std::uint32_t permissions_ = kAllPermissions;  // those every part has
     std::optional<JoinChecksums> checksums_;
+    bool repaired_ = false;
 };
 
 }  // namespace
@@ -365,8 +371,10 @@ std::optional<SizeMisfit> FindSizeMisfit(const std::vector<std::uint64_t>& sizes
 JoinResult Join(const std::string& scriptPath, const JoinOptions& options, RunHost& host,
                 FileSystem& files) {
     // The join's one error trap; the run's temporary file is removed by then.
+    JoinRun run(scriptPath, options, host, files);
     try {
-        return JoinRun(scriptPath, options, host, files).Go();
+        const JoinResult result = run.Go();
+        return result != JoinResult::kDone && run.repaired() ? JoinResult::kFailed : result;
     } catch (const FormatError& error) {
         host.ReportError(error.Message(FileTitleOf(scriptPath)));
         return JoinResult::kBadScript;

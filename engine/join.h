@@ -70,6 +70,12 @@ std::optional<SizeMisfit> FindSizeMisfit(const std::vector<std::uint64_t>& sizes
 // Without one, each part with a line is hashed as it is copied, and the run stops at the first
 // that differs. A mismatch leaves the temporary file removed.
 //
+// When a recovery set of the parts, DESTINATION.par2 and its volumes (engine/recovery/), lies
+// beside the script, the parts are checked against it with the other checks, and those lost or
+// damaged are rebuilt after every check and before the copy (PartsRepair); too few recovery
+// slices is a refusal (kCannotRepair). A run that stops after the repair wrote parts returns
+// kFailed, never a refusal: something was written.
+//
 // Status texts: "Joining... ", then "Joining... [ P % Completed. ]" for the same percentages,
 // at the same bytes, as a split of the same total shows (see progress_copier.h), then "Done !".
 JoinResult Join(const std::string& scriptPath, const JoinOptions& options, RunHost& host,
