@@ -652,6 +652,15 @@ TEST(CliTest, RecoveryDestroysNothing) {
          "the rebuilt part does not match its MD5",
          {"data.bin.1"},
          {"data.bin", "data.bin.1.damaged"}},
+        {"a repair, then a whole that differs from its checksum line: written, so no refusal",
+         [&](const TempDir& dir) {
+             split(dir, {"--recovery", "50", "data.bin", "4"});
+             WriteBytes(dir / "data.bin.sha256", ChecksumLine({}, "data.bin"));
+             test::fs::remove(dir / "data.bin");
+             WriteBytes(dir / "data.bin.1", "damage");
+         },
+         {"join", "data.bin.bat"}, 1, "The joined file data.bin does not match its SHA-256", {},
+         {"data.bin"}},
         {"a damaged part that is a link out of the folder",
          [&](const TempDir& dir) {
              split(dir, {"--recovery", "50", "data.bin", "4"});
