@@ -274,5 +274,21 @@ TEST(RecoveryTest, UnreadableVolumesAndSlicesAreDamage) {
     }
 }
 
+// A rebuilt part keeps the holes of the data it holds (a disk image's empty stretches).
+TEST(RecoveryTest, RebuiltPartKeepsItsHoles) {
+    const test::TempDir dir;
+    const std::string source = std::string(std::size_t{1} << 20, '\0') + test::PatternBytes(70000);
+    test::WriteSparse(dir / "f", source);
+    test::RecordingHost host;
+    ASSERT_EQ(SplitFile(dir / "f", "f", SplitPlan::Count(2), host, {.recoveryPercent = 50}),
+              SplitResult::kDone);
+    test::fs::remove(dir / "f.0");
+    ASSERT_EQ(Join(dir / "f.bat", {}, host), JoinResult::kDone) << host.Messages();
+    EXPECT_TRUE(test::ReadBytes(dir / "f") == source);
+    if (const auto allocated = test::AllocatedBytes(dir / "f.0")) {
+        EXPECT_LT(*allocated, std::uint64_t{256} << 10);
+    }
+}
+
 }  // namespace
 }  // namespace splitter
