@@ -282,6 +282,7 @@ TEST(RecoveryTest, RebuiltPartKeepsItsHoles) {
     test::RecordingHost host;
     ASSERT_EQ(SplitFile(dir / "f", "f", SplitPlan::Count(2), host, {.recoveryPercent = 50}),
               SplitResult::kDone);
+    test::fs::remove(dir / "f");
     test::fs::remove(dir / "f.0");
     ASSERT_EQ(Join(dir / "f.bat", {}, host), JoinResult::kDone) << host.Messages();
     EXPECT_TRUE(test::ReadBytes(dir / "f") == source);
