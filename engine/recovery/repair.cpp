@@ -17,21 +17,56 @@ namespace {
 // has at most 256 + 999 slices in all.
 constexpr std::size_t kMaxRebuilt = 2048;
 
-// Holes are kept where a whole block of this many bytes, aligned in the file, is zeros.
-constexpr std::size_t kHoleBlock = 4096;
+// Writes a file from its first byte, leaving as holes the blocks of kHoleBlock bytes, aligned in
+// the file, that hold only zeros; the rest goes out in writes of up to kRun bytes.
+class SparseWriter {
+public:
+    explicit SparseWriter(WritableFile& out) : out_(out) {}
 
-// Writes n bytes that begin at `offset` of the file, the blocks of zeros as holes.
-void WriteKeepingHoles(WritableFile& out, const char* data, std::size_t n, std::uint64_t offset) {
-    for (std::size_t i = 0; i < n;) {
-        const std::size_t end = std::min(n, i + (kHoleBlock - (offset + i) % kHoleBlock));
-        if (end - i == kHoleBlock &&
-            std::all_of(data + i, data + end, [](char c) { return c == 0; }))
-            out.WriteHole(end - i);
-        else
-            out.Write(data + i, end - i);
-        i = end;
+    void Write(const char* data, std::size_t n) {
+        while (n > 0) {
+            const std::size_t take = std::min(n, kHoleBlock - block_.size());
+            block_.append(data, take);
+            data += take;
+            n -= take;
+            if (block_.size() == kHoleBlock) Block();
+        }
     }
-}
+
+    // Writes what is pending; the file then has every byte given.
+    void Finish() {
+        Block();
+        Flush();
+    }
+
+private:
+    static constexpr std::size_t kHoleBlock = 4096;
+    static constexpr std::size_t kRun = std::size_t{1} << 20;
+
+    void Block() {
+        if (std::all_of(block_.begin(), block_.end(), [](char c) { return c == 0; })) {
+            if (!run_.empty()) Flush();
+            hole_ += block_.size();
+        } else {
+            if (hole_ > 0) Flush();
+            run_ += block_;
+            if (run_.size() >= kRun) Flush();
+        }
+        block_.clear();
+    }
+
+    void Flush() {
+        if (hole_ > 0) out_.WriteHole(hole_);
+        hole_ = 0;
+        if (!run_.empty()) out_.Write(run_.data(), run_.size());
+        run_.clear();
+    }
+
+    WritableFile& out_;
+    std::string block_;       // the block being filled
+    std::string run_;         // data to write
+    std::uint64_t hole_ = 0;  // zeros to leave as a hole, before run_ (one is always empty)
+};
 
 std::string Plural(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -285,6 +320,7 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
         std::size_t r = 0;  // in rewrite_
         std::size_t s = 0;  // slice of that file
         std::unique_ptr<TemporaryFile> out;
+        std::unique_ptr<SparseWriter> sparse;
         std::unique_ptr<ReadableFile> old;
         std::unique_ptr<SliceReader> reader;
         Md5 whole;
@@ -297,6 +333,7 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
             const std::string path = folder_.PathOf(entry.name);
             if (!w.out) {
                 w.out = std::make_unique<TemporaryFile>(files_, path, "repair", permissions);
+                w.sparse = std::make_unique<SparseWriter>(w.out->file());
                 w.old.reset();
                 if (folder_.Look(entry.name).where == ScriptFolder::Where::kInside)
                     w.old = files_.OpenRead(path);
@@ -317,10 +354,9 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
                     bytes = slices[at - g0].data();
                     if (w.reader) w.reader->Skip();
                 }
-                const std::uint64_t offset = w.s * set_.sliceSize;
                 const auto n = static_cast<std::size_t>(
-                    std::min<std::uint64_t>(set_.sliceSize, entry.length - offset));
-                WriteKeepingHoles(w.out->file(), bytes, n, offset);
+                    std::min<std::uint64_t>(set_.sliceSize, entry.length - w.s * set_.sliceSize));
+                w.sparse->Write(bytes, n);
                 w.whole.Update(bytes, n);
                 progress.Add(n);
             }
@@ -331,6 +367,7 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
                                   ShownName(indexTitle_) + " (" + ShownName(entry.name) + ")");
             w.reader.reset();
             w.old.reset();
+            w.sparse->Finish();
             w.out->Finish();
             RebuiltPart done{entry.name, {}};
             if (folder_.Look(entry.name).where != ScriptFolder::Where::kNothing ||
