@@ -306,8 +306,10 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
         firsts[f + 1] = firsts[f] + set_.files[f].slices.size();
     std::uint64_t rewritten = 0;
     for (const std::size_t f : rewrite_) rewritten += set_.files[f].length;
+    // The rebuilt slices, less the one a part's slices are read into, as the split holds them.
+    const std::size_t fits = memory_ / slice;
     const std::size_t group =
-        std::clamp<std::size_t>(memory_ / slice, 1, std::max<std::size_t>(m, 1));
+        std::clamp<std::size_t>(fits > 1 ? fits - 1 : 1, 1, std::max<std::size_t>(m, 1));
     std::uint64_t present = 0;
     for (const bool p : present_) present += p ? 1 : 0;
     const std::size_t groups = m == 0 ? 0 : (m + group - 1) / group;
