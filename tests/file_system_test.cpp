@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include "files/failure.h"
+#include "files/interruption.h"
 #include "test_support.h"
 
 namespace splitter {
@@ -263,6 +267,28 @@ TEST(FileSystemTest, WindowsDeviceNames) {
                              "com\xc2\xb4", "lpt\xe2\x81\xb4", "conin"})
         EXPECT_FALSE(IsWindowsDeviceName(name)) << name;
 }
+
+#ifndef _WIN32
+// An interruption removes every temporary file a run has named (a split's recovery volumes are
+// several at once, where the file system cannot hide them), and none it has forgotten.
+TEST(FileSystemTest, InterruptionRemovesEveryTemporaryFile) {
+    const test::TempDir dir;
+    const std::vector<std::string> names{"a.tmp", "b.tmp", "c.tmp", "kept.tmp"};
+    for (const std::string& name : names) test::WriteBytes(dir / name, "x");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        interruption::CatchSignals();
+        for (const std::string& name : names) interruption::AddTemporary(dir / name);
+        interruption::ForgetTemporary(dir / "kept.tmp");
+        ::raise(SIGTERM);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"kept.tmp"});
+}
+#endif
 
 }  // namespace
 }  // namespace splitter
