@@ -346,13 +346,13 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
                 const std::size_t k = firsts[rewrite_[w.r]] + w.s;
                 const char* bytes = buffer.data();
                 if (present_[k]) {
-                    if (!w.reader->Next(buffer.data()).whole)
+                    if (!w.reader || !w.reader->Next(buffer.data()).whole)
                         throw Failure(kDeviceIoError, "Part changed during the join (" +
                                                           ShownName(entry.name) + ")");
                 } else {
                     const auto at = static_cast<std::size_t>(
                         std::lower_bound(missing_.begin(), missing_.end(), k) - missing_.begin());
-                    if (at >= g0 + slices.size()) return;  // in a later group
+                    if (at < g0 || at >= g0 + slices.size()) return;  // in a later group
                     bytes = slices[at - g0].data();
                     if (w.reader) w.reader->Skip();
                 }
