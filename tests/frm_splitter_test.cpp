@@ -247,12 +247,15 @@ TEST_F(FrmSplitterTest, ScriptGivenIsOfferedForJoining) {
         int answer;       // 0: no question
         bool partsGone;   // parts 1 and 2 gone before the join
         std::string box;  // the error box after the question
+        bool sourceKept = false;
     };
     const Case cases[] = {
         {"Yes joins", kMsgYes, false, ""},
         {"No chooses it", kMsgNo, false, ""},
         {"parts missing", kMsgYes, true,
          "Missing part: v.bin.1\r\nMissing part: v.bin.2\r\nNothing was written."},
+        {"destination there", kMsgYes, false,
+         "The destination exists: v.bin\r\nNothing was written.", true},
         {"no script", 0, false, ""},
     };
     for (const Case& c : cases) {
@@ -266,7 +269,7 @@ TEST_F(FrmSplitterTest, ScriptGivenIsOfferedForJoining) {
         window.FileGiven(source);
         fake.controls[Control::txtNoOfParts].text = "3";
         window.cmdSplit_Click();
-        std::filesystem::remove(source);
+        if (!c.sourceKept) std::filesystem::remove(source);
         for (const char* part : {"v.bin.1", "v.bin.2"})
             if (c.partsGone) std::filesystem::remove(folder / part);
         if (c.answer == 0) test::WriteBytes(folder / "v.bin.bat", "echo not a join");
@@ -281,14 +284,34 @@ TEST_F(FrmSplitterTest, ScriptGivenIsOfferedForJoining) {
         if (!c.box.empty()) boxes.push_back({c.box, kMsgOkOnly, ""});
         EXPECT_EQ(fake.boxes, boxes);
         const bool joined = c.answer == kMsgYes && c.box.empty();
-        EXPECT_EQ(std::filesystem::exists(source), joined);
+        EXPECT_EQ(std::filesystem::exists(source), joined || c.sourceKept);
         EXPECT_EQ(joined ? test::ReadBytes(source) : original, original);
-        EXPECT_EQ(fake.statuses.empty() ? "" : fake.statuses.back(), joined        ? "Done !"
-                                                                     : c.partsGone ? "Joining... "
-                                                                                   : "");
+        // A refused join ends on its first reason, never on a join under way.
+        const std::string status = joined ? "Done !" : c.box.substr(0, c.box.find('\r'));
+        EXPECT_EQ(fake.statuses.empty() ? "" : fake.statuses.back(), status);
         EXPECT_EQ(fake.controls[Control::txtSelectedFile].text,
                   joined || !c.box.empty() ? source : folder / "v.bin.bat");
     }
+}
+
+// What the repair of a join rebuilt stays in view after "Done !": in a box of its own.
+TEST_F(FrmSplitterTest, JoinShowsWhatItRebuilt) {
+    const std::string source = dir.MakeFile("v.bin", 3000);
+    test::RecordingHost split;
+    SplitOptions withRecovery;
+    withRecovery.recoveryPercent = 100;
+    ASSERT_EQ(SplitFile(source, "v.bin", SplitPlan::Count(3), split, withRecovery),
+              SplitResult::kDone);
+    std::filesystem::remove(source);
+    std::filesystem::remove(dir.path() / "v.bin.1");
+    ui.answers.push_back(kMsgYes);
+    form.FileGiven(dir / "v.bin.bat");
+
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_EQ(ui.boxes[1].prompt.rfind("Rebuilt v.bin.1 from the recovery volumes", 0), 0u)
+        << ui.boxes[1].prompt;
+    EXPECT_EQ(state(Control::lblStatus).caption, "Done !");
+    EXPECT_TRUE(std::filesystem::exists(source));
 }
 
 // A file named on the command line or dropped: chosen as Browse chooses, with no dialog.
@@ -345,6 +368,28 @@ TEST_F(FrmSplitterTest, FileGivenIsChosenAsBrowseChoosesIt) {
     EXPECT_EQ(ui.boxes, (std::vector<Box>{{"2 files were dropped. Drop one file at a time: the "
                                            "window splits one file.",
                                            kMsgOkOnly, ""}}));
+}
+
+// A refused drop changes nothing: the window goes on holding the file it shows, which Browse
+// starts from and Split splits.
+TEST_F(FrmSplitterTest, RefusedDropKeepsTheFileShown) {
+    const std::string file = dir.MakeFile("kept.bin", 10);
+    std::filesystem::create_directories(dir.path() / "other/folder");
+    for (const std::string& refused : {dir / "other/folder", dir / "other/gone.bin"}) {
+        SCOPED_TRACE(refused);
+        Browse(file);
+        ui.boxes.clear();
+        form.FilesDropped({refused});
+        ASSERT_EQ(ui.boxes.size(), 1u);
+        EXPECT_EQ(state(Control::txtSelectedFile).text, file);
+        EXPECT_EQ(state(Control::lblbytes).caption, "10 Bytes.");
+        EXPECT_TRUE(state(Control::cmdSplit).enabled);
+        form.cmdSelectFile_Click();  // cancelled, then No
+        EXPECT_EQ(ui.dialogs.back().initialFolder, dir.path().string());
+        PressSplit("2");
+        EXPECT_EQ(state(Control::lblStatus).caption, "Done !");
+        EXPECT_TRUE(std::filesystem::exists(dir.path() / "kept.bin.1"));
+    }
 }
 
 // --- the Split command ------------------------------------------------------------------------
