@@ -97,6 +97,25 @@ TEST(CliTest, SplitsAndPrintsEveryStatus) {
     }
 }
 
+// A split into fewer parts than the one before leaves that one's higher parts, and says so.
+TEST(CliTest, ResplitNamesTheEarlierPartsLeft) {
+    TempDir dir;
+    WriteBytes(dir / "data.bin", test::PatternBytes(100));
+    const std::string line = "Left from an earlier split, not of this one: ";
+    const std::pair<const char*, std::string> runs[] = {
+        {"6", ""},
+        {"3", line + "data.bin.3 to data.bin.5\n"},
+        {"5", line + "data.bin.5\n"},
+        {"7", ""},
+    };
+    for (const auto& [parts, left] : runs) {
+        const Outcome outcome = RunCli(dir, {"data.bin", parts});
+        EXPECT_EQ(outcome.status, 0) << parts;
+        EXPECT_EQ(outcome.out.substr(outcome.out.find("Done !\n") + 7), left) << parts;
+    }
+    EXPECT_TRUE(test::fs::exists(dir / "data.bin.6"));
+}
+
 TEST(CliTest, RefusalsAndFailures) {
     struct Case {
         std::vector<std::string> args;
@@ -105,12 +124,20 @@ TEST(CliTest, RefusalsAndFailures) {
         std::string err;
     };
     const Case cases[] = {
-        {{"data.bin", ""}, 2, "", "Please Enter Number of Parts.\n"},
-        {{"data.bin", " 4"}, 2, "", "Please Enter valid number of Parts.\n"},
-        {{"data.bin", "-3"}, 2, "", "Please Enter valid number of Parts.\n"},
-        {{"data.bin", "1000"}, 2, "", "Please Enter valid number of Parts.\n"},
-        {{"data.bin", "40000"}, 2, "", "Error 6: Overflow\n"},
-        {{"data.bin", "11"}, 2, "Splitting... \nUnable to split...\n", ""},
+        {{"data.bin", ""}, 2, "", "Please Enter Number of Parts. (PARTS: 2 to 999)\nTry"},
+        {{"data.bin", " 4"}, 2, "", "Please Enter valid number of Parts. (PARTS: 2 to 999)\n"},
+        {{"data.bin", "-3"}, 2, "", "Please Enter valid number of Parts. (PARTS: 2 to 999)\n"},
+        {{"data.bin", "1000"},
+         2,
+         "",
+         "Please Enter valid number of Parts. (PARTS: 2 to 999)\n"
+         "Try 'splitter-cli --help' for more information.\n"},
+        {{"data.bin", "40000"}, 2, "", "Error 6: Overflow (PARTS: 2 to 999)\nTry"},
+        {{"data.bin", "11"},
+         2,
+         "Splitting... \nUnable to split...\n",
+         "data.bin has 10 bytes, fewer than the 11 parts asked for: a part holds at least one "
+         "byte.\n"},
         {{"absent.bin", "2"}, 1, "Splitting... \n", "Error 53: File not found (absent.bin)\n"},
         {{"\x9b[2J.bin", "2"}, 1, "Splitting... \n", "Error 53: File not found (?[2J.bin)\n"},
         {{"quote\".bin", "2"},
