@@ -294,44 +294,44 @@ TEST_F(FrmSplitterTest, ScriptGivenIsOfferedForJoining) {
     }
 }
 
-// What the repair of a join rebuilt stays in view after "Done !": in a box of its own.
+// What the repair of a join rebuilt stays in view after "Done !", in a box of its own.
 TEST_F(FrmSplitterTest, JoinShowsWhatItRebuilt) {
     const std::string source = dir.MakeFile("v.bin", 3000);
     test::RecordingHost split;
-    SplitOptions withRecovery;
-    withRecovery.recoveryPercent = 100;
-    ASSERT_EQ(SplitFile(source, "v.bin", SplitPlan::Count(3), split, withRecovery),
+    ASSERT_EQ(SplitFile(source, "v.bin", SplitPlan::Count(3), split, {false, 100}),
               SplitResult::kDone);
-    std::filesystem::remove(source);
-    std::filesystem::remove(dir.path() / "v.bin.1");
+    for (const char* gone : {"v.bin", "v.bin.1"}) std::filesystem::remove(dir.path() / gone);
     ui.answers.push_back(kMsgYes);
     form.FileGiven(dir / "v.bin.bat");
-
     ASSERT_EQ(ui.boxes.size(), 2u);
-    EXPECT_EQ(ui.boxes[1].prompt.rfind("Rebuilt v.bin.1 from the recovery volumes", 0), 0u)
-        << ui.boxes[1].prompt;
+    EXPECT_EQ(ui.boxes[1].prompt.rfind("Rebuilt v.bin.1 from the recovery volumes", 0), 0u);
     EXPECT_EQ(state(Control::lblStatus).caption, "Done !");
-    EXPECT_TRUE(std::filesystem::exists(source));
 }
 
 // A file named on the command line or dropped: chosen as Browse chooses, with no dialog.
 TEST_F(FrmSplitterTest, FileGivenIsChosenAsBrowseChoosesIt) {
     const std::string file = dir.MakeFile("movie.mkv", 3000);
-    std::filesystem::create_directory(dir.path() / "folder");
+    const std::string earlier = dir.MakeFile("kept.bin", 10);
+    for (const char* folder : {"folder", "other/folder"})
+        std::filesystem::create_directories(dir.path() / folder);
     struct Case {
         std::string given;
-        std::string box;  // the error box; empty: the file is chosen
+        std::string box;      // the error box; empty: the file is chosen
+        std::string earlier;  // chosen before, kept by a refusal
     };
     const Case cases[] = {
-        {file, ""},
-        {dir / "missing.bin", "Error 53: File not found (missing.bin)"},
-        {dir / "folder", "Error 75: Path/File access error (folder)"},
+        {file, "", ""},
+        {dir / "missing.bin", "Error 53: File not found (missing.bin)", ""},
+        {dir / "folder", "Error 75: Path/File access error (folder)", ""},
+        {dir / "other/gone.bin", "Error 53: File not found (gone.bin)", earlier},
+        {dir / "other/folder", "Error 75: Path/File access error (folder)", earlier},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.given);
         FakeWindowSystem fake;
         frmSplitter window(fake);
         window.Form_Load();
+        if (!c.earlier.empty()) window.FileGiven(c.earlier);
         window.FileGiven(c.given);
 
         EXPECT_TRUE(fake.dialogs.empty());
@@ -341,13 +341,18 @@ TEST_F(FrmSplitterTest, FileGivenIsChosenAsBrowseChoosesIt) {
         } else {
             EXPECT_EQ(fake.boxes, (std::vector<Box>{{c.box, kMsgOkOnly, ""}}));
         }
-        EXPECT_EQ(fake.controls[Control::txtSelectedFile].text, chosen ? file : "");
-        EXPECT_EQ(fake.controls[Control::lblbytes].caption,
-                  chosen ? "3000 Bytes." : "-------------");
-        EXPECT_EQ(fake.controls[Control::lblbytes].visible, chosen);
-        EXPECT_EQ(fake.controls[Control::lblFileSize].visible, chosen);
-        EXPECT_EQ(fake.controls[Control::cmdSplit].enabled, chosen);
+        const std::string shown = chosen ? file : c.earlier;
+        EXPECT_EQ(fake.controls[Control::txtSelectedFile].text, shown);
+        EXPECT_EQ(fake.controls[Control::lblbytes].caption, chosen          ? "3000 Bytes."
+                                                            : shown.empty() ? "-------------"
+                                                                            : "10 Bytes.");
+        EXPECT_EQ(fake.controls[Control::lblbytes].visible, !shown.empty());
+        EXPECT_EQ(fake.controls[Control::lblFileSize].visible, !shown.empty());
+        EXPECT_EQ(fake.controls[Control::cmdSplit].enabled, !shown.empty());
         EXPECT_EQ(fake.focus, Control::cmdSelectFile);
+        window.cmdSelectFile_Click();  // starts where the file shown is
+        EXPECT_EQ(fake.dialogs.back().initialFolder,
+                  shown.empty() ? fake.appPath : dir.path().string());
     }
 
     // Nothing named changes nothing; a file given after a split enables Split again, and the
@@ -368,28 +373,6 @@ TEST_F(FrmSplitterTest, FileGivenIsChosenAsBrowseChoosesIt) {
     EXPECT_EQ(ui.boxes, (std::vector<Box>{{"2 files were dropped. Drop one file at a time: the "
                                            "window splits one file.",
                                            kMsgOkOnly, ""}}));
-}
-
-// A refused drop changes nothing: the window goes on holding the file it shows, which Browse
-// starts from and Split splits.
-TEST_F(FrmSplitterTest, RefusedDropKeepsTheFileShown) {
-    const std::string file = dir.MakeFile("kept.bin", 10);
-    std::filesystem::create_directories(dir.path() / "other/folder");
-    for (const std::string& refused : {dir / "other/folder", dir / "other/gone.bin"}) {
-        SCOPED_TRACE(refused);
-        Browse(file);
-        ui.boxes.clear();
-        form.FilesDropped({refused});
-        ASSERT_EQ(ui.boxes.size(), 1u);
-        EXPECT_EQ(state(Control::txtSelectedFile).text, file);
-        EXPECT_EQ(state(Control::lblbytes).caption, "10 Bytes.");
-        EXPECT_TRUE(state(Control::cmdSplit).enabled);
-        form.cmdSelectFile_Click();  // cancelled, then No
-        EXPECT_EQ(ui.dialogs.back().initialFolder, dir.path().string());
-        PressSplit("2");
-        EXPECT_EQ(state(Control::lblStatus).caption, "Done !");
-        EXPECT_TRUE(std::filesystem::exists(dir.path() / "kept.bin.1"));
-    }
 }
 
 // --- the Split command ------------------------------------------------------------------------
