@@ -125,8 +125,7 @@ TEST(CliTest, RefusalsAndFailures) {
         {{"data.bin", "1000"},
          2,
          "",
-         "Please Enter valid number of Parts. (PARTS: 2 to 999)\n"
-         "Try 'splitter-cli --help' for more information.\n"},
+         "Please Enter valid number of Parts. (PARTS: 2 to 999)\nTry '"},
         {{"data.bin", "40000"}, 2, "", "Error 6: Overflow (PARTS: 2 to 999)\nTry"},
         {{"data.bin", "11"},
          2,
