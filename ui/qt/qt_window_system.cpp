@@ -163,7 +163,6 @@ protected:
 // What a screen reader is told of the controls that Qt's own descriptions get wrong here. The
 // widgets carry which description is theirs in a property, read by the factory below.
 constexpr const char* kAccessibleRole = "splitterAccessible";
-constexpr const char* kCaptionedBy = "splitterCaptionedBy";
 enum class Accessible { kForm, kCaption, kReadOnlyBox };
 
 // The main window: a frame named by its title (a top-level QWidget reads as a "filler").
@@ -175,7 +174,8 @@ public:
     }
 };
 
-// A caption that another label names ("Done !" beside "Status:"): read with that label.
+// A caption that another label names ("Done !" beside "Status:"): named by its own text, where
+// Qt would name a label's buddy by the label.
 class CaptionAccessible final : public QAccessibleWidget {
 public:
     explicit CaptionAccessible(QLabel* caption)
@@ -188,16 +188,6 @@ public:
         QAccessible::State state = QAccessibleWidget::state();
         state.readOnly = true;
         return state;
-    }
-    QList<QPair<QAccessibleInterface*, QAccessible::Relation>> relations(
-        QAccessible::Relation match) const override {
-        auto found = QAccessibleWidget::relations(match);
-        auto* label = widget()->property(kCaptionedBy).value<QWidget*>();
-        if ((match & QAccessible::Label) != 0 && label != nullptr) {
-            if (QAccessibleInterface* named = QAccessible::queryAccessibleInterface(label))
-                found.append({named, QAccessible::Label});
-        }
-        return found;
     }
 };
 
@@ -456,9 +446,9 @@ QtWindowSystem::QtWindowSystem(std::string appTitle)
     // A screen reader names each text box by its label.
     for (const auto& [label, box] : kBoxLabels)
         qobject_cast<QLabel*>(this->widget(label))->setBuddy(this->widget(box));
-    // ... and each caption by its label.
+    // ... and each caption by its label: Qt relates a label and its buddy both ways.
     for (const auto& [label, caption] : kCaptionLabels) {
-        this->widget(caption)->setProperty(kCaptionedBy, QVariant::fromValue(this->widget(label)));
+        qobject_cast<QLabel*>(this->widget(label))->setBuddy(this->widget(caption));
         MarkAccessible(this->widget(caption), Accessible::kCaption);
     }
 }
