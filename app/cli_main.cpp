@@ -150,14 +150,20 @@ int UsageError(const std::string& problem, const char* prefix = "splitter-cli: "
     return kExitRefused;
 }
 
-// The length of the file at `path`, 0 when it cannot be looked at (the run will say why).
-std::uint64_t LengthOf(const std::string& path) {
+// What the regular file at `path` is; nullopt for anything else, or for what cannot be looked
+// at (a run that needs it says why).
+std::optional<FileStatus> RegularFile(const std::string& path) {
     try {
         const auto status = FileSystem::Default().Status(path);
-        return status && status->regular ? status->length : 0;
+        if (status && status->regular) return status;
     } catch (...) {
-        return 0;
     }
+    return std::nullopt;
+}
+
+std::uint64_t LengthOf(const std::string& path) {
+    const auto status = RegularFile(path);
+    return status ? status->length : 0;
 }
 
 // The bytes a join of the script at `path` copies, 0 when it cannot be told (the join says why).
@@ -176,16 +182,10 @@ std::uint64_t JoinedLength(const std::string& path) {
 // still there, named in one line. They are left, as every run leaves what it made, but a reader
 // of the folder must not take them for the new set.
 void NameEarlierParts(const std::string& file, std::uint64_t parts) {
-    const auto isFile = [&file](std::uint64_t k) {
-        try {
-            const auto status = FileSystem::Default().Status(file + "." + std::to_string(k));
-            return status && status->regular;
-        } catch (...) {
-            return false;
-        }
-    };
     std::uint64_t next = parts;
-    while (next < static_cast<std::uint64_t>(kMaxParts) && isFile(next)) ++next;
+    while (next < static_cast<std::uint64_t>(kMaxParts) &&
+           RegularFile(file + "." + std::to_string(next)))
+        ++next;
     if (next == parts) return;
     const std::string first = ShownName(FileTitleOf(file) + "." + std::to_string(parts));
     const std::string last = ShownName(FileTitleOf(file) + "." + std::to_string(next - 1));
@@ -352,8 +352,9 @@ int RunSplit(const CommandLine& line) {
             return kExitDone;
         case SplitResult::kUnableToSplit:
             console::PrintError(ShownName(FileTitleOf(file)) + " has " + std::to_string(length) +
-                                " bytes, fewer than the " + std::to_string(plan.parts) +
-                                " parts asked for: a part holds at least one byte.");
+                                " bytes: fewer than the " + std::to_string(plan.parts) +
+                                " parts asked for (a split makes no more parts than the file "
+                                "has bytes).");
             return kExitRefused;
         case SplitResult::kBadPartCount: return kExitRefused;
         case SplitResult::kFailed: break;

@@ -130,8 +130,8 @@ TEST(CliTest, RefusalsAndFailures) {
         {{"data.bin", "11"},
          2,
          "Splitting... \nUnable to split...\n",
-         "data.bin has 10 bytes, fewer than the 11 parts asked for: a part holds at least one "
-         "byte.\n"},
+         "data.bin has 10 bytes: fewer than the 11 parts asked for (a split makes no more "
+         "parts than the file has bytes).\n"},
         {{"absent.bin", "2"}, 1, "Splitting... \n", "Error 53: File not found (absent.bin)\n"},
         {{"\x9b[2J.bin", "2"}, 1, "Splitting... \n", "Error 53: File not found (?[2J.bin)\n"},
         {{"quote\".bin", "2"},
