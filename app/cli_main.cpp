@@ -6,8 +6,10 @@
 //   splitter-cli join [--force] [--any-sizes] SCRIPT
 //
 // Prints every status text the window would show, each on its own line (redrawn in place on a
-// terminal). Exit status: 0 after "Done !", 1 after a failure, 2 for a usage error, a bad part
-// count or size, a file with fewer bytes than parts, or a join refused with nothing written.
+// terminal, with the rate and the time left). Exit status: 0 after "Done !", 1 after a failure
+// ("Error CODE: ..."), 2 for a usage error, a bad part count or size, a file with fewer bytes
+// than parts, or a join refused by its checks.
+#include <chrono>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -16,8 +18,11 @@
 
 #include "engine/checksum.h"
 #include "engine/join.h"
+#include "engine/join_script.h"
 #include "engine/part_count.h"
 #include "engine/part_size.h"
+#include "engine/plan.h"
+#include "engine/progress_copier.h"
 #include "engine/split.h"
 #include "files/console.h"
 #include "files/failure.h"
@@ -40,8 +45,11 @@ constexpr const char* kUsage =
     "Cuts FILE into parts named FILE.0, FILE.1, ... beside it, and writes FILE.bat, a\n"
     "Windows command script that joins them back with copy /b. Options may stand before\n"
     "or after FILE.\n"
-    "With PARTS (2 to 999), every part but the last has the size of FILE divided by PARTS,\n"
-    "rounded up; the last part holds the rest.\n"
+    "With PARTS (2 to 999), each part takes the size of FILE divided by PARTS, rounded up,\n"
+    "or what is left of FILE when that is less: the last part holds the rest, and in a small\n"
+    "FILE the last few hold less or nothing (7 bytes in 6 parts: 2, 2, 2, 1, 0, 0).\n"
+    "Parts of an earlier split that the new one does not make (FILE.3 and on, after one\n"
+    "into 3 parts) are left where they are, and named in one line.\n"
     "  --size SIZE  parts of SIZE bytes, the last one holding the rest; they must come to\n"
     "               2 to 999 parts. SIZE is a whole number of bytes with an optional unit:\n"
     "               K, M, G or KiB, MiB, GiB (powers of 1024), KB, MB, GB (powers of\n"
@@ -70,22 +78,26 @@ constexpr const char* kUsage =
     "  --force      replace the file when it exists\n"
     "  --any-sizes  join parts whose sizes do not fit a split\n"
     "\n"
-    "Status texts go to standard output, errors to standard error.\n"
-    "Exit status: 0 when done, 1 after a failure, 2 for a usage error, a bad PARTS or\n"
-    "SIZE, a file with fewer bytes than PARTS or that SIZE cuts into fewer than 2 or more\n"
-    "than 999 parts, or a join refused with nothing written; 130, 143 or 129 after Ctrl+C,\n"
-    "SIGTERM or SIGHUP.\n";
+    "Status texts go to standard output (on a terminal, one line redrawn with the rate and\n"
+    "the time left), errors to standard error.\n"
+    "Exit status: 0 when done, 1 after a failure \"Error CODE: ...\" (a file operation, or a\n"
+    "name the run refuses before writing: see splitter-cli(1) for the codes), 2 for a usage\n"
+    "error, a bad PARTS or SIZE, a file with fewer bytes than PARTS or that SIZE cuts into\n"
+    "fewer than 2 or more than 999 parts, or a join refused by its checks; 130, 143 or 129\n"
+    "after Ctrl+C, SIGTERM or SIGHUP.\n";
 
 // Shows the status texts on standard output: one line each, or one line redrawn in place when
-// standard output is a terminal.
+// standard output is a terminal, where a long run also shows its rate and the time left. `total`
+// is the bytes a split or join copies, 0 when unknown.
 class ConsoleHost final : public SplitHost {
 public:
-    ConsoleHost() : terminal_(console::RedrawsInPlace()) {}
+    explicit ConsoleHost(std::uint64_t total = 0)
+        : terminal_(console::RedrawsInPlace()), total_(total) {}
     ~ConsoleHost() override { EndLine(); }
 
     void SetStatus(const std::string& text) override {
         if (terminal_) {
-            std::cout << "\r\033[K" << text << std::flush;
+            std::cout << "\r\033[K" << text << Pace(text) << std::flush;
             pending_ = true;
         } else {
             std::cout << text << '\n' << std::flush;
@@ -108,31 +120,95 @@ public:
     }
 
 private:
+    // The rate and time left after a progress text, timed from the first text of its kind
+    // ("Splitting... " and its percentages, or those of the next step). Only the copy's own
+    // percentages are of `total` bytes; the time left of any other step is timed alike.
+    std::string Pace(const std::string& text) {
+        const std::string kind = text.substr(0, text.find("..."));
+        const auto now = std::chrono::steady_clock::now();
+        if (kind != kind_) {
+            kind_ = kind;
+            start_ = now;
+        }
+        const std::optional<int> percent = ProgressPercent(text);
+        if (!percent) return {};
+        const bool copy = kind == "Splitting" || kind == "Joining";
+        return RateAndTimeLeft(*percent, copy ? total_ : 0,
+                               std::chrono::duration<double>(now - start_).count());
+    }
+
     bool terminal_;
+    std::uint64_t total_;
     bool pending_ = false;
+    std::string kind_;
+    std::chrono::steady_clock::time_point start_;
 };
 
-// The count of a split by count, or nullopt after saying why it is refused.
-std::optional<std::int16_t> PartsOf(std::string_view partsText) {
-    const PartCount count = CheckPartCount(partsText);
-    switch (count.verdict) {
-        case PartCountVerdict::kEmpty: std::cerr << kEnterPartsText << '\n'; return std::nullopt;
-        case PartCountVerdict::kInvalid:
-            std::cerr << kInvalidPartsText << '\n';
-            return std::nullopt;
-        case PartCountVerdict::kOverflow:
-            std::cerr << Failure::Of(kOverflow).Message() << '\n';
-            return std::nullopt;
-        case PartCountVerdict::kOk: break;
-    }
-    return count.parts;
+// A usage error: one line that names it and where to read more, as the tools around it do.
+int UsageError(const std::string& problem, const char* prefix = "splitter-cli: ") {
+    std::cerr << prefix << problem << "\nTry 'splitter-cli --help' for more information.\n";
+    return kExitRefused;
 }
 
-// A usage error: one line that names it and where to read more, as the tools around it do.
-int UsageError(const std::string& problem) {
-    std::cerr << "splitter-cli: " << problem
-              << "\nTry 'splitter-cli --help' for more information.\n";
-    return kExitRefused;
+// What the regular file at `path` is; nullopt for anything else, or for what cannot be looked
+// at (a run that needs it says why).
+std::optional<FileStatus> RegularFile(const std::string& path) {
+    try {
+        const auto status = FileSystem::Default().Status(path);
+        if (status && status->regular) return status;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+std::uint64_t LengthOf(const std::string& path) {
+    const auto status = RegularFile(path);
+    return status ? status->length : 0;
+}
+
+// The bytes a join of the script at `path` copies, 0 when it cannot be told (the join says why).
+std::uint64_t JoinedLength(const std::string& path) {
+    try {
+        std::uint64_t total = 0;
+        for (const std::string& part : ReadJoinScript(path, FileSystem::Default()).parts)
+            total += LengthOf(FolderOf(path) + part);
+        return total;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// After a split into `parts` parts of `file`: the parts of an earlier split into more that are
+// still there, named in one line. They are left, as every run leaves what it made, but a reader
+// of the folder must not take them for the new set.
+void NameEarlierParts(const std::string& file, std::uint64_t parts) {
+    std::uint64_t next = parts;
+    while (next < static_cast<std::uint64_t>(kMaxParts) &&
+           RegularFile(file + "." + std::to_string(next)))
+        ++next;
+    if (next == parts) return;
+    const std::string first = ShownName(FileTitleOf(file) + "." + std::to_string(parts));
+    const std::string last = ShownName(FileTitleOf(file) + "." + std::to_string(next - 1));
+    std::cout << "Left from an earlier split, not of this one: "
+              << (next - parts == 1 ? first : first + " to " + last) << '\n'
+              << std::flush;
+}
+
+// The count of a split by count, or nullopt after saying why it is refused: the window's
+// words, the range and where to read more.
+std::optional<std::int16_t> PartsOf(std::string_view partsText) {
+    const PartCount count = CheckPartCount(partsText);
+    const std::string range =
+        " (PARTS: " + std::to_string(kMinParts) + " to " + std::to_string(kMaxParts) + ")";
+    switch (count.verdict) {
+        case PartCountVerdict::kEmpty: UsageError(kEnterPartsText + range, ""); break;
+        case PartCountVerdict::kInvalid: UsageError(kInvalidPartsText + range, ""); break;
+        case PartCountVerdict::kOverflow:
+            UsageError(Failure::Of(kOverflow).Message() + range, "");
+            break;
+        case PartCountVerdict::kOk: return count.parts;
+    }
+    return std::nullopt;
 }
 
 // 1 to 100 from "10" or "10%"; 0 when the text is anything else.
@@ -265,12 +341,21 @@ int RunSplit(const CommandLine& line) {
         plan = SplitPlan::Count(*parts);
     }
     const std::string& file = operands[0];
-    ConsoleHost host;
+    const std::uint64_t length = LengthOf(file);
+    ConsoleHost host(length);
     const SplitResult result = SplitFile(file, FileTitleOf(file), plan, host, options);
     host.EndLine();
     switch (result) {
-        case SplitResult::kDone: return kExitDone;
+        case SplitResult::kDone:
+            NameEarlierParts(file, plan.partSize == 0 ? static_cast<std::uint64_t>(plan.parts)
+                                                      : SizedPartCount(length, plan.partSize));
+            return kExitDone;
         case SplitResult::kUnableToSplit:
+            console::PrintError(ShownName(FileTitleOf(file)) + " has " + std::to_string(length) +
+                                " bytes: fewer than the " + std::to_string(plan.parts) +
+                                " parts asked for (a split makes no more parts than the file "
+                                "has bytes).");
+            return kExitRefused;
         case SplitResult::kBadPartCount:
         case SplitResult::kRefused: return kExitRefused;
         case SplitResult::kFailed: break;
@@ -285,7 +370,7 @@ int RunJoin(const CommandLine& line) {
     JoinOptions options;
     options.force = line.force;
     options.anySizes = line.anySizes;
-    ConsoleHost host;
+    ConsoleHost host(JoinedLength(line.operands[0]));
     const JoinResult result = Join(line.operands[0], options, host);
     host.EndLine();
     switch (result) {

@@ -1,7 +1,7 @@
 // splitter: the window program. Shows the main window and runs until Exit.
 //
 //   splitter [FILE]
-//   splitter --version
+//   splitter --version | --help | -h
 //
 // FILE, when given (a file manager's "Open with" gives it), is chosen as if picked with Browse.
 #include <QApplication>
@@ -19,6 +19,21 @@
 #include "window/frm_splitter.h"
 
 namespace {
+
+constexpr const char* kUsage =
+    "Usage: splitter [FILE]\n"
+    "       splitter --version | --help | -h\n"
+    "\n"
+    "Shows the Splitter window: Browse (Alt+B) picks a file, the number of parts (2 to 999)\n"
+    "goes in its box, Split (Alt+S) writes the parts FILE.0, FILE.1, ... beside the file and\n"
+    "FILE.bat, a Windows command script that joins them back; Exit (Alt+X) ends the program.\n"
+    "\n"
+    "FILE, given here (a file manager's \"Open with\") or dropped onto the window, is chosen\n"
+    "as if picked with Browse. A join script that a split wrote (FILE.bat) is offered for\n"
+    "joining first: Yes joins its parts into FILE beside them, with the checks of\n"
+    "splitter-cli join; No takes the script as a file to split.\n"
+    "\n"
+    "Without a display, use splitter-cli, the command line. See splitter(1), splitter-cli(1).\n";
 
 // Qt fails with a long message about platform plugins when there is no display to show the
 // window on; say in plain words what is wrong and what to use instead.
@@ -73,8 +88,13 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Both without a display: they show no window.
     if (argc == 2 && std::string_view(argv[1]) == "--version") {
         std::cout << "splitter " SPLITTER_VERSION "\n";
+        return 0;
+    }
+    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+        std::cout << kUsage;
         return 0;
     }
     if (!HaveDisplay()) {

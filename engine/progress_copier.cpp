@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 #include "engine/run_hashes.h"
 #include "files/failure.h"
@@ -23,6 +24,44 @@ constexpr auto kYieldInterval = std::chrono::milliseconds(100);
 
 std::string ProgressText(std::string_view verb, int percent) {
     return std::string(verb) + "... [ " + std::to_string(percent) + " % Completed. ]";
+}
+
+std::optional<int> ProgressPercent(std::string_view text) {
+    constexpr std::string_view kOpen = "... [ ";
+    constexpr std::string_view kClose = " % Completed. ]";
+    const std::size_t open = text.find(kOpen);
+    if (open == std::string_view::npos || !text.ends_with(kClose)) return std::nullopt;
+    const std::string_view digits =
+        text.substr(open + kOpen.size(), text.size() - kClose.size() - open - kOpen.size());
+    if (digits.empty() || digits.size() > 3 ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    return std::stoi(std::string(digits));
+}
+
+std::string RateAndTimeLeft(int percent, std::uint64_t total, double seconds) {
+    if (percent <= 0 || seconds < 1) return {};
+    std::string text = "  ";
+    if (total > 0) {
+        double rate = static_cast<double>(total) * percent / 100 / seconds;
+        const char* unit = "B/s";
+        for (const char* larger : {"kB/s", "MB/s", "GB/s"}) {
+            if (rate < 1000) break;
+            rate /= 1000;
+            unit = larger;
+        }
+        char shown[32];
+        std::snprintf(shown, sizeof shown, "%.1f %s, ", rate, unit);
+        text += shown;
+    }
+    const auto left = static_cast<long long>(seconds * (100 - percent) / percent + 0.5);
+    char shown[48];
+    if (left >= 3600)
+        std::snprintf(shown, sizeof shown, "%lld:%02lld:%02lld left", left / 3600, left / 60 % 60,
+                      left % 60);
+    else
+        std::snprintf(shown, sizeof shown, "%lld:%02lld left", left / 60, left % 60);
+    return text + shown;
 }
 
 ProgressCopier::ProgressCopier(std::uint64_t total, std::string_view verb, RunHost& host,

@@ -22,6 +22,14 @@ class RunHashes;
 // "Splitting... [ 42 % Completed. ]" for the verb "Splitting", "Joining... [ ... ]" likewise.
 std::string ProgressText(std::string_view verb, int percent);
 
+// The P of a text "VERB... [ P % Completed. ]", nullopt for any other text.
+std::optional<int> ProgressPercent(std::string_view text);
+
+// What a terminal shows after a progress text, from how far the run has got (`percent` of
+// `total` bytes) in `seconds`: "  42.0 MB/s, 1:05 left". With no total (0), the time left
+// alone. Empty before the first second or the first per cent, when neither means anything yet.
+std::string RateAndTimeLeft(int percent, std::uint64_t total, double seconds);
+
 // Copies the parts of a run of `total` bytes, one after the other, and shows how far the run
 // has got over all of them: ProgressText(verb, P), right after a yield, each time the
 // whole-number percentage of the byte just copied (PercentAt) changes, so at exactly the bytes

@@ -109,6 +109,20 @@ TEST(CliTest, SplitsAndPrintsEveryStatus) {
     }
 }
 
+// A split into fewer parts than the one before leaves that one's higher parts, and names them.
+TEST(CliTest, ResplitNamesTheEarlierPartsLeft) {
+    TempDir dir;
+    WriteBytes(dir / "data.bin", test::PatternBytes(100));
+    for (const auto& [parts, left] :
+         {std::pair{"6", ""}, {"3", "data.bin.3 to data.bin.5"}, {"5", "data.bin.5"}, {"7", ""}}) {
+        const std::string out = RunCli(dir, {"data.bin", parts}).out;
+        EXPECT_EQ(
+            out.substr(out.find("Done !\n") + 7),
+            *left ? "Left from an earlier split, not of this one: " + std::string(left) + "\n" : "")
+            << parts;
+    }
+}
+
 TEST(CliTest, RefusalsAndFailures) {
     struct Case {
         std::vector<std::string> args;
@@ -117,12 +131,15 @@ TEST(CliTest, RefusalsAndFailures) {
         std::string err;
     };
     const Case cases[] = {
-        {{"data.bin", ""}, 2, "", "Please Enter Number of Parts.\n"},
-        {{"data.bin", " 4"}, 2, "", "Please Enter valid number of Parts.\n"},
-        {{"data.bin", "-3"}, 2, "", "Please Enter valid number of Parts.\n"},
-        {{"data.bin", "1000"}, 2, "", "Please Enter valid number of Parts.\n"},
-        {{"data.bin", "40000"}, 2, "", "Error 6: Overflow\n"},
-        {{"data.bin", "11"}, 2, "Splitting... \nUnable to split...\n", ""},
+        {{"data.bin", ""}, 2, "", "Please Enter Number of Parts. (PARTS: 2 to 999)\nTry"},
+        {{"data.bin", " 4"}, 2, "", "Please Enter valid number of Parts. (PARTS: 2 to 999)\n"},
+        {{"data.bin", "-3"}, 2, "", "Please Enter valid number of Parts. (PARTS: 2 to 999)\n"},
+        {{"data.bin", "1000"}, 2, "", "Please Enter valid number of Parts. (PARTS: 2 to 999)\nTry"},
+        {{"data.bin", "40000"}, 2, "", "Error 6: Overflow (PARTS: 2 to 999)\nTry"},
+        {{"data.bin", "11"},
+         2,
+         "Splitting... \nUnable to split...\n",
+         "data.bin has 10 bytes: fewer than the 11 parts asked for"},
         {{"absent.bin", "2"}, 1, "Splitting... \n", "Error 53: File not found (absent.bin)\n"},
         {{"\x9b[2J.bin", "2"}, 1, "Splitting... \n", "Error 53: File not found (?[2J.bin)\n"},
         {{"quote\".bin", "2"},

@@ -247,12 +247,15 @@ TEST_F(FrmSplitterTest, ScriptGivenIsOfferedForJoining) {
         int answer;       // 0: no question
         bool partsGone;   // parts 1 and 2 gone before the join
         std::string box;  // the error box after the question
+        bool sourceKept = false;
     };
     const Case cases[] = {
         {"Yes joins", kMsgYes, false, ""},
         {"No chooses it", kMsgNo, false, ""},
         {"parts missing", kMsgYes, true,
          "Missing part: v.bin.1\r\nMissing part: v.bin.2\r\nNothing was written."},
+        {"destination there", kMsgYes, false,
+         "The destination exists: v.bin\r\nNothing was written.", true},
         {"no script", 0, false, ""},
     };
     for (const Case& c : cases) {
@@ -266,7 +269,7 @@ TEST_F(FrmSplitterTest, ScriptGivenIsOfferedForJoining) {
         window.FileGiven(source);
         fake.controls[Control::txtNoOfParts].text = "3";
         window.cmdSplit_Click();
-        std::filesystem::remove(source);
+        if (!c.sourceKept) std::filesystem::remove(source);
         for (const char* part : {"v.bin.1", "v.bin.2"})
             if (c.partsGone) std::filesystem::remove(folder / part);
         if (c.answer == 0) test::WriteBytes(folder / "v.bin.bat", "echo not a join");
@@ -281,34 +284,54 @@ TEST_F(FrmSplitterTest, ScriptGivenIsOfferedForJoining) {
         if (!c.box.empty()) boxes.push_back({c.box, kMsgOkOnly, ""});
         EXPECT_EQ(fake.boxes, boxes);
         const bool joined = c.answer == kMsgYes && c.box.empty();
-        EXPECT_EQ(std::filesystem::exists(source), joined);
+        EXPECT_EQ(std::filesystem::exists(source), joined || c.sourceKept);
         EXPECT_EQ(joined ? test::ReadBytes(source) : original, original);
-        EXPECT_EQ(fake.statuses.empty() ? "" : fake.statuses.back(), joined        ? "Done !"
-                                                                     : c.partsGone ? "Joining... "
-                                                                                   : "");
+        // A refused join ends on its first reason, never on a join under way.
+        const std::string status = joined ? "Done !" : c.box.substr(0, c.box.find('\r'));
+        EXPECT_EQ(fake.statuses.empty() ? "" : fake.statuses.back(), status);
         EXPECT_EQ(fake.controls[Control::txtSelectedFile].text,
                   joined || !c.box.empty() ? source : folder / "v.bin.bat");
     }
 }
 
+// What the repair of a join rebuilt stays in view after "Done !", in a box of its own.
+TEST_F(FrmSplitterTest, JoinShowsWhatItRebuilt) {
+    const std::string source = dir.MakeFile("v.bin", 3000);
+    test::RecordingHost split;
+    ASSERT_EQ(SplitFile(source, "v.bin", SplitPlan::Count(3), split, {false, 100}),
+              SplitResult::kDone);
+    for (const char* gone : {"v.bin", "v.bin.1"}) std::filesystem::remove(dir.path() / gone);
+    ui.answers.push_back(kMsgYes);
+    form.FileGiven(dir / "v.bin.bat");
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_EQ(ui.boxes[1].prompt.rfind("Rebuilt v.bin.1 from the recovery volumes", 0), 0u);
+    EXPECT_EQ(state(Control::lblStatus).caption, "Done !");
+}
+
 // A file named on the command line or dropped: chosen as Browse chooses, with no dialog.
 TEST_F(FrmSplitterTest, FileGivenIsChosenAsBrowseChoosesIt) {
     const std::string file = dir.MakeFile("movie.mkv", 3000);
-    std::filesystem::create_directory(dir.path() / "folder");
+    const std::string earlier = dir.MakeFile("kept.bin", 10);
+    for (const char* folder : {"folder", "other/folder"})
+        std::filesystem::create_directories(dir.path() / folder);
     struct Case {
         std::string given;
-        std::string box;  // the error box; empty: the file is chosen
+        std::string box;      // the error box; empty: the file is chosen
+        std::string earlier;  // chosen before, kept by a refusal
     };
     const Case cases[] = {
-        {file, ""},
-        {dir / "missing.bin", "Error 53: File not found (missing.bin)"},
-        {dir / "folder", "Error 75: Path/File access error (folder)"},
+        {file, "", ""},
+        {dir / "missing.bin", "Error 53: File not found (missing.bin)", ""},
+        {dir / "folder", "Error 75: Path/File access error (folder)", ""},
+        {dir / "other/gone.bin", "Error 53: File not found (gone.bin)", earlier},
+        {dir / "other/folder", "Error 75: Path/File access error (folder)", earlier},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.given);
         FakeWindowSystem fake;
         frmSplitter window(fake);
         window.Form_Load();
+        if (!c.earlier.empty()) window.FileGiven(c.earlier);
         window.FileGiven(c.given);
 
         EXPECT_TRUE(fake.dialogs.empty());
@@ -318,13 +341,18 @@ TEST_F(FrmSplitterTest, FileGivenIsChosenAsBrowseChoosesIt) {
         } else {
             EXPECT_EQ(fake.boxes, (std::vector<Box>{{c.box, kMsgOkOnly, ""}}));
         }
-        EXPECT_EQ(fake.controls[Control::txtSelectedFile].text, chosen ? file : "");
-        EXPECT_EQ(fake.controls[Control::lblbytes].caption,
-                  chosen ? "3000 Bytes." : "-------------");
-        EXPECT_EQ(fake.controls[Control::lblbytes].visible, chosen);
-        EXPECT_EQ(fake.controls[Control::lblFileSize].visible, chosen);
-        EXPECT_EQ(fake.controls[Control::cmdSplit].enabled, chosen);
+        const std::string shown = chosen ? file : c.earlier;
+        EXPECT_EQ(fake.controls[Control::txtSelectedFile].text, shown);
+        EXPECT_EQ(fake.controls[Control::lblbytes].caption, chosen          ? "3000 Bytes."
+                                                            : shown.empty() ? "-------------"
+                                                                            : "10 Bytes.");
+        EXPECT_EQ(fake.controls[Control::lblbytes].visible, !shown.empty());
+        EXPECT_EQ(fake.controls[Control::lblFileSize].visible, !shown.empty());
+        EXPECT_EQ(fake.controls[Control::cmdSplit].enabled, !shown.empty());
         EXPECT_EQ(fake.focus, Control::cmdSelectFile);
+        window.cmdSelectFile_Click();  // starts where the file shown is
+        EXPECT_EQ(fake.dialogs.back().initialFolder,
+                  shown.empty() ? fake.appPath : dir.path().string());
     }
 
     // Nothing named changes nothing; a file given after a split enables Split again, and the

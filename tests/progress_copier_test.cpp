@@ -107,5 +107,15 @@ TEST(ProgressCopierTest, BlocksEndAtProgressPointsOrRealignInThePart) {
     }
 }
 
+// What a terminal shows after a progress text: read back from the text, then the pace.
+TEST(ProgressCopierTest, RateAndTimeLeftOnATerminal) {
+    const std::optional<int> percent = ProgressPercent("Splitting... [ 25 % Completed. ]");
+    ASSERT_EQ(percent, 25);
+    EXPECT_EQ(RateAndTimeLeft(*percent, 4'000'000'000, 10), "  100.0 MB/s, 0:30 left");
+    EXPECT_EQ(RateAndTimeLeft(1, 0, 60), "  1:39:00 left");  // no total: no rate
+    EXPECT_EQ(RateAndTimeLeft(40, 4'000, 0.5), "");          // too soon to tell
+    EXPECT_EQ(ProgressPercent("Done !"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace splitter

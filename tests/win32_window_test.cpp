@@ -773,6 +773,9 @@ TEST_F(Win32WindowTest, TabOrder) {
     }
     // A screen reader names a text box by the label right before it.
     for (const auto& [label, box] : kBoxLabels) EXPECT_EQ(GetWindow(h(box), GW_HWNDPREV), h(label));
+    // ... and the status and size by theirs.
+    for (const auto& [label, caption] : kCaptionLabels)
+        EXPECT_EQ(GetWindow(h(caption), GW_HWNDPREV), h(label));
     std::vector<HWND> stops;
     for (HWND child = GetWindow(native_.window(), GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
@@ -806,6 +809,13 @@ TEST_F(Win32WindowTest, StartState) {
     EXPECT_EQ(GetFocus(), h(Control::cmdSelectFile));
 }
 
+// The status's name changes, as a screen reader hears them.
+HWND g_heardStatus = nullptr;
+int g_statusNameChanges = 0;
+void CALLBACK HearNameChange(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD) {
+    g_statusNameChanges += window == g_heardStatus ? 1 : 0;
+}
+
 TEST_F(Win32WindowTest, WholeRunFromBrowseToDone) {
     Open();
     const std::string path = dir_ / "report.pdf";
@@ -824,8 +834,19 @@ TEST_F(Win32WindowTest, WholeRunFromBrowseToDone) {
 
     Type(Control::txtNoOfParts, L"7");
     EXPECT_EQ(Caption(Control::txtNoOfParts), "7");
+    g_heardStatus = h(Control::lblStatus);
+    g_statusNameChanges = 0;
+    const HWINEVENTHOOK hook =
+        SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, HearNameChange,
+                        GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    ::SetFocus(h(Control::cmdSplit));
     Click(Control::cmdSplit);
     ASSERT_TRUE(PumpUntilStatus("Done !"));
+    Pump();
+    UnhookWinEvent(hook);
+    // Each status is told, and the focus waits on it, not on Exit.
+    EXPECT_GE(g_statusNameChanges, 102);
+    EXPECT_EQ(GetFocus(), h(Control::lblStatus));
     EXPECT_FALSE(IsWindowEnabled(h(Control::cmdSplit)));
     ASSERT_FALSE(window_.statuses.empty());
     EXPECT_EQ(window_.statuses.front(), "Splitting... ");

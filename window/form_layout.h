@@ -76,6 +76,13 @@ inline constexpr std::array<std::array<Control, 2>, 2> kBoxLabels{{
     {Control::lblNoOfParts, Control::txtNoOfParts},
 }};
 
+// The labels that name the captions a run or Browse changes, for screen readers:
+// {label, caption}. "Status:" names "Done !".
+inline constexpr std::array<std::array<Control, 2>, 2> kCaptionLabels{{
+    {Control::lblStatusText, Control::lblStatus},
+    {Control::lblFileSize, Control::lblbytes},
+}};
+
 // A backend may index the table by a control's id.
 constexpr bool LayoutIndexedById() {
     for (std::size_t i = 0; i < kFormLayout.size(); ++i) {

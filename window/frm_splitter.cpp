@@ -26,19 +26,28 @@ private:
     bool& flag_;
 };
 
+// Appends `line` to `lines`, one line each.
+void AddLine(std::string& lines, const std::string& line) {
+    if (!lines.empty()) lines += "\r\n";
+    lines += line;
+}
+
 // The window as the host of a join: its statuses are those of a split; its refusals, of which
-// a join may give several (every missing part), are gathered for one error box.
+// a join may give several (every missing part), are gathered for one error box, and so are its
+// notes (a part rebuilt), which the statuses after them would otherwise overwrite at once.
 class JoinHost final : public RunHost {
 public:
     explicit JoinHost(FormRunHost& window) : window_(window) {}
     void SetStatus(const std::string& text) override { window_.SetStatus(text); }
     void Yield() override { window_.Yield(); }
-    void ReportError(const std::string& message) override {
-        if (!messages.empty()) messages += "\r\n";
-        messages += message;
+    void ReportError(const std::string& message) override { AddLine(messages, message); }
+    void Note(const std::string& message) override {
+        window_.SetStatus(message);
+        AddLine(notes, message);
     }
 
     std::string messages;
+    std::string notes;
 
 private:
     FormRunHost& window_;
@@ -102,19 +111,30 @@ void frmSplitter::ChooseFile(const std::string& path) {
     // Nothing named is nothing chosen: the window stays as it is.
     if (running_ || TrimSpaces(path).empty()) return;
     if (OfferJoin(path)) return;
+    // A refusal keeps the file chosen before, as the window still shows it: its size, the
+    // folder Browse opens in, Split as it was.
+    const std::string earlierPath = sFilePath;
+    const std::string earlierTitle = sFileTitle;
+    std::string refusal;
     // Browse's error trap, and Browse's steps after its dialog.
     try {
         const std::optional<FileStatus> chosen = TakeChoice({path, FileTitleOf(path)});
         // The dialog only ever returns a file; a folder (or a device) named on the command
         // line or dropped is refused here, as the run would refuse it.
-        if (chosen && !chosen->regular) {
-            RefuseChoice(Failure::Of(kPathFileAccessError, FileTitleOf(sFilePath)).Message());
+        if (!chosen) {
+            refusal = Failure::Of(kFileNotFound, FileTitleOf(sFilePath)).Message();
+        } else if (!chosen->regular) {
+            refusal = Failure::Of(kPathFileAccessError, FileTitleOf(sFilePath)).Message();
+        } else {
+            ShowChoice(chosen);
             return;
         }
-        ShowChoice(chosen);
     } catch (...) {
-        RefuseChoice(CurrentFailure().Message());
+        refusal = CurrentFailure().Message();
     }
+    sFilePath = earlierPath;
+    sFileTitle = earlierTitle;
+    host_.ReportError(refusal);
 }
 
 std::string frmSplitter::DialogFolder() {
@@ -198,11 +218,18 @@ JoinResult frmSplitter::JoinScript(const std::string& scriptPath) {
     const RunningScope running(running_);
     JoinHost host(host_);
     const JoinResult result = Join(scriptPath, JoinOptions{}, host, files_);
-    if (!host.messages.empty()) {
-        host_.ReportError(result == JoinResult::kFailed
-                              ? host.messages
-                              : host.messages + "\r\nNothing was written.");
+    if (result == JoinResult::kDone) {
+        if (!host.notes.empty()) host_.Warn(host.notes);
+        return result;
     }
+    // The status must not go on saying "Joining...": it names why there is no joined file.
+    const std::string& reasons = host.messages;
+    host_.SetStatus(reasons.empty() ? kNotJoinedText : reasons.substr(0, reasons.find('\r')));
+    std::string box = host.notes;
+    AddLine(box, reasons);
+    // A rebuilt part is a write: then the notes say what was written.
+    if (result != JoinResult::kFailed && host.notes.empty()) AddLine(box, "Nothing was written.");
+    host_.ReportError(box);
     return result;
 }
 

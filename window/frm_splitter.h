@@ -28,6 +28,8 @@ inline constexpr const char* kOpenFilter = "All Files (*.*)|*.*";
 inline constexpr const char* kJoinQuestion = "Join them now?";
 // The box for a drop of several files.
 inline constexpr const char* kOneFileText = "Drop one file at a time: the window splits one file.";
+// The status after a join that gave no joined file and no reason.
+inline constexpr const char* kNotJoinedText = "Not joined.";
 // Follows the size in the size caption: "2048 Bytes.".
 inline constexpr const char* kBytesSuffix = " Bytes.";
 
@@ -49,15 +51,18 @@ public:
 
     // A file named on the command line or dropped onto the window: chosen exactly as if
     // picked in Browse's dialog (path, size, Split enabled), and refused like Browse while a
-    // run is in progress. A file that is not there is reported as Browse reports it.
+    // run is in progress. A file that is not there is reported as Browse reports it, and so is
+    // a folder; either refusal keeps the file chosen before, which the window still shows.
     // A join script that this program reads (NAME.bat) is offered for joining first: Yes joins
     // it here (JoinScript), No chooses it as a file to split.
     void ChooseFile(const std::string& path);
 
     // Joins the parts that the script at `scriptPath` lists, with the checks and refusals of
     // the command line's join, showing "Joining... " and its percentages in the status label,
-    // then "Done !". The reasons of a refusal (every missing part, say) show in one error box,
-    // and nothing is written. Refused, like Browse, while a run is in progress.
+    // then "Done !"; what it did besides (a part rebuilt) is then shown in a box, as a split's
+    // warnings are. The reasons of a refusal (every missing part, say) show in one error box,
+    // nothing is written, and the status ends on the first reason. Refused, like Browse, while
+    // a run is in progress.
     JoinResult JoinScript(const std::string& scriptPath);
 
     // Split: disables Split, checks the typed part count, and runs Split with it. Split stays

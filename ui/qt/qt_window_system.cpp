@@ -1,5 +1,7 @@
 #include "ui/qt/qt_window_system.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -158,6 +160,110 @@ protected:
     }
 };
 
+// What a screen reader is told of the controls that Qt's own descriptions get wrong here. The
+// widgets carry which description is theirs in a property, read by the factory below.
+constexpr const char* kAccessibleRole = "splitterAccessible";
+enum class Accessible { kForm, kCaption, kReadOnlyBox };
+
+// The main window: a frame named by its title (a top-level QWidget reads as a "filler").
+class FormAccessible final : public QAccessibleWidget {
+public:
+    explicit FormAccessible(QWidget* form) : QAccessibleWidget(form, QAccessible::Window) {}
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name ? widget()->windowTitle() : QAccessibleWidget::text(t);
+    }
+};
+
+// A caption that another label names ("Done !" beside "Status:"): named by its own text, where
+// Qt would name a label's buddy by the label.
+class CaptionAccessible final : public QAccessibleWidget {
+public:
+    explicit CaptionAccessible(QLabel* caption)
+        : QAccessibleWidget(caption, QAccessible::StaticText) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name) return static_cast<QLabel*>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.readOnly = true;
+        return state;
+    }
+};
+
+// The path box: its text can be read, selected and copied, never changed. Qt's description of
+// a read-only line edit says both "read only" and "editable".
+class ReadOnlyBoxAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit ReadOnlyBoxAccessible(QLineEdit* box)
+        : QAccessibleWidget(box, QAccessible::EditableText) {}
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Value ? box()->text() : QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.readOnly = true;
+        state.editable = false;
+        state.selectableText = true;
+        return state;
+    }
+
+    // QAccessibleTextInterface, over the box's text.
+    void selection(int index, int* start, int* end) const override {
+        *start = *end = 0;
+        if (index == 0 && box()->hasSelectedText()) {
+            *start = box()->selectionStart();
+            *end = *start + static_cast<int>(box()->selectedText().size());
+        }
+    }
+    int selectionCount() const override { return box()->hasSelectedText() ? 1 : 0; }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    void removeSelection(int) override { box()->deselect(); }
+    void setSelection(int, int start, int end) override { box()->setSelection(start, end - start); }
+    int cursorPosition() const override { return box()->cursorPosition(); }
+    void setCursorPosition(int position) override { box()->setCursorPosition(position); }
+    QString text(int start, int end) const override {
+        return box()->text().mid(start, end - start);
+    }
+    int characterCount() const override { return static_cast<int>(box()->text().size()); }
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int* start, int* end) const override {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+
+private:
+    QLineEdit* box() const { return static_cast<QLineEdit*>(widget()); }
+};
+
+QAccessibleInterface* AccessibleFor(const QString&, QObject* object) {
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (widget == nullptr) return nullptr;
+    const QVariant role = widget->property(kAccessibleRole);
+    if (!role.isValid()) return nullptr;
+    switch (static_cast<Accessible>(role.toInt())) {
+        case Accessible::kForm: return new FormAccessible(widget);
+        case Accessible::kCaption: return new CaptionAccessible(static_cast<QLabel*>(widget));
+        case Accessible::kReadOnlyBox:
+            return new ReadOnlyBoxAccessible(static_cast<QLineEdit*>(widget));
+    }
+    return nullptr;
+}
+
+void MarkAccessible(QWidget* widget, Accessible role) {
+    widget->setProperty(kAccessibleRole, static_cast<int>(role));
+    // A description Qt made before the mark (when a caption was set) is made again, ours.
+    if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(widget))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+}
+
 }  // namespace
 
 // The borderless main window: paints its background picture, which draws the frame, and passes
@@ -273,6 +379,12 @@ QStringList NameFiltersOf(const std::string& filter) {
 QtWindowSystem::QtWindowSystem(std::string appTitle)
     : appTitle_(std::move(appTitle)), form_(std::make_unique<FormWidget>()) {
     FormWidget* form = form_.get();
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(AccessibleFor);
+        return true;
+    }();
+    (void)factoryInstalled;
+    MarkAccessible(form, Accessible::kForm);
     form->setWindowTitle(ToQt(std::string(kFormCaption)));
     form->setWindowIcon(QIcon(QStringLiteral(":/splitter/icon.png")));
     form->setFixedSize(TwipsToPixels(kFormWidthTwips), TwipsToPixels(kFormHeightTwips));
@@ -306,6 +418,7 @@ QtWindowSystem::QtWindowSystem(std::string appTitle)
                 auto* edit = new TextBox(caption, form);
                 edit->setMaxLength(std::numeric_limits<int>::max());
                 edit->setReadOnly(IsReadOnly(c.id));
+                if (IsReadOnly(c.id)) MarkAccessible(edit, Accessible::kReadOnlyBox);
                 // A file dropped onto a box goes to the window, as anywhere else on it.
                 edit->setAcceptDrops(false);
                 widget = edit;
@@ -333,6 +446,11 @@ QtWindowSystem::QtWindowSystem(std::string appTitle)
     // A screen reader names each text box by its label.
     for (const auto& [label, box] : kBoxLabels)
         qobject_cast<QLabel*>(this->widget(label))->setBuddy(this->widget(box));
+    // ... and each caption by its label: Qt relates a label and its buddy both ways.
+    for (const auto& [label, caption] : kCaptionLabels) {
+        qobject_cast<QLabel*>(this->widget(label))->setBuddy(this->widget(caption));
+        MarkAccessible(this->widget(caption), Accessible::kCaption);
+    }
 }
 
 QtWindowSystem::~QtWindowSystem() = default;
@@ -404,6 +522,11 @@ void QtWindowSystem::SetFocus(Control control) {
 }
 
 void QtWindowSystem::SetEnabled(Control button, bool enabled) {
+    // Split disables itself under the focus, at its own click. Qt would pass the focus on to
+    // Exit, and a screen reader would say "Exit button" where the user waits for the run: the
+    // status takes it, so its texts are heard as they change.
+    if (!enabled && widget(button)->hasFocus())
+        widget(Control::lblStatus)->setFocus(Qt::OtherFocusReason);
     widget(button)->setEnabled(enabled);
 }
 

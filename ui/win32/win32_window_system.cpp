@@ -249,12 +249,15 @@ void Win32WindowSystem::CreateControls() {
             SendMessageW(control, EM_SETLIMITTEXT, 0, 0);  // no limit
         if (c.kind == ControlKind::kLabel) SetCaption(c.id, std::string(c.caption));
     }
-    // A screen reader names a text box by the label right before it in the z-order: move each
-    // label there, which leaves the order of the controls Tab stops at as it is.
-    for (const auto& [label, box] : kBoxLabels) {
-        const HWND before = GetWindow(handle(box), GW_HWNDPREV);
-        SetWindowPos(handle(label), before != nullptr ? before : HWND_TOP, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // A screen reader names a control by the label right before it in the z-order (a text box
+    // by its label, the status by "Status:"): move each label there, which leaves the order of
+    // the controls Tab stops at as it is.
+    for (const auto& table : {kBoxLabels, kCaptionLabels}) {
+        for (const auto& [label, named] : table) {
+            const HWND before = GetWindow(handle(named), GW_HWNDPREV);
+            SetWindowPos(handle(label), before != nullptr ? before : HWND_TOP, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        }
     }
     FitCaptions();
 }
@@ -549,6 +552,9 @@ void Win32WindowSystem::SetCaption(Control label, const std::string& text) {
     GetWindowRect(control, &before);
     MapWindowPoints(nullptr, form_, reinterpret_cast<POINT*>(&before), 2);
     SetWindowTextW(control, wide.c_str());
+    // Said to screen readers, which follow the status by its name.
+    if (label == Control::lblStatus)
+        NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, control, OBJID_CLIENT, CHILDID_SELF);
     // A label grows to fit its caption, from its left and top, and never shrinks below its
     // designed size.
     const ControlLayout& layout = LayoutOf(label);
@@ -601,8 +607,10 @@ void Win32WindowSystem::SetFocus(Control control) {
 
 void Win32WindowSystem::SetEnabled(Control button, bool enabled) {
     const HWND control = handle(button);
-    // A disabled window that keeps the focus would swallow every key: pass it on in tab order.
-    if (!enabled && GetFocus() == control) ::SetFocus(GetNextDlgTabItem(form_, control, FALSE));
+    // A disabled window that keeps the focus would swallow every key. Split disables itself at
+    // its own click: the status takes the focus, so a screen reader says the run's texts as they
+    // change rather than "Exit button"; Tab goes on from there.
+    if (!enabled && GetFocus() == control) ::SetFocus(handle(Control::lblStatus));
     EnableWindow(control, enabled ? TRUE : FALSE);
 }
 
