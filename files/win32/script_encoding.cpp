@@ -13,8 +13,9 @@ namespace {
 
 // Why a name is refused, in words: the bare "Bad file name" leaves the user guessing.
 std::string UnspelledText(UINT codePage, const std::string& name) {
-    return std::string(FailureDescription(kBadFileName)) + ": cmd reads join scripts in code page " +
-           std::to_string(codePage) + " here, which cannot spell " + ShownName(name, '"') +
+    return std::string(FailureDescription(kBadFileName)) +
+           ": cmd reads join scripts in code page " + std::to_string(codePage) +
+           " here, which cannot spell " + ShownName(name, '"') +
            ". Nothing was written: rename the file with letters of code page " +
            std::to_string(codePage) + " and split again.";
 }
