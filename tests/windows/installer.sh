@@ -9,6 +9,8 @@
 set -euo pipefail
 wine_run=$1 prefix=$2 build=$3 work=$4
 
+# A wine server left from an earlier run would write into the prefix as it goes.
+if [ -d "$prefix" ]; then WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; fi
 rm -rf "$work" "$prefix" "$prefix".lock
 mkdir -p "$work"
 win() { "$wine_run" "$prefix" "$@"; }
