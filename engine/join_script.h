@@ -73,8 +73,8 @@ JoinList ParseJoinScript(const std::string& text);
 
 // Reads the script file at `path` in the encoding cmd reads it in and parses it; when its bytes
 // can be read in more ways than one (CommandScriptReadings: the OEM code page, UTF-8), the
-// reading whose parts are all in the script's folder, the likeliest first. Throws FormatError also for a file too large to be a join script, and Failure when
-// the file cannot be read.
+// reading whose parts are all in the script's folder, the likeliest first. Throws FormatError also
+// for a file too large to be a join script, and Failure when the file cannot be read.
 JoinList ReadJoinScript(const std::string& path, FileSystem& files);
 
 }  // namespace splitter

@@ -28,8 +28,9 @@ struct ScriptBytes {
 // `text` is the script in UTF-8, converted to ScriptCodePage(): cmd reads a batch file in the OEM
 // code page (437, 850, 866, ...), not in the ANSI one or UTF-8. When that code page cannot spell
 // a character, every character coming back as itself, the script would name other files: on
-// Windows this throws Failure kBadFileName naming the code page and `name`, in words; elsewhere the text is returned as it
-// is, for `splitter-cli join`, and marked unspelled so that the caller can warn.
+// Windows this throws Failure kBadFileName naming the code page and `name`, in words; elsewhere the
+// text is returned as it is, for `splitter-cli join`, and marked unspelled so that the caller can
+// warn.
 ScriptBytes CommandScriptBytes(const std::string& text, const std::string& name);
 
 // The other way, for reading a script: its bytes as UTF-8 text, in each reading that can be
