@@ -69,57 +69,31 @@ joins() {
   rm -rf "$dir"
 }
 
-# The same round trip, joined by splitter-cli.exe join instead of cmd: it must read the script in
-# the code page it was written in. With FROM "linux" the script is the one LINUX_CLI writes in the
-# locale wine runs in: in the OEM code page, or in UTF-8 (with a warning) for a name that code
-# page cannot spell.
+# The same round trip, joined by splitter-cli join instead of cmd: it must read the script in
+# the code page it was written in. FROM and BY are windows (splitter-cli.exe) or linux (LINUX_CLI
+# in the locale wine runs in, which writes a name its code page cannot spell in UTF-8).
 joins_with_cli() {
-  local name=$1 parts=$2 size=$3 from=${4:-windows}
-  local dir out
+  local name=$1 parts=$2 size=$3 from=${4:-windows} by=${5:-windows}
+  local dir out lang=${SPLITTER_WINE_LANG:-C.UTF-8}
   dir=$(mktemp -d "$work/case.XXXXXX")
   make_source "$dir/$name" "$size"
-  if [ "$from" = linux ]; then
-    if ! out=$(cd "$dir" && LC_ALL=${SPLITTER_WINE_LANG:-C.UTF-8} "$linux_cli" "$name" "$parts" 2>&1 >/dev/null); then
-      fail "[$name] $parts parts: the Linux splitter-cli said: $out"
-      return
-    fi
-  elif ! out=$(cd "$dir" && win "$cli" "$(windows_path "$dir/$name")" "$parts" 2>&1); then
-    fail "[$name] $parts parts: splitter-cli failed: $(tail -n 3 <<<"$out")"
+  if [ "$from" = linux ]; then out=$(cd "$dir" && LC_ALL=$lang "$linux_cli" "$name" "$parts" 2>&1 >/dev/null)
+  else out=$(cd "$dir" && win "$cli" "$(windows_path "$dir/$name")" "$parts" 2>&1); fi || {
+    fail "[$name] $parts parts: splitter-cli on $from failed: $(tail -n 3 <<<"$out")"
     return
-  fi
+  }
   mkdir "$dir/source"
   mv "$dir/$name" "$dir/source/"
-  if ! out=$(win "$cli" join "$(windows_path "$dir/$name.bat")" 2>&1); then
-    fail "[$name] splitter-cli join failed on a script from $from: $(tail -n 3 <<<"$out")"
+  if [ "$by" = linux ]; then out=$(cd "$dir" && LC_ALL=$lang "$linux_cli" join "$name.bat" 2>&1 >/dev/null)
+  else out=$(win "$cli" join "$(windows_path "$dir/$name.bat")" 2>&1); fi || {
+    fail "[$name] split on $from, splitter-cli join on $by failed: $(tail -n 3 <<<"$out")"
     return
-  fi
+  }
   if ! cmp -s "$dir/source/$name" "$dir/$name"; then
     fail "[$name] joined by splitter-cli: differs from the source"
     return
   fi
-  echo "ok    [$name] $parts parts, split on $from, joined by splitter-cli.exe join"
-  rm -rf "$dir"
-}
-
-# Split by splitter-cli.exe, joined by the Linux splitter-cli in the same locale: it must read
-# the script in that locale's OEM code page.
-joins_with_linux_cli() {
-  local name=$1 parts=$2 size=$3
-  local dir out
-  dir=$(mktemp -d "$work/case.XXXXXX")
-  make_source "$dir/$name" "$size"
-  if ! out=$(cd "$dir" && win "$cli" "$(windows_path "$dir/$name")" "$parts" 2>&1); then
-    fail "[$name] $parts parts: splitter-cli failed: $(tail -n 3 <<<"$out")"
-    return
-  fi
-  mkdir "$dir/source"
-  mv "$dir/$name" "$dir/source/"
-  if ! out=$(cd "$dir" && LC_ALL=${SPLITTER_WINE_LANG:-C.UTF-8} "$linux_cli" join "$name.bat" 2>&1 >/dev/null) ||
-    ! cmp -s "$dir/source/$name" "$dir/$name"; then
-    fail "[$name] split on Windows, the Linux splitter-cli join failed: $out"
-    return
-  fi
-  echo "ok    [$name] $parts parts, split on Windows, joined by the Linux splitter-cli"
+  echo "ok    [$name] $parts parts, split on $from, joined by splitter-cli join on $by"
   rm -rf "$dir"
 }
 
@@ -272,8 +246,8 @@ case $group in
       export SPLITTER_WINE_LANG=$locale
       joins "$name" 3 100
       joins "$name" 3 100 linux
-      joins_with_cli "$name" 3 100 linux
-      joins_with_linux_cli "$name" 3 100
+      joins_with_cli "$name" 3 100 linux windows
+      joins_with_cli "$name" 3 100 windows linux
     done <<'NAMES'
 ar_SA.UTF-8 ملف.txt
 el_GR.UTF-8 αρχείο.txt
