@@ -30,22 +30,18 @@ unix() { local p=${1#C:\\}; printf '%s/drive_c/%s' "$prefix" "${p//\\//}"; }
 # (0): files, registry keys, the folder on the PATH.
 check() {
   local want=$1 mode=$2 folder=$3 when=$4 root=HKCU env='HKCU\Environment' item path
-  local menu="$profile\AppData\Roaming\Microsoft\Windows\Start Menu\Programs\Splitter.lnk"
-  local extra=() state=(left missing)
+  local items=("$folder\splitter.exe" "$folder\splitter-cli.exe" "$folder\README.txt"
+    "$folder\LICENSE.txt" "$folder\Uninstall.exe" "$profile\AppData\Roaming\Microsoft\Windows\SendTo\Splitter.lnk"
+    "$profile\AppData\Roaming\Microsoft\Windows\Start Menu\Programs\Splitter.lnk") state=(left missing)
   if [ "$mode" = all ]; then
     root=HKLM env='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
-    menu='C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Splitter.lnk'
-    extra=('C:\users\Default\AppData\Roaming\Microsoft\Windows\SendTo\Splitter.lnk')
+    items[6]='C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Splitter.lnk'
+    items+=('C:\users\Default\AppData\Roaming\Microsoft\Windows\SendTo\Splitter.lnk')
   fi
-  for item in splitter.exe splitter-cli.exe README.txt LICENSE.txt Uninstall.exe; do
-    [ "$([ -e "$(unix "$folder\\$item")" ] && echo 1 || echo 0)" = "$want" ] ||
-      fail "$when: $folder\\$item ${state[$want]}"
-  done
-  for item in "$menu" "$profile\AppData\Roaming\Microsoft\Windows\SendTo\Splitter.lnk" "${extra[@]}"; do
+  for item in "${items[@]}"; do
     [ "$([ -e "$(unix "$item")" ] && echo 1 || echo 0)" = "$want" ] || fail "$when: $item ${state[$want]}"
   done
-  for item in 'Software\Classes\*\shell\Splitter\command' \
-              'Software\Microsoft\Windows\CurrentVersion\Uninstall\Splitter'; do
+  for item in 'Software\Classes\*\shell\Splitter\command' 'Software\Microsoft\Windows\CurrentVersion\Uninstall\Splitter'; do
     [ "$(win reg query "$root\\$item" >/dev/null 2>&1 && echo 1 || echo 0)" = "$want" ] ||
       fail "$when: $root\\$item ${state[$want]}"
   done
@@ -71,22 +67,23 @@ uninstall() {
 }
 
 # Runs a wine program while splitter.exe from PROGRAM runs with its window up (it holds the mutex
-# the installer looks for before it makes the window), on an X server of its own; prints the
-# program's exit status, 99 when the window did not show within 60 s.
+# the installer looks for before it makes the window), on an X server of its own: the program
+# must fail (99: the window did not show within 60 s).
 while_running() {
-  xvfb-run -a bash -c '
-    wine_run=$1 prefix=$2 program=$3
-    shift 3
-    "$wine_run" "$prefix" "$program" >/dev/null 2>&1 &
+  local what=$1 status
+  shift
+  status=$(xvfb-run -a bash -c '
+    "$1" "$2" "$3" >/dev/null 2>&1 &
     for ((i = 0; i < 600; i++)); do xdotool search --name Splitter >/dev/null 2>&1 && break; sleep 0.1; done
     status=99
     if xdotool search --name Splitter >/dev/null 2>&1; then
       status=0
-      env -u DISPLAY "$wine_run" "$prefix" "$@" >/dev/null 2>&1 || status=$?
+      env -u DISPLAY "$1" "$2" "${@:4}" >/dev/null 2>&1 || status=$?
     fi
-    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    WINEPREFIX=$2 wineserver -k 2>/dev/null || true
     wait
-    echo "$status"' bash "$wine_run" "$prefix" "$@"
+    echo "$status"' bash "$wine_run" "$prefix" "$@")
+  [ "$status" != 0 ] && [ "$status" != 99 ] || fail "$what while Splitter runs ended with $status"
 }
 
 case_per_user() {
@@ -108,16 +105,12 @@ case_unwritable_folder() {
   check 0 user 'Z:\proc\x' "after an install into Z:\\proc\\x"
 }
 case_running_at_install() {
-  local status
-  status=$(while_running "$build/splitter.exe" "$setup" /S)
-  [ "$status" != 0 ] && [ "$status" != 99 ] || fail "an install while Splitter runs ended with $status"
+  while_running "an install" "$build/splitter.exe" "$setup" /S
   check 0 user "$home" "after an install while Splitter runs"
 }
 case_running_at_uninstall() {
   expect 0 "the install" "$setup" /S
-  local status
-  status=$(while_running "$(unix "$home")/splitter.exe" "$(unix "$home")/Uninstall.exe" /S "_?=$home")
-  [ "$status" != 0 ] && [ "$status" != 99 ] || fail "an uninstall while Splitter runs ended with $status"
+  while_running "an uninstall" "$(unix "$home")/splitter.exe" "$(unix "$home")/Uninstall.exe" /S "_?=$home"
   check 1 user "$home" "after an uninstall while Splitter runs"
   uninstall 0 "$home" "once Splitter has ended"
   check 0 user "$home" "after the uninstall"
