@@ -1,5 +1,7 @@
 #include "engine/join_script.h"
 
+#include <algorithm>
+#include <optional>
 #include <string_view>
 
 #include "engine/part_count.h"
@@ -255,7 +257,37 @@ JoinList ReadJoinScript(const std::string& path, FileSystem& files) {
     if (script->Length() > kMaxScriptSize)
         throw FormatError(
             0, "too large for a join script (" + std::to_string(script->Length()) + " bytes)");
-    return ParseJoinScript(CommandScriptText(ReadUpTo(*script, kMaxScriptSize)));
+    const std::vector<std::string> readings =
+        CommandScriptReadings(ReadUpTo(*script, kMaxScriptSize));
+    // The reading whose parts are all there, the likeliest first; else the first that parses,
+    // whose missing part the join then names. Never a reading picked by luck: one that names
+    // files that are not there is taken only when no reading names files that are.
+    const std::string folder = FolderOf(path);
+    std::optional<JoinList> first;
+    std::optional<FormatError> firstError;
+    for (const std::string& text : readings) {
+        JoinList list;
+        try {
+            list = ParseJoinScript(text);
+        } catch (const FormatError& error) {
+            if (!first && !firstError) firstError = error;
+            continue;
+        }
+        if (readings.size() == 1) return list;
+        // A name of a misreading may be one the file system refuses to look up: not there.
+        const bool complete =
+            std::all_of(list.parts.begin(), list.parts.end(), [&](const std::string& part) {
+                try {
+                    return files.Status(folder + part).has_value();
+                } catch (const Failure&) {
+                    return false;
+                }
+            });
+        if (complete) return list;
+        if (!first) first = std::move(list);
+    }
+    if (first) return *first;
+    throw *firstError;
 }
 
 }  // namespace splitter

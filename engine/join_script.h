@@ -71,9 +71,10 @@ struct JoinList {
 // (IsDeviceName: "nul.txt" on Windows), more than 999 parts (the most a split makes).
 JoinList ParseJoinScript(const std::string& text);
 
-// Reads the script file at `path` in the encoding cmd reads it in (CommandScriptText) and
-// parses it. Throws FormatError also for a file too large to be a join script, and Failure when
-// the file cannot be read.
+// Reads the script file at `path` in the encoding cmd reads it in and parses it; when its bytes
+// can be read in more ways than one (CommandScriptReadings: the OEM code page, UTF-8), the
+// reading whose parts are all in the script's folder, the likeliest first. Throws FormatError also
+// for a file too large to be a join script, and Failure when the file cannot be read.
 JoinList ReadJoinScript(const std::string& path, FileSystem& files);
 
 }  // namespace splitter

@@ -170,13 +170,15 @@ private:
                std::to_string(parts) + " parts (" + slices + ").";
     }
 
-    // The parts are fine, and splitter-cli join reads the script; cmd would not find them.
+    // The parts are fine, and splitter-cli join reads the script (on Linux and on Windows);
+    // cmd would not find them.
     std::string UnspelledText(int codePage) const {
         return "Warning: cmd on Windows reads join scripts in code page " +
                std::to_string(codePage) + " here, which cannot spell " + ShownName(title_) + ": " +
                ShownName(FileTitleOf(JoinScriptPath(path_))) +
-               " names the parts in UTF-8, and cmd will not find them. splitter-cli join joins "
-               "them; or rename the file and split again.";
+               " names the parts in UTF-8, and cmd will not find them. splitter-cli join (on "
+               "Linux or Windows) joins them; or rename the file with letters of code page " +
+               std::to_string(codePage) + " and split again.";
     }
 
     const SplitPlan plan_;

@@ -13,7 +13,9 @@ namespace splitter::interruption {
 // interruption removes the run's temporary file, as above (one that was ignored when the program
 // started, Ctrl+C for a job started with `&` by a script, stays ignored); a write past the limit
 // on file sizes (ulimit -f) fails with EFBIG and is reported like any other failure, instead of
-// ending the program by SIGXFSZ without a word and with a part half written.
+// ending the program by SIGXFSZ without a word and with a part half written. On Windows the
+// program also holds, until it ends, the mutex "Global\SplitterRunning" by which the installer
+// knows that a Splitter runs.
 void CatchSignals();
 
 // Adds a file to those an interruption removes (up to 64 at once; more are not removed). A run

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace splitter {
 
@@ -27,14 +28,22 @@ struct ScriptBytes {
 // `text` is the script in UTF-8, converted to ScriptCodePage(): cmd reads a batch file in the OEM
 // code page (437, 850, 866, ...), not in the ANSI one or UTF-8. When that code page cannot spell
 // a character, every character coming back as itself, the script would name other files: on
-// Windows this throws Failure kBadFileName naming `name`; elsewhere the text is returned as it
-// is, for `splitter-cli join`, and marked unspelled so that the caller can warn.
+// Windows this throws Failure kBadFileName naming the code page and `name`, in words; elsewhere the
+// text is returned as it is, for `splitter-cli join`, and marked unspelled so that the caller can
+// warn.
 ScriptBytes CommandScriptBytes(const std::string& text, const std::string& name);
 
-// The other way, for reading a script: its bytes as UTF-8 text. On Windows they are read in the
-// OEM code page, as cmd reads them. Elsewhere bytes that are UTF-8 (ASCII among them) are taken
-// as they are, and others are read in ScriptCodePage(): a script written by a split here, or on
-// Windows in the same locale.
-std::string CommandScriptText(const std::string& bytes);
+// The other way, for reading a script: its bytes as UTF-8 text, in each reading that can be
+// meant, the likeliest first: in ScriptCodePage(), as cmd reads them (a script written on
+// Windows, or here for a name the code page spells), then as UTF-8 when they are well formed
+// UTF-8 and that reading differs (a script written on Linux for a name the code page cannot
+// spell). Bytes can be both: "\xe0\xa0\x83" is two letters in code page 932 and one in UTF-8,
+// and only the reader can tell, by the files a reading names. Never empty.
+std::vector<std::string> CommandScriptReadings(const std::string& bytes);
+
+// The first of CommandScriptReadings: the script as cmd reads it.
+inline std::string CommandScriptText(const std::string& bytes) {
+    return CommandScriptReadings(bytes).front();
+}
 
 }  // namespace splitter

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/join_script.h"
 #include "files/file_system.h"
@@ -96,6 +97,16 @@ int RefusedLine(const std::string& text, JoinList& list) {
     }
 }
 
+// The same for the bytes of a script file, as ReadJoinScript reads them where every name is a
+// file (as here): the first of its readings that parses, else the first one's refusal.
+int RefusedBytes(const std::string& bytes, JoinList& list) {
+    const std::vector<std::string> readings = CommandScriptReadings(bytes);
+    for (const std::string& text : readings) {
+        if (RefusedLine(text, list) < 0) return -1;
+    }
+    return RefusedLine(readings.front(), list);
+}
+
 }  // namespace
 }  // namespace splitter
 
@@ -111,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         refused = error.line();
     }
     JoinList crLfList;
-    if (RefusedLine(CommandScriptText(WithCrLf(text)), crLfList) != refused ||
+    if (RefusedBytes(WithCrLf(text), crLfList) != refused ||
         (refused < 0 && (crLfList.parts != list.parts || crLfList.destination != list.destination)))
         Broken("with CR LF line ends the script reads otherwise");
     if (refused >= 0) {

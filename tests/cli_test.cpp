@@ -224,6 +224,12 @@ TEST(CliTest, ScriptsInTheCodePageOfTheLocale) {
         {"LC_CTYPE=da_DK.UTF-8 LANG=ru_RU.UTF-8", "\xc3\xb8rsted.txt", "\x9brsted.txt", false},
         {"LC_ALL=ru_RU.UTF-8", "caf\xc3\xa9.txt", "caf\xc3\xa9.txt", true},
         {"LANG=C", "\xe6\x97\xa5\xe6\x9c\xac.txt", "\xe6\x97\xa5\xe6\x9c\xac.txt", true},
+        // Code page 720, which the C library lacks.
+        {"LANG=ar_SA.UTF-8", "\xd9\x85\xd9\x84\xd9\x81.txt", "\xea\xe9\xe5.txt", false},
+        // Code page 932 bytes that are also UTF-8 (U+0803 '@'), and UTF-8 bytes that are also
+        // code page 932 (two half-width kana): the join takes the reading whose parts are there.
+        {"LANG=ja_JP.UTF-8", "\xe7\x87\xbf\xe3\x82\xa1.txt", "\xe0\xa0\x83\x40.txt", false},
+        {"LANG=ja_JP.UTF-8", "caf\xc3\xa9.txt", "caf\xc3\xa9.txt", true},
     };
     for (const Case& c : cases) {
         TempDir dir;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <vector>
 
@@ -123,6 +124,37 @@ TEST(ScriptEncodingTest, OemCodePageOfTheLocaleAsWindowsGivesIt) {
     for (const auto& [locale, codePage] : cases)
         EXPECT_EQ(OemCodePageOfLocale(locale), codePage) << locale;
 }
+
+#ifndef _WIN32
+// Every OEM code page a locale can give converts a name of its script both ways here, 720 (which
+// the C library lacks) from our own table, every byte of it; on Windows the system converts.
+TEST(ScriptEncodingTest, EveryCodePageOfTheTableBothWays) {
+    // clang-format off
+    const std::pair<const char*, std::string> cases[] = {
+        {"en_US", "caf\u00e9"}, {"ar_SA", "\u0645\u0644\u0641"},
+        {"el_GR", "\u03b1\u03c1\u03c7\u03b5\u03af\u03bf"},
+        {"lt_LT", "\u0105\u010d\u0119\u0117\u012f\u0161\u0173\u016b\u017e"},
+        {"de_DE", "Gr\u00f6\u00dfe"}, {"pl_PL", "za\u017c\u00f3\u0142\u0107"},
+        {"sr_RS", "\u0434\u0430\u0442\u043e\u0442\u0435\u043a\u0430"},
+        {"tr_TR", "dosyas\u0131 \u011f\u015f"}, {"he_IL", "\u05e7\u05d5\u05d1\u05e5"},
+        {"ru_RU", "\u0444\u0430\u0439\u043b"}, {"th_TH", "\u0e44\u0e1f\u0e25\u0e4c"},
+        {"ja_JP", "\u71ff\u30a1 \u30d5\u30a1\u30a4\u30eb"}, {"zh_CN", "\u6587\u4ef6"},
+        {"ko_KR", "\ud30c\uc77c"}, {"zh_TW", "\u6a94\u6848"}, {"vi_VN", "Ti\u1ebfng Vi\u1ec7t"}};
+    // clang-format on
+    std::string high;
+    for (int byte = 0x80; byte <= 0xFF; ++byte) high += static_cast<char>(byte);
+    for (const auto& [locale, name] : cases) {
+        ::setenv("LC_ALL", locale, 1);
+        const ScriptBytes script = CommandScriptBytes(name, name);
+        EXPECT_TRUE(script.unspelledIn == 0 && script.bytes != name) << ScriptCodePage();
+        EXPECT_EQ(CommandScriptText(script.bytes), name) << ScriptCodePage();
+        if (ScriptCodePage() == 720) {
+            EXPECT_EQ(CommandScriptBytes(CommandScriptText(high), "").bytes, high);
+        }
+    }
+    ::unsetenv("LC_ALL");
+}
+#endif
 
 }  // namespace
 }  // namespace splitter

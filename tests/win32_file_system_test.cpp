@@ -203,8 +203,12 @@ TEST(ScriptEncodingTest, RefusedNameWritesNothing) {
     RecordingHost host;
     EXPECT_EQ(SplitFile(Utf8(source), Utf8(source.filename()), SplitPlan::Count(3), host),
               SplitResult::kFailed);
-    EXPECT_EQ(host.errors, std::vector<std::string>{"Error 52: Bad file name or number "
-                                                    "(\xd1\x84\xd0\xb0\xd0\xb9\xd0\xbb.txt)"});
+    // In words: which code page, which name, what to do.
+    EXPECT_EQ(host.errors,
+              std::vector<std::string>{
+                  "Error 52: Bad file name or number: cmd reads join scripts in code page 437 "
+                  "here, which cannot spell \"\xd1\x84\xd0\xb0\xd0\xb9\xd0\xbb.txt\". Nothing "
+                  "was written: rename the file with letters of code page 437 and split again."});
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                             std::filesystem::directory_iterator()),
               1);

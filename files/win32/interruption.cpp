@@ -39,6 +39,10 @@ BOOL WINAPI OnInterruption(DWORD event) {
 
 void CatchSignals() {
     SetConsoleCtrlHandler(OnInterruption, TRUE);
+    // The installer and the uninstaller look for this name before they replace or remove the
+    // programs (a running one would be left behind, or half replaced). Every session's
+    // programs share it; Windows closes the handle with the process.
+    CreateMutexW(nullptr, FALSE, L"Global\\SplitterRunning");
 }
 
 namespace {

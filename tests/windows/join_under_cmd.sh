@@ -69,28 +69,31 @@ joins() {
   rm -rf "$dir"
 }
 
-# The same round trip, joined by splitter-cli.exe join instead of cmd: it must read the script in
-# the code page it was written in.
+# The same round trip, joined by splitter-cli join instead of cmd: it must read the script in
+# the code page it was written in. FROM and BY are windows (splitter-cli.exe) or linux (LINUX_CLI
+# in the locale wine runs in, which writes a name its code page cannot spell in UTF-8).
 joins_with_cli() {
-  local name=$1 parts=$2 size=$3
-  local dir out
+  local name=$1 parts=$2 size=$3 from=${4:-windows} by=${5:-windows}
+  local dir out lang=${SPLITTER_WINE_LANG:-C.UTF-8}
   dir=$(mktemp -d "$work/case.XXXXXX")
   make_source "$dir/$name" "$size"
-  if ! out=$(cd "$dir" && win "$cli" "$(windows_path "$dir/$name")" "$parts" 2>&1); then
-    fail "[$name] $parts parts: splitter-cli failed: $(tail -n 3 <<<"$out")"
+  if [ "$from" = linux ]; then out=$(cd "$dir" && LC_ALL=$lang "$linux_cli" "$name" "$parts" 2>&1 >/dev/null)
+  else out=$(cd "$dir" && win "$cli" "$(windows_path "$dir/$name")" "$parts" 2>&1); fi || {
+    fail "[$name] $parts parts: splitter-cli on $from failed: $(tail -n 3 <<<"$out")"
     return
-  fi
+  }
   mkdir "$dir/source"
   mv "$dir/$name" "$dir/source/"
-  if ! out=$(win "$cli" join "$(windows_path "$dir/$name.bat")" 2>&1); then
-    fail "[$name] splitter-cli join failed: $(tail -n 3 <<<"$out")"
+  if [ "$by" = linux ]; then out=$(cd "$dir" && LC_ALL=$lang "$linux_cli" join "$name.bat" 2>&1 >/dev/null)
+  else out=$(win "$cli" join "$(windows_path "$dir/$name.bat")" 2>&1); fi || {
+    fail "[$name] split on $from, splitter-cli join on $by failed: $(tail -n 3 <<<"$out")"
     return
-  fi
+  }
   if ! cmp -s "$dir/source/$name" "$dir/$name"; then
     fail "[$name] joined by splitter-cli: differs from the source"
     return
   fi
-  echo "ok    [$name] $parts parts, joined by splitter-cli join"
+  echo "ok    [$name] $parts parts, split on $from, joined by splitter-cli join on $by"
   rm -rf "$dir"
 }
 
@@ -157,15 +160,16 @@ checksums() {
   rm -rf "$dir"
 }
 
-# A name the OEM code page cannot carry: a clear failure, and not one file written.
+# A name the OEM code page cannot carry: a failure that says why in words, and not one file
+# written.
 refused() {
-  local name=$1
+  local name=$1 code_page=${2:-437}
   local dir
   dir=$(mktemp -d "$work/case.XXXXXX")
   make_source "$dir/$name" 100
   local out status=0
   out=$(cd "$dir" && win "$cli" "$(windows_path "$dir/$name")" 3 2>&1) || status=$?
-  local expected="Error 52: Bad file name or number ($name)"
+  local expected="Error 52: Bad file name or number: cmd reads join scripts in code page $code_page here, which cannot spell \"$name\". Nothing was written: rename the file"
   if [ "$status" -ne 1 ] || ! grep -qF "$expected" <<<"$out"; then
     fail "[$name] expected exit 1 and \"$expected\"; got exit $status: $(tail -n 3 <<<"$out")"
   elif [ "$(ls "$dir" | wc -l)" -ne 1 ]; then
@@ -223,6 +227,8 @@ case $group in
     refused "файл.txt"
     refused "ørsted.txt"
     refused "漢字.txt"
+    # The Linux splitter-cli writes a UTF-8 script for it, which splitter-cli.exe joins.
+    joins_with_cli "файл.txt" 3 100 linux
     ;;
   oem866)
     # Under a Russian locale the OEM code page is 866: Cyrillic joins, "é" is refused.
@@ -231,7 +237,29 @@ case $group in
     joins "Отчёт за год & (копия).doc" 5 500
     joins_with_cli "Отчёт за год & (копия).doc" 5 500
     joins "Отчёт за год & (копия).doc" 5 500 linux
-    refused "café.txt"
+    refused "café.txt" 866
+    ;;
+  codepages)
+    # A name in each OEM code page that wine's cmd takes, in the locale that gives it: split on
+    # Windows and on Linux, each joined by cmd and by the other system's splitter-cli.
+    while read -r locale name; do
+      export SPLITTER_WINE_LANG=$locale
+      joins "$name" 3 100
+      joins "$name" 3 100 linux
+      joins_with_cli "$name" 3 100 linux windows
+      joins_with_cli "$name" 3 100 windows linux
+    done <<'NAMES'
+ar_SA.UTF-8 ملف.txt
+el_GR.UTF-8 αρχείο.txt
+de_DE.UTF-8 Größe.txt
+he_IL.UTF-8 קובץ.txt
+ru_RU.UTF-8 файл.txt
+th_TH.UTF-8 ไฟล์.txt
+ja_JP.UTF-8 燿ァ.txt
+zh_CN.UTF-8 文件.txt
+ko_KR.UTF-8 파일.txt
+zh_TW.UTF-8 檔案.txt
+NAMES
     ;;
   checksum)
     checksums "report.pdf" 10000 4K
