@@ -489,6 +489,25 @@ public:
         if (!DeleteFileW(FilePath(path).c_str())) throw LastFailure(FileTitleOf(path));
     }
 
+    // Through the file API itself, in the "\\?\" form where the folder is deep: the runtime's
+    // own listing stops at the classic limit of 260 characters.
+    std::vector<std::string> Names(const std::string& folder) override {
+        std::wstring pattern = FilePath(folder.empty() ? "." : folder);
+        if (pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+        pattern += L'*';
+        WIN32_FIND_DATAW found;
+        HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                       FindExSearchNameMatch, nullptr, 0);
+        if (find == INVALID_HANDLE_VALUE) throw Failure::Of(kPathNotFound, FileTitleOf(folder));
+        std::vector<std::string> names;
+        do {
+            const std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") names.push_back(win32::Narrow(name));
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+        return names;
+    }
+
     bool IsLink(const std::string& path) override {
         if (path.empty()) throw Failure::Of(kBadFileName);
         const std::string name = FileTitleOf(path);
