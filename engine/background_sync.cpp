@@ -1,0 +1,64 @@
+#include "engine/background_sync.h"
+
+#include <utility>
+
+namespace splitter {
+
+BackgroundSync::BackgroundSync() : thread_([this] { Run(); }) {}
+
+BackgroundSync::~BackgroundSync() {
+    {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void BackgroundSync::Add(std::unique_ptr<WritableFile> file) {
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return failure_ || waiting_.size() < kMaxWaiting; });
+        ThrowFailure();
+        waiting_.push_back(std::move(file));
+        done_.clear();
+    }
+    changed_.notify_all();
+}
+
+void BackgroundSync::Finish() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return failure_ || (waiting_.empty() && !busy_); });
+    done_.clear();
+    ThrowFailure();
+}
+
+void BackgroundSync::ThrowFailure() {
+    if (failure_) std::rethrow_exception(failure_);
+}
+
+void BackgroundSync::Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return stop_ || (!failure_ && !waiting_.empty()); });
+        if (stop_) return;
+        std::unique_ptr<WritableFile> file = std::move(waiting_.front());
+        waiting_.pop_front();
+        busy_ = true;
+        lock.unlock();
+        std::exception_ptr failure;
+        try {
+            file->Sync();
+            file->Close();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        lock.lock();
+        busy_ = false;
+        if (failure && !failure_) failure_ = failure;
+        done_.push_back(std::move(file));
+        changed_.notify_all();
+    }
+}
+
+}  // namespace splitter
