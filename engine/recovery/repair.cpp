@@ -27,7 +27,10 @@ constexpr std::size_t kHoleBlock = 4096;
 // Writes n bytes that begin at `offset` of the file, the blocks of zeros as holes.
 void WriteKeepingHoles(WritableFile& out, const char* data, std::size_t n, std::uint64_t offset) {
     for (std::size_t i = 0; i < n;) {
-        const std::size_t end = std::min(n, i + (kHoleBlock - (offset + i) % kHoleBlock));
+        // The distance to the next block boundary is below kHoleBlock: a size_t on 32-bit
+        // systems too.
+        const std::size_t end =
+            std::min(n, i + static_cast<std::size_t>(kHoleBlock - (offset + i) % kHoleBlock));
         if (end - i == kHoleBlock &&
             std::all_of(data + i, data + end, [](char c) { return c == 0; }))
             out.WriteHole(end - i);
