@@ -7,6 +7,7 @@
 
 #include "engine/recovery/field.h"
 #include "engine/recovery/layout.h"
+#include "engine/recovery/md5_pair.h"
 #include "engine/recovery/packets.h"
 #include "engine/recovery/reed_solomon.h"
 #include "engine/recovery/writer.h"
@@ -82,6 +83,22 @@ TEST(RecoveryTest, KernelsAgainstTheFieldArithmetic) {
                 << "kernel " << static_cast<int>(c.kernel) << ", factor " << c.factor << ", word "
                 << i / 2;
         }
+    }
+}
+
+// The interleaved MD5s against the system's, at lengths on both sides of a block's end, one of
+// the two streams half way into a block.
+TEST(RecoveryTest, Md5PairAgainstTheSystemsMd5) {
+    const std::string bytes = test::PatternBytes(5000);
+    const struct {
+        std::size_t a, b;
+    } cases[] = {{0, 0}, {1, 64}, {49, 63}, {56, 57}, {57, 0}, {120, 4096}, {4993, 3}};
+    for (const auto& c : cases) {
+        par2::Md5Stream a, b;
+        a.Update(bytes.data(), 7);
+        par2::UpdateBoth(a, b, bytes.data() + 7, c.a, c.b);
+        EXPECT_EQ(a.Final(), par2::Md5Of(std::string_view(bytes).substr(0, 7 + c.a))) << c.a;
+        EXPECT_EQ(b.Final(), par2::Md5Of(std::string_view(bytes).substr(7, c.b))) << c.b;
     }
 }
 
