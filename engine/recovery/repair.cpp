@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "engine/join_script.h"
+#include "engine/recovery/md5_pair.h"
 #include "engine/temporary_file.h"
 #include "engine/work_progress.h"
 #include "files/failure.h"
@@ -182,9 +183,9 @@ bool PartsRepair::ReadSet(const std::vector<std::string>& parts) {
 }
 
 // Reads every part against its slice checksums. The slices are read a batch at a time; while
-// the next batch is read, the last one's slice checksums and the part's MD5 are worked out on
-// two threads of their own, so that the pass costs about one MD5 of the parts on each core,
-// beside the reading.
+// the next batch is read, the last one's checksums are worked out on two threads of their own:
+// the part's MD5 and the slices' side by side on one (md5_pair.h), the slices' CRC-32s on the
+// other, beside the reading.
 bool PartsRepair::CheckParts() {
     const auto slice = static_cast<std::size_t>(set_.sliceSize);
     const std::size_t batch = std::clamp<std::size_t>(kCheckBatchBytes / slice, 1, 64);
@@ -204,9 +205,11 @@ bool PartsRepair::CheckParts() {
             auto file = files_.OpenRead(folder_.PathOf(entry.name));
             intact = file->Length() == entry.length;
             SliceReader reader(*file, entry.length, slice);
-            Md5 whole;
-            // By slice: read whole (the reader's), and matching its checksums (the checker's).
-            std::vector<char> read(entry.slices.size()), matches(entry.slices.size());
+            par2::Md5Stream whole;
+            par2::Md5Stream sliceMd5;
+            // By slice: read whole (the reader's); its MD5 (the hasher's) and CRC (the other's).
+            std::vector<char> read(entry.slices.size());
+            std::vector<par2::SliceCheck> checks(entry.slices.size());
             // Declared after what they use: a failure on the way out waits for them first.
             std::future<void> hashing;
             std::future<void> checking;
@@ -226,21 +229,22 @@ bool PartsRepair::CheckParts() {
                     progress.Add(got.bytes);
                 }
                 settle();
-                hashing = std::async(std::launch::async, [&, b, n] {
-                    for (std::size_t i = 0; i < n; ++i)
-                        whole.Update(buffers[b][i].data(), lengths[b][i]);
+                hashing = std::async(std::launch::async, [&, b, n, s0] {
+                    for (std::size_t i = 0; i < n; ++i) {
+                        par2::UpdateBoth(whole, sliceMd5, buffers[b][i].data(), lengths[b][i],
+                                         slice);
+                        checks[s0 + i].md5 = sliceMd5.Final();
+                    }
                 });
                 checking = std::async(std::launch::async, [&, b, n, s0] {
                     for (std::size_t i = 0; i < n; ++i)
-                        matches[s0 + i] =
-                            read[s0 + i] &&
-                            par2::CheckOf(buffers[b][i].data(), slice) == entry.slices[s0 + i];
+                        checks[s0 + i].crc = par2::Crc32(buffers[b][i].data(), slice);
                 });
             }
             settle();
             for (std::size_t s = 0; s < entry.slices.size(); ++s) {
-                present_[first + s] = matches[s] != 0;
-                if (!matches[s]) intact = false;
+                present_[first + s] = read[s] && checks[s] == entry.slices[s];
+                if (!present_[first + s]) intact = false;
             }
             if (whole.Final() != entry.hash) intact = false;
         }
