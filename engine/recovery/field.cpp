@@ -49,8 +49,8 @@ __attribute__((target("avx2"))) std::size_t MultiplyAddAvx2(std::uint8_t* dst,
                                                             const std::uint8_t* src,
                                                             std::size_t bytes,
                                                             const std::uint8_t (*t)[2][16]) {
-    const __m256i gather = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15, 0,
-                                            2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+    const __m256i gather = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15,
+                                            0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
     const __m256i scatter = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15,
                                              0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
     const __m256i mask = _mm256_set1_epi8(0x0F);
@@ -92,8 +92,8 @@ __attribute__((target("avx2"))) std::size_t MultiplyAddAvx2(std::uint8_t* dst,
 // The AVX2 gather above puts the low bytes of words 0-7, 16-23, 8-15 and 24-31 in that order:
 // the kernels' order of the 32 words of 64 bytes.
 __attribute__((target("avx2"))) void ToKernelOrderAvx2(std::uint8_t* data, std::size_t groups) {
-    const __m256i gather = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15, 0,
-                                            2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+    const __m256i gather = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15,
+                                            0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
     for (std::size_t g = 0; g < groups; ++g, data += 64) {
         auto* pa = reinterpret_cast<__m256i*>(data);
         auto* pb = reinterpret_cast<__m256i*>(data + 32);
@@ -258,8 +258,7 @@ std::uint16_t Inverse(std::uint16_t a) {
 Multiplier::Multiplier(std::uint16_t factor) : factor_(factor) {
     for (unsigned n = 0; n < 4; ++n) {
         for (unsigned x = 0; x < 16; ++x) {
-            const std::uint16_t product =
-                Multiply(factor, static_cast<std::uint16_t>(x << (4 * n)));
+            const std::uint16_t product = Multiply(factor, static_cast<std::uint16_t>(x << (4 * n)));
             nibbles_[n][0][x] = static_cast<std::uint8_t>(product & 0xFF);
             nibbles_[n][1][x] = static_cast<std::uint8_t>(product >> 8);
         }
@@ -320,7 +319,8 @@ void Multiplier::MultiplyAdd(std::uint8_t* dst, const std::uint8_t* src, std::si
         std::uint64_t product = 0;
         for (int w = 0; w < 4; ++w) {
             const auto word = static_cast<std::uint16_t>(in >> (16 * w));
-            product |= static_cast<std::uint64_t>(low_[word & 0xFF] ^ high_[word >> 8]) << (16 * w);
+            product |= static_cast<std::uint64_t>(low_[word & 0xFF] ^ high_[word >> 8])
+                       << (16 * w);
         }
         // Little-endian words on a little-endian machine, the only kind this builds for.
         out ^= product;

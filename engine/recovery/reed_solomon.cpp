@@ -46,12 +46,10 @@ std::optional<Matrix> Invert(Matrix a) {
         for (std::size_t row = 0; row < m; ++row) {
             if (row == col || a[row][col] == 0) continue;
             const std::uint16_t factor = a[row][col];
-            for (std::size_t k = col; k < 2 * m; ++k)
-                a[row][k] ^= gf16::Multiply(factor, a[col][k]);
+            for (std::size_t k = col; k < 2 * m; ++k) a[row][k] ^= gf16::Multiply(factor, a[col][k]);
         }
     }
-    for (std::vector<std::uint16_t>& row : a)
-        row.erase(row.begin(), row.begin() + static_cast<long>(m));
+    for (std::vector<std::uint16_t>& row : a) row.erase(row.begin(), row.begin() + static_cast<long>(m));
     return a;
 }
 
