@@ -1,10 +1,18 @@
 #include "engine/background_sync.h"
 
+#include <system_error>
 #include <utility>
 
 namespace splitter {
 
-BackgroundSync::BackgroundSync() : thread_([this] { Run(); }) {}
+BackgroundSync::BackgroundSync() {
+    try {
+        for (int k = 0; k < kThreads; ++k) threads_.emplace_back([this] { Run(); });
+    } catch (const std::system_error&) {
+        // Fewer threads; none at all only where the system has no more to give.
+        if (threads_.empty()) throw;
+    }
+}
 
 BackgroundSync::~BackgroundSync() {
     {
@@ -12,7 +20,7 @@ BackgroundSync::~BackgroundSync() {
         stop_ = true;
     }
     changed_.notify_all();
-    thread_.join();
+    for (std::thread& thread : threads_) thread.join();
 }
 
 void BackgroundSync::Add(std::unique_ptr<WritableFile> file) {
@@ -28,7 +36,7 @@ void BackgroundSync::Add(std::unique_ptr<WritableFile> file) {
 
 void BackgroundSync::Finish() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return failure_ || (waiting_.empty() && !busy_); });
+    changed_.wait(lock, [&] { return failure_ || (waiting_.empty() && busy_ == 0); });
     done_.clear();
     ThrowFailure();
 }
@@ -44,7 +52,7 @@ void BackgroundSync::Run() {
         if (stop_) return;
         std::unique_ptr<WritableFile> file = std::move(waiting_.front());
         waiting_.pop_front();
-        busy_ = true;
+        ++busy_;
         lock.unlock();
         std::exception_ptr failure;
         try {
@@ -54,7 +62,7 @@ void BackgroundSync::Run() {
             failure = std::current_exception();
         }
         lock.lock();
-        busy_ = false;
+        --busy_;
         if (failure && !failure_) failure_ = failure;
         done_.push_back(std::move(file));
         changed_.notify_all();
