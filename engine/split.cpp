@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/background_sync.h"
 #include "engine/checksum.h"
 #include "engine/join_script.h"
 #include "engine/part_count.h"
@@ -105,15 +106,17 @@ public:
         ProgressCopier copier(length_, "Splitting", host_,
                               options_.checksum ? Hashing::kPartsAndWhole : Hashing::kNone);
         std::string checksums;
+        // Each part on the disk before anything that points at it takes its name (the checksum
+        // file, the recovery set, the script), flushed while the next ones are copied.
+        BackgroundSync synced;
         for (int k = 0; k < parts; ++k) {
             auto part = files_.Create(path_ + "." + std::to_string(k), source_.get());
             const auto digest =
                 copier.CopyPart(*source_, *part, sizes[static_cast<std::size_t>(k)]);
-            // On the disk before the script that points at it takes its name.
-            part->Sync();
-            part->Close();
+            synced.Add(std::move(part));
             if (digest) checksums += ChecksumLine(*digest, PartTitle(title_, k));
         }
+        synced.Finish();
         // Parts of a file that changed under the run are of no version of it: no script.
         if (source_->Stamp() != stamp || stamp.length != length_)
             throw Failure(kDeviceIoError,

@@ -8,6 +8,7 @@
 #include "engine/join.h"
 #include "engine/recovery/field.h"
 #include "engine/recovery/layout.h"
+#include "engine/recovery/md5_pair.h"
 #include "engine/recovery/packets.h"
 #include "engine/recovery/reed_solomon.h"
 #include "engine/recovery/repair.h"
@@ -50,6 +51,55 @@ TEST(RecoveryTest, FieldArithmetic) {
                       want)
                 << "factor " << factor << ", word " << i / 2;
         }
+    }
+}
+
+// Every kernel this processor has, in the kernels' order, against the field's own product:
+// 142 bytes are two whole 64s in that order and 14 bytes past them in the plain order.
+TEST(RecoveryTest, KernelsAgainstTheFieldArithmetic) {
+    using gf16::Kernel;
+    const struct {
+        Kernel kernel;
+        std::uint16_t factor;
+    } cases[] = {{Kernel::kTables, 0x1234}, {Kernel::kTables, 0xFFFF}, {Kernel::kAvx2, 2},
+                 {Kernel::kAvx2, 0xABCD},   {Kernel::kGfni, 1},        {Kernel::kGfni, 0x8000},
+                 {Kernel::kGfni, 0xFEDC},   {Kernel::kGfni, 0x100B}};
+    for (const auto& c : cases) {
+        if (!gf16::Supports(c.kernel)) continue;
+        std::vector<std::uint8_t> src(142), dst(142);
+        for (std::size_t i = 0; i < src.size(); ++i) {
+            src[i] = static_cast<std::uint8_t>(i * 37 + 11);
+            dst[i] = static_cast<std::uint8_t>(i * 101 + 5);
+        }
+        const std::vector<std::uint8_t> before = dst;
+        gf16::ToKernelOrder(src.data(), src.size());
+        gf16::ToKernelOrder(dst.data(), dst.size());
+        gf16::Multiplier(c.factor).MultiplyAddOrdered(dst.data(), src.data(), src.size(), c.kernel);
+        gf16::FromKernelOrder(dst.data(), dst.size());
+        gf16::FromKernelOrder(src.data(), src.size());
+        for (std::size_t i = 0; i < src.size(); i += 2) {
+            const auto word = static_cast<std::uint16_t>(src[i] | src[i + 1] << 8);
+            EXPECT_EQ(dst[i] | dst[i + 1] << 8,
+                      gf16::Multiply(c.factor, word) ^ (before[i] | before[i + 1] << 8))
+                << "kernel " << static_cast<int>(c.kernel) << ", factor " << c.factor << ", word "
+                << i / 2;
+        }
+    }
+}
+
+// The interleaved MD5s against the system's, at lengths on both sides of a block's end, one of
+// the two streams half way into a block.
+TEST(RecoveryTest, Md5PairAgainstTheSystemsMd5) {
+    const std::string bytes = test::PatternBytes(5000);
+    const struct {
+        std::size_t a, b;
+    } cases[] = {{0, 0}, {1, 64}, {49, 63}, {56, 57}, {57, 0}, {120, 4096}, {4993, 3}};
+    for (const auto& c : cases) {
+        par2::Md5Stream a, b;
+        a.Update(bytes.data(), 7);
+        par2::UpdateBoth(a, b, bytes.data() + 7, c.a, c.b);
+        EXPECT_EQ(a.Final(), par2::Md5Of(std::string_view(bytes).substr(0, 7 + c.a))) << c.a;
+        EXPECT_EQ(b.Final(), par2::Md5Of(std::string_view(bytes).substr(7, c.b))) << c.b;
     }
 }
 

@@ -309,6 +309,7 @@ public:
     void Sync() override {
         if (Failing(FaultyFileSystem::Fault::kSync)) throw owner_.failure;
         target_->Sync();
+        owner_.Record("sync " + Name());
     }
 
     void Close() override {
@@ -362,6 +363,17 @@ std::unique_ptr<WritableFile> FaultyFileSystem::CreateNew(const std::string& pat
 void FaultyFileSystem::Rename(const std::string& from, const std::string& to, bool replace) {
     if (Fails(Fault::kRename, FileTitleOf(to))) throw failure;
     FileSystemWrapper::Rename(from, to, replace);
+    Record("rename " + FileTitleOf(to));
+}
+
+void FaultyFileSystem::Record(std::string event) {
+    const std::lock_guard lock(durableMutex_);
+    durable_.push_back(std::move(event));
+}
+
+std::vector<std::string> FaultyFileSystem::Durable() {
+    const std::lock_guard lock(durableMutex_);
+    return durable_;
 }
 
 char PatternByteAt(std::uint64_t offset) {

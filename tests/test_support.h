@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -117,11 +118,17 @@ public:
     std::uint64_t bytesWritten = 0;  // over all files
     int openFiles = 0;               // opened and not yet destroyed
     std::vector<std::string> created;
+    // What reached the disk, in order, whatever thread did it: "sync NAME" for each file
+    // flushed, "rename NAME" for each file named (NAME: the title a file has, or takes).
+    std::vector<std::string> Durable();
 
 private:
     friend class CountingWritable;
     friend class CountingReadable;
     bool Fails(Fault at, const std::string& name) const;
+    void Record(std::string event);
+    std::mutex durableMutex_;
+    std::vector<std::string> durable_;
     std::unique_ptr<WritableFile> Counted(const std::string& path,
                                           std::unique_ptr<WritableFile> file);
 };

@@ -88,9 +88,148 @@ __attribute__((target("avx2"))) std::size_t MultiplyAddAvx2(std::uint8_t* dst,
     }
     return i;
 }
+
+// The AVX2 gather above puts the low bytes of words 0-7, 16-23, 8-15 and 24-31 in that order:
+// the kernels' order of the 32 words of 64 bytes.
+__attribute__((target("avx2"))) void ToKernelOrderAvx2(std::uint8_t* data, std::size_t groups) {
+    const __m256i gather = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15,
+                                            0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+    for (std::size_t g = 0; g < groups; ++g, data += 64) {
+        auto* pa = reinterpret_cast<__m256i*>(data);
+        auto* pb = reinterpret_cast<__m256i*>(data + 32);
+        const __m256i a = _mm256_shuffle_epi8(_mm256_loadu_si256(pa), gather);
+        const __m256i b = _mm256_shuffle_epi8(_mm256_loadu_si256(pb), gather);
+        _mm256_storeu_si256(pa, _mm256_unpacklo_epi64(a, b));
+        _mm256_storeu_si256(pb, _mm256_unpackhi_epi64(a, b));
+    }
+}
+
+__attribute__((target("avx2"))) void FromKernelOrderAvx2(std::uint8_t* data, std::size_t groups) {
+    const __m256i scatter = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15,
+                                             0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
+    for (std::size_t g = 0; g < groups; ++g, data += 64) {
+        auto* pa = reinterpret_cast<__m256i*>(data);
+        auto* pb = reinterpret_cast<__m256i*>(data + 32);
+        const __m256i low = _mm256_loadu_si256(pa);
+        const __m256i high = _mm256_loadu_si256(pb);
+        _mm256_storeu_si256(pa, _mm256_shuffle_epi8(_mm256_unpacklo_epi64(low, high), scatter));
+        _mm256_storeu_si256(pb, _mm256_shuffle_epi8(_mm256_unpackhi_epi64(low, high), scatter));
+    }
+}
+
+// MultiplyAddAvx2 without the gathering and scattering: the words are in the kernels' order.
+__attribute__((target("avx2"))) std::size_t MultiplyAddOrderedAvx2(std::uint8_t* dst,
+                                                                   const std::uint8_t* src,
+                                                                   std::size_t bytes,
+                                                                   const std::uint8_t (*t)[2][16]) {
+    const __m256i mask = _mm256_set1_epi8(0x0F);
+    __m256i table[4][2];
+    for (int n = 0; n < 4; ++n)
+        for (int h = 0; h < 2; ++h)
+            table[n][h] = _mm256_broadcastsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(t[n][h])));
+    std::size_t i = 0;
+    for (; i + 64 <= bytes; i += 64) {
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 32));
+        const __m256i n0 = _mm256_and_si256(low, mask);
+        const __m256i n1 = _mm256_and_si256(_mm256_srli_epi16(low, 4), mask);
+        const __m256i n2 = _mm256_and_si256(high, mask);
+        const __m256i n3 = _mm256_and_si256(_mm256_srli_epi16(high, 4), mask);
+        __m256i pl = _mm256_xor_si256(_mm256_shuffle_epi8(table[0][0], n0),
+                                      _mm256_shuffle_epi8(table[1][0], n1));
+        __m256i ph = _mm256_xor_si256(_mm256_shuffle_epi8(table[0][1], n0),
+                                      _mm256_shuffle_epi8(table[1][1], n1));
+        pl = _mm256_xor_si256(pl, _mm256_xor_si256(_mm256_shuffle_epi8(table[2][0], n2),
+                                                   _mm256_shuffle_epi8(table[3][0], n3)));
+        ph = _mm256_xor_si256(ph, _mm256_xor_si256(_mm256_shuffle_epi8(table[2][1], n2),
+                                                   _mm256_shuffle_epi8(table[3][1], n3)));
+        auto* dl = reinterpret_cast<__m256i*>(dst + i);
+        auto* dh = reinterpret_cast<__m256i*>(dst + i + 32);
+        _mm256_storeu_si256(dl, _mm256_xor_si256(_mm256_loadu_si256(dl), pl));
+        _mm256_storeu_si256(dh, _mm256_xor_si256(_mm256_loadu_si256(dh), ph));
+    }
+    return i;
+}
+
+// Each byte of the product is a GF(2)-linear function of the word's two bytes: four 8x8 bit
+// matrices, one instruction each for 32 bytes.
+__attribute__((target("avx2,gfni"))) std::size_t MultiplyAddOrderedGfni(
+    std::uint8_t* dst, const std::uint8_t* src, std::size_t bytes, const std::uint64_t (*a)[2]) {
+    const __m256i ll = _mm256_set1_epi64x(static_cast<long long>(a[0][0]));
+    const __m256i lh = _mm256_set1_epi64x(static_cast<long long>(a[0][1]));
+    const __m256i hl = _mm256_set1_epi64x(static_cast<long long>(a[1][0]));
+    const __m256i hh = _mm256_set1_epi64x(static_cast<long long>(a[1][1]));
+    std::size_t i = 0;
+    for (; i + 64 <= bytes; i += 64) {
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 32));
+        const __m256i pl = _mm256_xor_si256(_mm256_gf2p8affine_epi64_epi8(low, ll, 0),
+                                            _mm256_gf2p8affine_epi64_epi8(high, lh, 0));
+        const __m256i ph = _mm256_xor_si256(_mm256_gf2p8affine_epi64_epi8(low, hl, 0),
+                                            _mm256_gf2p8affine_epi64_epi8(high, hh, 0));
+        auto* dl = reinterpret_cast<__m256i*>(dst + i);
+        auto* dh = reinterpret_cast<__m256i*>(dst + i + 32);
+        _mm256_storeu_si256(dl, _mm256_xor_si256(_mm256_loadu_si256(dl), pl));
+        _mm256_storeu_si256(dh, _mm256_xor_si256(_mm256_loadu_si256(dh), ph));
+    }
+    return i;
+}
 #endif
 
+// The word at position j of the low (and of the high) half of 64 bytes in the kernels' order.
+std::size_t WordAt(std::size_t j) {
+    const std::size_t eighth = j / 8;
+    return eighth == 1 ? j + 8 : eighth == 2 ? j - 8 : j;
+}
+
 }  // namespace
+
+bool Supports(Kernel kernel) {
+#ifdef SPLITTER_GF16_AVX2
+    static const bool gfni = HasAvx2() && __builtin_cpu_supports("gfni");
+    if (kernel == Kernel::kGfni) return gfni;
+    if (kernel == Kernel::kAvx2) return HasAvx2();
+#endif
+    return kernel == Kernel::kTables;
+}
+
+Kernel BestKernel() {
+    static const Kernel best = Supports(Kernel::kGfni)   ? Kernel::kGfni
+                               : Supports(Kernel::kAvx2) ? Kernel::kAvx2
+                                                         : Kernel::kTables;
+    return best;
+}
+
+void ToKernelOrder(std::uint8_t* data, std::size_t bytes) {
+    const std::size_t groups = bytes / 64;
+#ifdef SPLITTER_GF16_AVX2
+    if (HasAvx2()) return ToKernelOrderAvx2(data, groups);
+#endif
+    std::uint8_t ordered[64];
+    for (std::size_t g = 0; g < groups; ++g, data += 64) {
+        for (std::size_t j = 0; j < 32; ++j) {
+            ordered[j] = data[2 * WordAt(j)];
+            ordered[32 + j] = data[2 * WordAt(j) + 1];
+        }
+        std::memcpy(data, ordered, 64);
+    }
+}
+
+void FromKernelOrder(std::uint8_t* data, std::size_t bytes) {
+    const std::size_t groups = bytes / 64;
+#ifdef SPLITTER_GF16_AVX2
+    if (HasAvx2()) return FromKernelOrderAvx2(data, groups);
+#endif
+    std::uint8_t plain[64];
+    for (std::size_t g = 0; g < groups; ++g, data += 64) {
+        for (std::size_t j = 0; j < 32; ++j) {
+            plain[2 * WordAt(j)] = data[j];
+            plain[2 * WordAt(j) + 1] = data[32 + j];
+        }
+        std::memcpy(data, plain, 64);
+    }
+}
 
 std::uint16_t Multiply(std::uint16_t a, std::uint16_t b) {
     if (a == 0 || b == 0) return 0;
@@ -129,6 +268,41 @@ Multiplier::Multiplier(std::uint16_t factor) : factor_(factor) {
         low_[b] = Multiply(factor, static_cast<std::uint16_t>(b));
         high_[b] = Multiply(factor, static_cast<std::uint16_t>(b << 8));
     }
+    // Row r of a matrix (its byte 7 - r) holds the bits of the input byte that make bit r of
+    // the output byte.
+    for (unsigned out = 0; out < 2; ++out) {
+        for (unsigned in = 0; in < 2; ++in) {
+            std::uint64_t matrix = 0;
+            for (unsigned k = 0; k < 8; ++k) {
+                const std::uint16_t product =
+                    Multiply(factor, static_cast<std::uint16_t>(1u << (8 * in + k)));
+                for (unsigned r = 0; r < 8; ++r)
+                    if ((product >> (8 * out + r)) & 1u)
+                        matrix |= std::uint64_t{1} << (8 * (7 - r) + k);
+            }
+            affine_[out][in] = matrix;
+        }
+    }
+}
+
+void Multiplier::MultiplyAddOrdered(std::uint8_t* dst, const std::uint8_t* src, std::size_t bytes,
+                                    [[maybe_unused]] Kernel kernel) const {
+    if (factor_ == 0) return;
+    std::size_t i = 0;
+#ifdef SPLITTER_GF16_AVX2
+    if (kernel == Kernel::kGfni) i = MultiplyAddOrderedGfni(dst, src, bytes, affine_);
+    if (kernel == Kernel::kAvx2) i = MultiplyAddOrderedAvx2(dst, src, bytes, nibbles_);
+#endif
+    for (; i + 64 <= bytes; i += 64) {
+        for (std::size_t j = 0; j < 32; ++j) {
+            const auto product =
+                static_cast<std::uint16_t>(low_[src[i + j]] ^ high_[src[i + 32 + j]]);
+            dst[i + j] = static_cast<std::uint8_t>(dst[i + j] ^ (product & 0xFF));
+            dst[i + 32 + j] = static_cast<std::uint8_t>(dst[i + 32 + j] ^ (product >> 8));
+        }
+    }
+    // The bytes past the last whole 64 are in the plain order, and fewer than a vector holds.
+    MultiplyAdd(dst + i, src + i, bytes - i);
 }
 
 void Multiplier::MultiplyAdd(std::uint8_t* dst, const std::uint8_t* src, std::size_t bytes) const {

@@ -21,9 +21,24 @@ std::uint16_t Power(std::uint16_t a, std::uint32_t n);
 // The b with a * b = 1; a must not be 0.
 std::uint16_t Inverse(std::uint16_t a);
 
+// The ways to multiply a run of words by one factor, the fastest the processor has chosen at
+// run time: bit-matrix products of the low and high bytes (GFNI), 4-bit tables looked up by
+// byte shuffles (AVX2), or 8-bit tables (any processor).
+enum class Kernel { kTables, kAvx2, kGfni };
+bool Supports(Kernel kernel);
+Kernel BestKernel();
+
+// The order the kernels read and write words in, where a slice is summed many times over: each
+// whole 64 bytes of a run (from its start) holds the low bytes of its 32 words, then their high
+// bytes, in the same order; the bytes past the last whole 64 stay as they are. The order costs
+// a pass over the bytes each way, and saves one in every sum.
+void ToKernelOrder(std::uint8_t* data, std::size_t bytes);
+void FromKernelOrder(std::uint8_t* data, std::size_t bytes);
+
 // Multiplies by one factor, fast: the inner loop of every Reed-Solomon sum. Its tables hold the
-// products of the factor with every value of each nibble (for the processor's byte shuffles:
-// AVX2 where there is one) and with every byte value (split tables, any processor).
+// products of the factor with every value of each nibble (for the byte shuffles), its bit
+// matrices the product's bytes as functions of the word's bytes (for GFNI), and split tables
+// of its products with every byte value (any processor).
 class Multiplier {
 public:
     explicit Multiplier(std::uint16_t factor = 0);
@@ -33,8 +48,16 @@ public:
     // words.
     void MultiplyAdd(std::uint8_t* dst, const std::uint8_t* src, std::size_t bytes) const;
 
+    // The same over runs in the kernels' order (ToKernelOrder), both from the same offset of
+    // their slices modulo 64.
+    void MultiplyAddOrdered(std::uint8_t* dst, const std::uint8_t* src, std::size_t bytes,
+                            Kernel kernel = BestKernel()) const;
+
 private:
     std::uint16_t factor_;
+    // affine_[o][i]: the bit matrix (as GFNI reads it) of the product's byte o (0 low, 1 high)
+    // from the word's byte i.
+    std::uint64_t affine_[2][2];
     // nibbles_[n][0][x]: low byte of factor * (x << 4n); [n][1][x]: its high byte.
     alignas(16) std::uint8_t nibbles_[4][2][16];
     std::uint16_t low_[256];   // factor * b

@@ -1,6 +1,9 @@
 #include "engine/recovery/reed_solomon.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <system_error>
 #include <utility>
 
 namespace splitter::rs {
@@ -85,7 +88,16 @@ Accumulator::Accumulator(std::size_t slice, std::vector<std::vector<char>>& outp
       capacity_(std::clamp<std::size_t>(kBatchBytes / slice, 1, kMaxBatch)),
       filling_(capacity_, std::vector<char>(slice)),
       adding_(capacity_, std::vector<char>(slice)),
-      outputs_(outputs) {}
+      outputs_(outputs) {
+    for (std::vector<char>& out : outputs_) gf16::ToKernelOrder(Bytes(out), slice_);
+    for (std::vector<std::uint8_t>& scratch : scratch_) scratch.resize(capacity_ * kBlock);
+}
+
+void Accumulator::Finish() {
+    Flush();
+    Wait();
+    for (std::vector<char>& out : outputs_) gf16::FromKernelOrder(Bytes(out), slice_);
+}
 
 char* Accumulator::Next(std::vector<std::uint16_t> factors, std::function<void(const char*)> then) {
     if (factors_.size() == capacity_) Flush();
@@ -108,16 +120,38 @@ void Accumulator::Flush() {
 }
 
 void Accumulator::Add(std::size_t count) {
+    // The blocks go to whichever thread is free: the second starts on them at once, this one
+    // once the inputs' other work (a hash, in order) is done.
+    const std::size_t blocks = (slice_ + kBlock - 1) / kBlock;
+    std::atomic<std::size_t> next{0};
+    const auto work = [&](std::uint8_t* scratch) {
+        for (std::size_t k; (k = next.fetch_add(1)) < blocks;) AddBlock(k * kBlock, count, scratch);
+    };
+    std::thread second;
+    if (blocks > 1) {
+        try {
+            second = std::thread(work, scratch_[1].data());
+        } catch (const std::system_error&) {
+            // No second thread: this one does it all.
+        }
+    }
     for (std::size_t b = 0; b < count; ++b)
         if (addingThens_[b]) addingThens_[b](adding_[b].data());
-    for (std::size_t at = 0; at < slice_; at += kBlock) {
-        const std::size_t n = std::min(kBlock, slice_ - at);
-        const gf16::Multiplier* m = multipliers_.data();
-        for (std::vector<char>& out : outputs_)
-            for (std::size_t b = 0; b < count; ++b, ++m)
-                m->MultiplyAdd(Bytes(out) + at,
-                               reinterpret_cast<const std::uint8_t*>(adding_[b].data()) + at, n);
+    work(scratch_[0].data());
+    if (second.joinable()) second.join();
+}
+
+void Accumulator::AddBlock(std::size_t at, std::size_t count, std::uint8_t* scratch) {
+    const std::size_t n = std::min(kBlock, slice_ - at);
+    for (std::size_t b = 0; b < count; ++b) {
+        std::uint8_t* in = scratch + b * kBlock;
+        std::memcpy(in, adding_[b].data() + at, n);
+        gf16::ToKernelOrder(in, n);
     }
+    const gf16::Multiplier* m = multipliers_.data();
+    for (std::vector<char>& out : outputs_)
+        for (std::size_t b = 0; b < count; ++b, ++m)
+            m->MultiplyAddOrdered(Bytes(out) + at, scratch + b * kBlock, n, kernel_);
 }
 
 }  // namespace splitter::rs

@@ -56,9 +56,10 @@ private:
 
 // Sums of slices times factors into a few output slices at once, out_j += f_j * in: the work of
 // making recovery slices and of rebuilding lost ones. Inputs are gathered a few at a time and
-// added into every output a block of bytes at a time, so that each block of an output stays in
-// the processor's cache while the batch is added into it; a batch is added on a thread of its
-// own while the next is read.
+// added into every output a block of bytes at a time, so that each block of the batch's inputs
+// (put in the kernels' order once) and of the outputs stays in the processor's cache while it
+// is multiplied into all of them; a batch is added while the next is read, on two threads that
+// take its blocks in turn. The outputs are kept in the kernels' order until Finish.
 class Accumulator {
 public:
     Accumulator(std::size_t slice, std::vector<std::vector<char>>& outputs);
@@ -71,11 +72,9 @@ public:
     // pass over the inputs may also want of them (a hash).
     char* Next(std::vector<std::uint16_t> factors, std::function<void(const char*)> then = {});
 
-    // Adds what was gathered, and waits until it is added.
-    void Finish() {
-        Flush();
-        Wait();
-    }
+    // Adds what was gathered, waits until it is added, and puts the outputs back in the plain
+    // order.
+    void Finish();
 
 private:
     void Flush();
@@ -83,10 +82,12 @@ private:
         if (adder_.joinable()) adder_.join();
     }
     void Add(std::size_t count);
+    // The batch's bytes [at, at + kBlock) into every output, through `scratch`.
+    void AddBlock(std::size_t at, std::size_t count, std::uint8_t* scratch);
 
     static constexpr std::size_t kBatchBytes = std::size_t{16} << 20;
     static constexpr std::size_t kMaxBatch = 16;
-    static constexpr std::size_t kBlock = 8192;
+    static constexpr std::size_t kBlock = 4096;  // a multiple of the kernels' 64
     const std::size_t slice_;
     const std::size_t capacity_;
     std::vector<std::vector<char>> filling_;
@@ -96,6 +97,9 @@ private:
     std::vector<std::function<void(const char*)>> thens_;        // of the inputs gathered
     std::vector<std::function<void(const char*)>> addingThens_;  // of those being added
     std::vector<gf16::Multiplier> multipliers_;                  // by output, then input
+    const gf16::Kernel kernel_ = gf16::BestKernel();
+    // A block of each input of a batch in the kernels' order, for each of the two threads.
+    std::vector<std::uint8_t> scratch_[2];
     std::thread adder_;
 };
 

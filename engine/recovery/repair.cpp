@@ -1,9 +1,11 @@
 #include "engine/recovery/repair.h"
 
 #include <algorithm>
+#include <future>
 #include <memory>
 
 #include "engine/join_script.h"
+#include "engine/recovery/md5_pair.h"
 #include "engine/temporary_file.h"
 #include "engine/work_progress.h"
 #include "files/failure.h"
@@ -16,6 +18,9 @@ namespace {
 // The most slices a join rebuilds: the elimination's work grows as their cube. A split's set
 // has at most 256 + 999 slices in all.
 constexpr std::size_t kMaxRebuilt = 2048;
+
+// The bytes of parts read ahead while the last ones are checked, twice over.
+constexpr std::size_t kCheckBatchBytes = std::size_t{8} << 20;
 
 // Writes a file from its first byte, leaving as holes the blocks of kHoleBlock bytes, aligned in
 // the file, that hold only zeros; the rest goes out in writes of up to kRun bytes.
@@ -209,10 +214,15 @@ bool PartsRepair::ReadSet(const std::vector<std::string>& parts) {
     return true;
 }
 
-// Reads every part against its slice checksums.
+// Reads every part against its slice checksums. The slices are read a batch at a time; while
+// the next batch is read, the last one's checksums are worked out on two threads of their own:
+// the part's MD5 and the slices' side by side on one (md5_pair.h), the slices' CRC-32s on the
+// other, beside the reading.
 bool PartsRepair::CheckParts() {
     const auto slice = static_cast<std::size_t>(set_.sliceSize);
-    std::vector<char> buffer(slice);
+    const std::size_t batch = std::clamp<std::size_t>(kCheckBatchBytes / slice, 1, 64);
+    std::vector<std::vector<char>> buffers[2];
+    std::vector<std::size_t> lengths[2];
     std::uint64_t total = 0;
     for (const par2::FileEntry& f : set_.files) total += f.length;
     WorkProgress progress("Checking parts", total, host_);
@@ -227,16 +237,46 @@ bool PartsRepair::CheckParts() {
             auto file = files_.OpenRead(folder_.PathOf(entry.name));
             intact = file->Length() == entry.length;
             SliceReader reader(*file, entry.length, slice);
-            Md5 whole;
-            for (std::size_t s = 0; s < entry.slices.size(); ++s) {
-                const SliceReader::Slice got = reader.Next(buffer.data());
-                whole.Update(buffer.data(), got.bytes);
-                if (got.whole && par2::CheckOf(buffer.data(), slice) == entry.slices[s]) {
-                    present_[first + s] = true;
-                } else {
-                    intact = false;
+            par2::Md5Stream whole;
+            par2::Md5Stream sliceMd5;
+            // By slice: read whole (the reader's); its MD5 (the hasher's) and CRC (the other's).
+            std::vector<char> read(entry.slices.size());
+            std::vector<par2::SliceCheck> checks(entry.slices.size());
+            // Declared after what they use: a failure on the way out waits for them first.
+            std::future<void> hashing;
+            std::future<void> checking;
+            const auto settle = [&] {
+                if (hashing.valid()) hashing.get();
+                if (checking.valid()) checking.get();
+            };
+            for (std::size_t s0 = 0, b = 0; s0 < entry.slices.size(); s0 += batch, b ^= 1) {
+                const std::size_t n = std::min(batch, entry.slices.size() - s0);
+                buffers[b].resize(std::max(buffers[b].size(), n));
+                lengths[b].resize(buffers[b].size());
+                for (std::size_t i = 0; i < n; ++i) {
+                    buffers[b][i].resize(slice);
+                    const SliceReader::Slice got = reader.Next(buffers[b][i].data());
+                    lengths[b][i] = got.bytes;
+                    read[s0 + i] = got.whole;
+                    progress.Add(got.bytes);
                 }
-                progress.Add(got.bytes);
+                settle();
+                hashing = std::async(std::launch::async, [&, b, n, s0] {
+                    for (std::size_t i = 0; i < n; ++i) {
+                        par2::UpdateBoth(whole, sliceMd5, buffers[b][i].data(), lengths[b][i],
+                                         slice);
+                        checks[s0 + i].md5 = sliceMd5.Final();
+                    }
+                });
+                checking = std::async(std::launch::async, [&, b, n, s0] {
+                    for (std::size_t i = 0; i < n; ++i)
+                        checks[s0 + i].crc = par2::Crc32(buffers[b][i].data(), slice);
+                });
+            }
+            settle();
+            for (std::size_t s = 0; s < entry.slices.size(); ++s) {
+                present_[first + s] = read[s] && checks[s] == entry.slices[s];
+                if (!present_[first + s]) intact = false;
             }
             if (whole.Final() != entry.hash) intact = false;
         }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "engine/recovery/md5_pair.h"
 #include "engine/recovery/packets.h"
 #include "engine/recovery/reed_solomon.h"
 #include "engine/temporary_file.h"
@@ -71,7 +72,8 @@ RecoveryPlan WriteRecoverySet(const std::string& folder, const std::string& titl
     std::uint64_t total = 0;
     for (const par2::FileEntry& e : entries) total += e.length;
     WorkProgress progress("Making recovery volumes", total * passes, host);
-    std::vector<Md5> wholes(entries.size());
+    std::vector<par2::Md5Stream> wholes(entries.size());
+    par2::Md5Stream sliceMd5;
     std::vector<std::string> critical;
     // The index, then the volumes: all named at the end, once every one is whole.
     std::vector<std::unique_ptr<TemporaryFile>> outs;
@@ -93,15 +95,14 @@ RecoveryPlan WriteRecoverySet(const std::string& folder, const std::string& titl
                     for (std::uint32_t e = 0; e < recovery.size(); ++e)
                         factors[e] = rs::Factor(logs[index], first + e);
                     const std::uint64_t left = entry.length - s * slice;
-                    const auto bytes =
-                        static_cast<std::size_t>(std::min<std::uint64_t>(left, slice));
-                    Md5* whole = &wholes[f];
-                    char* buffer = sums.Next(
-                        std::move(factors),
-                        first == 0 ? [whole, bytes](const char* b) { whole->Update(b, bytes); }
-                                   : std::function<void(const char*)>());
+                    const auto bytes = static_cast<std::size_t>(std::min<std::uint64_t>(left, slice));
+                    char* buffer = sums.Next(std::move(factors));
                     if (!reader.Next(buffer).whole) throw Failure::Of(kDeviceIoError, entry.name);
-                    if (first == 0) entry.slices.push_back(par2::CheckOf(buffer, slice));
+                    if (first == 0) {
+                        // The part's MD5 and the slice's (zero-padded) in one pass.
+                        par2::UpdateBoth(wholes[f], sliceMd5, buffer, bytes, slice);
+                        entry.slices.push_back({sliceMd5.Final(), par2::Crc32(buffer, slice)});
+                    }
                     progress.Add(bytes);
                 }
             }

@@ -189,14 +189,15 @@ private:
 
 class PosixWritableFile final : public WritableFile {
 public:
-    // `hidden`: a file that is to take its name whole (NewFile::hidden), so flushed to the disk
-    // before it does. `hiddenPath`: for a file made with O_TMPFILE, the name Keep gives it.
-    PosixWritableFile(Descriptor fd, std::string name, bool hidden = false,
+    // `flushed`: a file that is flushed to the disk before a name points at it (a file that is to
+    // take its name whole, NewFile::hidden; a part, before its script). `hiddenPath`: for a file
+    // made with O_TMPFILE, the name Keep gives it.
+    PosixWritableFile(Descriptor fd, std::string name, bool flushed = false,
                       std::string hiddenPath = {})
         : fd_(std::move(fd)),
           name_(std::move(name)),
           hiddenPath_(std::move(hiddenPath)),
-          writeAhead_(hidden) {}
+          writeAhead_(flushed) {}
 
     void Write(const char* data, std::size_t n) override {
         while (n > 0) {
@@ -259,7 +260,12 @@ public:
     }
 
     void Sync() override {
+#ifdef __linux__
+        // The bytes and what reads them back (the length), not the times.
+        while (::fdatasync(fd_.get()) != 0) {
+#else
         while (::fsync(fd_.get()) != 0) {
+#endif
             if (errno != EINTR) throw LastFailure(name_);
         }
     }
@@ -364,7 +370,8 @@ public:
                                     NewFileMode(permissions));
         // Creating fails with ENOENT only when the folder is missing.
         if (fd < 0) throw errno == ENOENT ? Failure::Of(kPathNotFound, name) : LastFailure(name);
-        auto file = std::make_unique<PosixWritableFile>(Descriptor(fd), name);
+        // A part: flushed before the script that names it takes its name.
+        auto file = std::make_unique<PosixWritableFile>(Descriptor(fd), name, true);
         struct stat st {};
         if (::fstat(fd, &st) != 0) throw LastFailure(name);
         if (mustNotBe != nullptr && IdOf(st) == mustNotBe->Id())
