@@ -1,6 +1,7 @@
 #include "engine/split.h"
 
 #include <algorithm>
+#include <future>
 #include <memory>
 #include <optional>
 #include <tuple>
@@ -167,15 +168,17 @@ public:
         for (const std::string& name : sets.ours) files_.Remove(folder + name);
         std::unique_ptr<RunHashes> hashes;
         if (options_.checksum) hashes = std::make_unique<RunHashes>(/*parts=*/true);
-        std::vector<char> own(hashes ? 0 : RunHashes::kBufferSize);
+        // Without hashing, blocks as large as a pipe holds at most.
+        std::vector<char> own(hashes ? 0 : std::size_t{1} << 20);
+        const std::size_t block = hashes ? RunHashes::kBufferSize : own.size();
         const auto next = [&](std::uint64_t room, std::size_t& wanted) {
             char* buffer = hashes ? hashes->Buffer() : own.data();
-            wanted =
-                static_cast<std::size_t>(std::min<std::uint64_t>(room, RunHashes::kBufferSize));
+            wanted = static_cast<std::size_t>(std::min<std::uint64_t>(room, block));
             return std::make_pair(buffer, ReadFull(*source_, buffer, wanted));
         };
         std::vector<std::uint64_t> sizes;
         std::string checksums;
+        std::future<void> closing;
         for (bool end = false; !end;) {
             // A part's first bytes come before its file: a stream that ends at a part's edge
             // makes no empty part after it.
@@ -204,14 +207,20 @@ public:
                 if (end || size == partSize) break;
                 std::tie(buffer, got) = next(partSize - size, wanted);
             }
-            part->Sync();
-            part->Close();
+            // On the disk before the script names it; the stream reads on meanwhile, with one
+            // part at most on its way, whose failure ends the run here or after the loop.
+            if (closing.valid()) closing.get();
+            closing = std::async(std::launch::async, [file = std::move(part)] {
+                file->Sync();
+                file->Close();
+            });
             if (hashes)
                 checksums += ChecksumLine(hashes->FinishPart(),
                                           PartTitle(title_, static_cast<int>(sizes.size())));
             sizes.push_back(size);
         }
 
+        closing.get();
         const int parts = static_cast<int>(sizes.size());
         const ScriptBytes script = CommandScriptBytes(JoinScriptText(title_, parts), title_);
         if (hashes) {
