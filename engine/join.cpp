@@ -92,8 +92,10 @@ public:
                 if (const auto result = CheckByChecksums(); result != JoinResult::kDone)
                     return result;
             }
-            host_.Note("The " + std::to_string(list_.parts.size()) + " parts of " +
-                       ShownName(list_.destination) + " are intact");
+            host_.Note(list_.parts.size() == 1
+                           ? "The part of " + ShownName(list_.destination) + " is intact"
+                           : "The " + std::to_string(list_.parts.size()) + " parts of " +
+                                 ShownName(list_.destination) + " are intact");
             return JoinResult::kDone;
         }
 
@@ -446,10 +448,6 @@ JoinResult Join(const std::string& scriptPath, const JoinOptions& options, RunHo
     }
     return JoinResult::kFailed;
 }
-
-}  // namespace splitter
-
-namespace splitter {
 
 PartsVerdict CheckSplitParts(const std::string& scriptPath, bool repair, RunHost& host,
                              FileSystem& files) {

@@ -234,7 +234,7 @@ public:
             if (!CheckSetNames(
                     sets, RecoveryFileTitles(fileTitle,
                                              PlanRecovery(sizes, options_.recoveryPercent).count)))
-                return SplitResult::kRefused;
+                return SplitResult::kFailed;  // the parts are written: no refusal any more
             recovery = WriteRecoverySet(folder, fileTitle, partTitles, options_.recoveryPercent,
                                         source_->Permissions(), host_, files_);
         }
