@@ -329,6 +329,7 @@ int RunJoinToStream(const std::string& script, JoinOptions options) {
     if (options.force) return UsageError("--force replaces a file; --stdout writes none");
     const auto out = console::StandardOutput();
     options.stream = out.get();
+    options.streamFile = console::StandardOutputFile();
     StreamHost host;
     switch (Join(script, options, host)) {
         case JoinResult::kDone: return kExitDone;

@@ -54,6 +54,14 @@ public:
         if (mode_ == Mode::kJoin && options_.stream == nullptr) {
             if (const auto result = CheckDestination(); result != JoinResult::kDone) return result;
         }
+        if (options_.streamFile) {
+            for (std::size_t k = 0; k < ids_.size(); ++k) {
+                if (ids_[k] != *options_.streamFile) continue;
+                host_.ReportError("Standard output is one of the parts: " +
+                                  ShownName(list_.parts[k]));
+                return JoinResult::kRefused;
+            }
+        }
         // A part that its checksum line calls right is not to be rebuilt: the set is of other
         // bytes (an earlier split's volumes beside new parts).
         if (repairs || tooFew) {

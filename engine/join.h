@@ -20,6 +20,8 @@ struct JoinOptions {
     // or looked at, each part with a line in the checksum file is checked before it is sent,
     // and a mismatch of the whole is found after the bytes. Not owned.
     WritableFile* stream = nullptr;
+    // The file the stream writes into, when it is one (`>> data.bin.0`): never one of the parts.
+    std::optional<FileId> streamFile = std::nullopt;
 };
 
 enum class JoinResult {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,5 +38,9 @@ std::unique_ptr<ReadableFile> StandardInput();
 // Windows with status 1): whatever came after the reader would not have read. Nothing
 // temporary is open then. Sync and Close flush nothing but the stream's own state.
 std::unique_ptr<WritableFile> StandardOutput();
+
+// The file standard output writes into, when it is a regular file; nullopt for a pipe, a
+// terminal, and on Windows.
+std::optional<FileId> StandardOutputFile();
 
 }  // namespace splitter::console

@@ -945,9 +945,17 @@ TEST(CliTest, StreamsBothWays) {
     EXPECT_EQ(ReadBytes(dir / "joined"), source);
     EXPECT_EQ(ReadBytes(dir / "err"),
               "Rebuilt backup.tar.1 from the recovery volumes of backup.tar.par2\n");
-    // The reader takes one byte of 300000 and goes: no word, SIGPIPE's status.
-    EXPECT_EQ(bash(cli + " join --stdout backup.tar.bat 2>err | head -c 1 >/dev/null"), 141);
+    // The reader takes one byte and goes: no word, SIGPIPE's status. 4 MiB are more than the
+    // pipe (widened to 1 MiB) and the reader's buffer hold, so the join meets a closed pipe.
+    WriteBytes(dir / "big", std::string(std::size_t{4} << 20, 'x'));
+    ASSERT_EQ(RunCli(dir, {"big", "4"}).status, 0);
+    EXPECT_EQ(bash(cli + " join --stdout big.bat 2>err | head -c 1 >/dev/null"), 141);
     EXPECT_EQ(ReadBytes(dir / "err"), "");
+
+    // Standard output into a part is refused before it is touched.
+    const std::string first = ReadBytes(dir / "backup.tar.0");
+    EXPECT_EQ(bash(cli + " join --stdout backup.tar.bat >> backup.tar.0"), 2);
+    EXPECT_EQ(ReadBytes(dir / "backup.tar.0"), first);
 
     // Without the set, a changed part is caught before its first byte goes.
     ASSERT_EQ(Shell(dir, "rm backup.tar*.par2"), 0);

@@ -80,6 +80,12 @@ std::unique_ptr<ReadableFile> StandardInput() {
     return std::make_unique<InputStream>();
 }
 
+std::optional<FileId> StandardOutputFile() {
+    struct stat st {};
+    if (::fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return IdOf(STDOUT_FILENO);
+}
+
 std::unique_ptr<WritableFile> StandardOutput() {
     WidenPipe(STDOUT_FILENO);
     return NewStandardOutput();

@@ -113,6 +113,10 @@ std::unique_ptr<ReadableFile> StandardInput() {
     return std::make_unique<InputStream>();
 }
 
+std::optional<FileId> StandardOutputFile() {
+    return std::nullopt;
+}
+
 std::unique_ptr<WritableFile> StandardOutput() {
     return std::make_unique<OutputStream>();
 }
