@@ -4,6 +4,9 @@
 //   splitter-cli [split] [--checksum] [--recovery PERCENT] FILE PARTS
 //   splitter-cli [split] [--checksum] [--recovery PERCENT] --size SIZE FILE
 //   splitter-cli join [--force] [--any-sizes] SCRIPT
+//   splitter-cli [split] [--checksum] [--recovery PERCENT] --size SIZE - NAME
+//   splitter-cli join --stdout SCRIPT
+//   splitter-cli check SCRIPT | repair SCRIPT
 //
 // Prints every status text the window would show, each on its own line (redrawn in place on a
 // terminal, with the rate and the time left). Exit status: 0 after "Done !", 1 after a failure
@@ -40,6 +43,10 @@ constexpr const char* kUsage =
     "Usage: splitter-cli [split] [--checksum] [--recovery PERCENT] FILE PARTS\n"
     "       splitter-cli [split] [--checksum] [--recovery PERCENT] --size SIZE FILE\n"
     "       splitter-cli join [--force] [--any-sizes] SCRIPT\n"
+    "       splitter-cli [split] [--checksum] [--recovery PERCENT] --size SIZE - NAME\n"
+    "       splitter-cli join --stdout SCRIPT\n"
+    "       splitter-cli check SCRIPT\n"
+    "       splitter-cli repair SCRIPT\n"
     "       splitter-cli --version | --help | -h\n"
     "\n"
     "Cuts FILE into parts named FILE.0, FILE.1, ... beside it, and writes FILE.bat, a\n"
@@ -77,6 +84,22 @@ constexpr const char* kUsage =
     "volumes do not suffice, nothing is written.\n"
     "  --force      replace the file when it exists\n"
     "  --any-sizes  join parts whose sizes do not fit a split\n"
+    "  --stdout     write the joined bytes to standard output, and no file; each part\n"
+    "               with a line in FILE.sha256 is checked before it is sent\n"
+    "\n"
+    "With - for FILE and --size, standard input is read to its end and cut into NAME.0,\n"
+    "NAME.1, ... with NAME.bat joining them into NAME (a count of parts needs a file):\n"
+    "  tar c DIR | splitter-cli --checksum --recovery 10 --size 4G - backup.tar\n"
+    "  splitter-cli join --stdout backup.tar.bat | tar x\n"
+    "\n"
+    "check checks the parts SCRIPT lists against FILE.par2 and its volumes, else against\n"
+    "FILE.sha256, else by their presence and sizes, names each part missing, cut short or\n"
+    "damaged, and writes nothing. Exit status: 0 when all are intact, 1 when the recovery\n"
+    "volumes can rebuild what is lost, 2 when the parts cannot be made whole.\n"
+    "repair rebuilds lost or damaged parts in place from the recovery volumes, as the join\n"
+    "does, keeping the bytes of a part it replaces as PART.damaged, and joins nothing. Exit\n"
+    "status: 0 when all parts are then intact, 2 when they cannot be made whole (nothing\n"
+    "was written), 1 after a failure.\n"
     "\n"
     "Status texts go to standard output (on a terminal, one line redrawn with the rate and\n"
     "the time left), errors to standard error.\n"
@@ -237,6 +260,7 @@ struct CommandLine {
     std::optional<std::string> recoveryText;  // split
     bool force = false;                       // join
     bool anySizes = false;                    // join
+    bool stdoutStream = false;                // join
     std::vector<std::string> operands;
 };
 
@@ -249,7 +273,7 @@ struct Option {
 constexpr Option kOptions[] = {
     {"--checksum", false, nullptr},   {"--size", false, "SIZE"},
     {"--recovery", false, "PERCENT"}, {"--force", true, nullptr},
-    {"--any-sizes", true, nullptr},
+    {"--any-sizes", true, nullptr},   {"--stdout", true, nullptr},
 };
 
 // Reads `args` for the verb (join or split), or says what is wrong with them.
@@ -305,6 +329,7 @@ std::optional<CommandLine> ReadCommandLine(const std::vector<std::string>& args,
         if (name == "--recovery") line.recoveryText = value;
         if (name == "--force") line.force = true;
         if (name == "--any-sizes") line.anySizes = true;
+        if (name == "--stdout") line.stdoutStream = true;
     }
     return line;
 }
@@ -319,9 +344,17 @@ int RunSplit(const CommandLine& line) {
     const std::vector<std::string>& operands = line.operands;
     if (operands.empty()) return UsageError("missing FILE");
     SplitPlan plan = SplitPlan::Count(0);
+    const bool stream = operands[0] == "-";
+    if (stream && !line.sizeText)
+        return UsageError(
+            "standard input (-) is split by --size SIZE: a count of parts needs "
+            "its size");
+    if (stream && operands.size() != 2)
+        return UsageError(operands.size() < 2 ? "missing NAME after '-'"
+                                              : "extra operand '" + ShownName(operands[2]) + "'");
     if (line.sizeText) {
-        if (operands.size() == 2) return UsageError("give PARTS or --size, not both");
-        if (operands.size() > 1)
+        if (operands.size() == 2 && !stream) return UsageError("give PARTS or --size, not both");
+        if (operands.size() > 1 && !stream)
             return UsageError("extra operand '" + ShownName(operands[1]) + "'");
         const auto size = ParsePartSize(*line.sizeText);
         if (!size) {
@@ -340,15 +373,20 @@ int RunSplit(const CommandLine& line) {
         if (!parts) return kExitRefused;
         plan = SplitPlan::Count(*parts);
     }
-    const std::string& file = operands[0];
-    const std::uint64_t length = LengthOf(file);
+    const std::string& file = stream ? operands[1] : operands[0];
+    const std::uint64_t length = stream ? 0 : LengthOf(file);
     ConsoleHost host(length);
-    const SplitResult result = SplitFile(file, FileTitleOf(file), plan, host, options);
+    const SplitResult result =
+        stream ? SplitStream(console::StandardInput(), file, plan.partSize, host, options)
+               : SplitFile(file, FileTitleOf(file), plan, host, options);
     host.EndLine();
     switch (result) {
         case SplitResult::kDone:
-            NameEarlierParts(file, plan.partSize == 0 ? static_cast<std::uint64_t>(plan.parts)
-                                                      : SizedPartCount(length, plan.partSize));
+            // A stream's count is known only to the run: its earlier parts are not looked for.
+            if (!stream)
+                NameEarlierParts(file, plan.partSize == 0
+                                           ? static_cast<std::uint64_t>(plan.parts)
+                                           : SizedPartCount(length, plan.partSize));
             return kExitDone;
         case SplitResult::kUnableToSplit:
             console::PrintError(ShownName(FileTitleOf(file)) + " has " + std::to_string(length) +
@@ -363,6 +401,59 @@ int RunSplit(const CommandLine& line) {
     return kExitFailed;
 }
 
+// The host of a run whose standard output carries the joined bytes: no status texts, and
+// every other word on standard error.
+class StreamHost final : public RunHost {
+public:
+    void SetStatus(const std::string&) override {}
+    void Yield() override {}
+    void ReportError(const std::string& message) override { console::PrintError(message); }
+    void Note(const std::string& message) override { console::PrintError(message); }
+};
+
+// join --stdout: a refusal before the first byte is 2, as the join's; a mismatch found after
+// bytes went out, or a failure, is 1.
+int RunJoinToStream(const std::string& script, JoinOptions options) {
+    if (options.force) return UsageError("--force replaces a file; --stdout writes none");
+    const auto out = console::StandardOutput();
+    options.stream = out.get();
+    options.streamFile = console::StandardOutputFile();
+    StreamHost host;
+    switch (Join(script, options, host)) {
+        case JoinResult::kDone: return kExitDone;
+        case JoinResult::kChecksumMismatch:
+        case JoinResult::kFailed: return kExitFailed;
+        default: return kExitRefused;
+    }
+}
+
+// check and repair: SCRIPT only.
+int RunCheck(const CommandLine& line, bool repair) {
+    const char* verb = repair ? "repair" : "check";
+    if (line.force || line.anySizes || line.stdoutStream)
+        return UsageError(std::string(verb) + " takes no option but --help");
+    if (line.operands.empty()) return UsageError("missing SCRIPT");
+    if (line.operands.size() > 1)
+        return UsageError("extra operand '" + ShownName(line.operands[1]) + "'");
+    ConsoleHost host;
+    const PartsVerdict verdict = CheckSplitParts(line.operands[0], repair, host);
+    host.EndLine();
+    switch (verdict) {
+        case PartsVerdict::kIntact: return kExitDone;
+        case PartsVerdict::kRepairable:
+            std::cerr << "splitter-cli repair " << ShownName(line.operands[0])
+                      << " rebuilds what is lost. Nothing was written.\n";
+            return kExitFailed;  // 1: damaged, and repairable
+        case PartsVerdict::kBroken:
+            std::cerr << (repair ? "Nothing was written.\n"
+                                 : "The parts cannot be made whole. Nothing was written.\n");
+            return kExitRefused;
+        case PartsVerdict::kFailed: break;
+    }
+    // A check that could not read is no verdict of 1 ("repairable").
+    return repair ? kExitFailed : kExitRefused;
+}
+
 int RunJoin(const CommandLine& line) {
     if (line.operands.empty()) return UsageError("missing SCRIPT");
     if (line.operands.size() > 1)
@@ -370,6 +461,7 @@ int RunJoin(const CommandLine& line) {
     JoinOptions options;
     options.force = line.force;
     options.anySizes = line.anySizes;
+    if (line.stdoutStream) return RunJoinToStream(line.operands[0], options);
     ConsoleHost host(JoinedLength(line.operands[0]));
     const JoinResult result = Join(line.operands[0], options, host);
     host.EndLine();
@@ -398,7 +490,8 @@ int Run(int argc, char** argv) {
         std::cout << "splitter-cli " SPLITTER_VERSION "\n";
         return kExitDone;
     }
-    const bool join = !args.empty() && args[0] == "join";
+    const bool check = !args.empty() && (args[0] == "check" || args[0] == "repair");
+    const bool join = !args.empty() && (args[0] == "join" || check);
     const std::size_t verb = !args.empty() && (join || args[0] == "split") ? 1 : 0;
     std::string problem;
     const std::optional<CommandLine> line = ReadCommandLine(
@@ -408,6 +501,7 @@ int Run(int argc, char** argv) {
         std::cout << kUsage;
         return kExitDone;
     }
+    if (check) return RunCheck(*line, args[0] == "repair");
     return join ? RunJoin(*line) : RunSplit(*line);
 }
 

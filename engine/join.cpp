@@ -10,8 +10,11 @@
 #include "engine/join_script.h"
 #include "engine/plan.h"
 #include "engine/progress_copier.h"
+#include "engine/recovery/layout.h"
 #include "engine/recovery/repair.h"
+#include "engine/run_hashes.h"
 #include "engine/temporary_file.h"
+#include "engine/work_progress.h"
 #include "files/failure.h"
 
 namespace splitter {
@@ -19,12 +22,19 @@ namespace {
 
 class JoinRun {
 public:
+    // What a run makes of the parts: the joined file (or stream), or only their check
+    // (check), or their repair (repair).
+    enum class Mode { kJoin, kCheck, kRepair };
+
     JoinRun(const std::string& scriptPath, const JoinOptions& options, RunHost& host,
-            FileSystem& files)
-        : scriptPath_(scriptPath), options_(options), host_(host), files_(files) {}
+            FileSystem& files, Mode mode = Mode::kJoin)
+        : scriptPath_(scriptPath), options_(options), host_(host), files_(files), mode_(mode) {}
+
+    // With Mode::kCheck: whether the parts are lost or damaged but the set rebuilds them.
+    bool repairable() const { return repairable_; }
 
     JoinResult Go() {
-        host_.SetStatus(kJoiningText);
+        host_.SetStatus(mode_ == Mode::kJoin ? kJoiningText : kCheckingText);
         list_ = ReadJoinScript(scriptPath_, files_);
         folder_.emplace(scriptPath_, files_);
         for (const std::string& name : list_.parts) {
@@ -41,7 +51,17 @@ public:
             result != JoinResult::kDone)
             return result;
         if (const auto result = ReadChecksums(); result != JoinResult::kDone) return result;
-        if (const auto result = CheckDestination(); result != JoinResult::kDone) return result;
+        if (mode_ == Mode::kJoin && options_.stream == nullptr) {
+            if (const auto result = CheckDestination(); result != JoinResult::kDone) return result;
+        }
+        if (options_.streamFile) {
+            for (std::size_t k = 0; k < ids_.size(); ++k) {
+                if (ids_[k] != *options_.streamFile) continue;
+                host_.ReportError("Standard output is one of the parts: " +
+                                  ShownName(list_.parts[k]));
+                return JoinResult::kRefused;
+            }
+        }
         // A part that its checksum line calls right is not to be rebuilt: the set is of other
         // bytes (an earlier split's volumes beside new parts).
         if (repairs || tooFew) {
@@ -59,6 +79,15 @@ public:
             host_.ReportError(repair.problem());
             return JoinResult::kCannotRepair;
         }
+        if (repairs && mode_ == Mode::kCheck) {
+            host_.Note(ListedParts(repair.damaged()) +
+                       (repair.damaged().size() == 1 ? " is" : " are") +
+                       " missing or damaged; the recovery volumes of " +
+                       ShownName(RecoveryIndexTitle(list_.destination)) + " can rebuild " +
+                       (repair.damaged().size() == 1 ? "it" : "them"));
+            repairable_ = true;
+            return JoinResult::kDone;
+        }
         if (repairs) {
             permissions_ &= repair.permissions();
             repaired_ = true;
@@ -66,10 +95,25 @@ public:
                 looked_[part.part] = folder_->Look(part.part);
             if (const auto result = CheckParts(nullptr); result != JoinResult::kDone) return result;
         }
+        if (mode_ != Mode::kJoin) {
+            // What the set checked, or rebuilt and checked, needs no other read.
+            if (repair.verdict() == PartsRepair::Verdict::kNoSet) {
+                if (const auto result = CheckByChecksums(); result != JoinResult::kDone)
+                    return result;
+            }
+            host_.Note(list_.parts.size() == 1
+                           ? "The part of " + ShownName(list_.destination) + " is intact"
+                           : "The " + std::to_string(list_.parts.size()) + " parts of " +
+                                 ShownName(list_.destination) + " are intact");
+            return JoinResult::kDone;
+        }
 
         // The destination's bytes go to a new file beside it, which takes its name once whole
         // and on the disk: a power loss cannot leave the name on bytes that never got there.
-        TemporaryFile temporary(files_, DestinationPath(), "join", permissions_);
+        std::optional<TemporaryFile> temporary;
+        if (options_.stream == nullptr)
+            temporary.emplace(files_, DestinationPath(), "join", permissions_);
+        WritableFile& out = temporary ? temporary->file() : *options_.stream;
         // With a line for the whole file, the copy hashes only the whole, one hash pass; the
         // parts are hashed again only when it differs, to name the part that changed.
         const Hashing hashing = !checksums_         ? Hashing::kNone
@@ -82,7 +126,11 @@ public:
             if (part->Length() != sizes_[k] || part->Id() != ids_[k])
                 throw Failure(kDeviceIoError,
                               "Part changed during the join (" + ShownName(part->Name()) + ")");
-            const auto digest = copier.CopyPart(*part, temporary.file(), sizes_[k]);
+            // Sent bytes cannot be taken back: a part is checked before it goes.
+            if (options_.stream != nullptr && checksums_ && checksums_->parts[k] &&
+                HashOf(list_.parts[k]) != *checksums_->parts[k])
+                return Mismatch("Part " + ShownName(list_.parts[k]), "it changed since the split");
+            const auto digest = copier.CopyPart(*part, out, sizes_[k]);
             if (digest && checksums_->parts[k] && digest != checksums_->parts[k])
                 return Mismatch("Part " + ShownName(list_.parts[k]), "it changed since the split");
         }
@@ -104,12 +152,17 @@ public:
             return Mismatch("The joined file " + ShownName(list_.destination),
                             "the parts are not those of the split, or not in its order");
         }
-        temporary.Finish();
-        const auto written = files_.Status(temporary.path());
+        if (!temporary) {
+            options_.stream->Close();
+            host_.SetStatus(kDoneText);
+            return JoinResult::kDone;
+        }
+        temporary->Finish();
+        const auto written = files_.Status(temporary->path());
         if (!written || written->length != total_)
             throw Failure(kDeviceIoError, "Joined file is not the size of its parts (" +
                                               ShownName(list_.destination) + ")");
-        temporary.Rename(options_.force);
+        temporary->Rename(options_.force);
         host_.SetStatus(kDoneText);
         return JoinResult::kDone;
     }
@@ -239,6 +292,36 @@ private:
         return std::nullopt;
     }
 
+    // check and repair with no set: each part with a line in the checksum file read once, its
+    // digest and the whole's made on the side as a split makes them; every part that differs
+    // is named.
+    JoinResult CheckByChecksums() {
+        if (!checksums_) return JoinResult::kDone;
+        RunHashes hashes(/*parts=*/true);
+        WorkProgress progress("Checking parts", total_, host_);
+        std::vector<std::string> changed;
+        for (std::size_t k = 0; k < list_.parts.size(); ++k) {
+            const auto file = files_.OpenRead(folder_->PathOf(list_.parts[k]));
+            while (true) {
+                char* buffer = hashes.Buffer();
+                const std::size_t n = file->Read(buffer, RunHashes::kBufferSize);
+                if (n == 0) break;
+                hashes.Update(buffer, n);
+                progress.Add(n);
+            }
+            if (checksums_->parts[k] && hashes.FinishPart() != *checksums_->parts[k])
+                changed.push_back(list_.parts[k]);
+        }
+        for (const std::string& name : changed)
+            Mismatch("Part " + ShownName(name), "it changed since the split");
+        if (changed.empty() && checksums_->whole && hashes.Whole() != *checksums_->whole)
+            Mismatch("The joined file " + ShownName(list_.destination),
+                     "the parts are not those of the split, or not in its order");
+        else if (changed.empty())
+            return JoinResult::kDone;
+        return JoinResult::kChecksumMismatch;
+    }
+
     JoinResult Mismatch(const std::string& what, const std::string& why) {
         host_.ReportError(what + " does not match its SHA-256 in " +
                           ShownName(checksums_->fileName) + ": " + why);
@@ -300,6 +383,8 @@ private:
     std::uint32_t permissions_ = kAllPermissions;  // those every part has
     std::optional<JoinChecksums> checksums_;
     bool repaired_ = false;
+    const Mode mode_;
+    bool repairable_ = false;
 };
 
 }  // namespace
@@ -382,6 +467,23 @@ JoinResult Join(const std::string& scriptPath, const JoinOptions& options, RunHo
         host.ReportError(CurrentFailure().Message());
     }
     return JoinResult::kFailed;
+}
+
+PartsVerdict CheckSplitParts(const std::string& scriptPath, bool repair, RunHost& host,
+                             FileSystem& files) {
+    // The run's one error trap, as the join's.
+    try {
+        JoinRun run(scriptPath, {}, host, files,
+                    repair ? JoinRun::Mode::kRepair : JoinRun::Mode::kCheck);
+        if (run.Go() != JoinResult::kDone) return PartsVerdict::kBroken;
+        return run.repairable() ? PartsVerdict::kRepairable : PartsVerdict::kIntact;
+    } catch (const FormatError& error) {
+        host.ReportError(error.Message(FileTitleOf(scriptPath)));
+        return PartsVerdict::kBroken;
+    } catch (...) {
+        host.ReportError(CurrentFailure().Message());
+    }
+    return PartsVerdict::kFailed;
 }
 
 }  // namespace splitter

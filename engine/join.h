@@ -16,6 +16,12 @@ namespace splitter {
 struct JoinOptions {
     bool force = false;     // replace a destination that exists
     bool anySizes = false;  // join parts whose sizes do not fit
+    // Where the joined bytes go instead of a destination file (join --stdout): no file is made
+    // or looked at, each part with a line in the checksum file is checked before it is sent,
+    // and a mismatch of the whole is found after the bytes. Not owned.
+    WritableFile* stream = nullptr;
+    // The file the stream writes into, when it is one (`>> data.bin.0`): never one of the parts.
+    std::optional<FileId> streamFile = std::nullopt;
 };
 
 enum class JoinResult {
@@ -32,6 +38,7 @@ enum class JoinResult {
 };
 
 inline constexpr const char* kJoiningText = "Joining... ";
+inline constexpr const char* kCheckingText = "Checking... ";
 
 // A part whose size does not fit: part `part` was expected to hold `expected` bytes.
 struct SizeMisfit {
@@ -80,5 +87,25 @@ std::optional<SizeMisfit> FindSizeMisfit(const std::vector<std::uint64_t>& sizes
 // at the same bytes, as a split of the same total shows (see progress_copier.h), then "Done !".
 JoinResult Join(const std::string& scriptPath, const JoinOptions& options, RunHost& host,
                 FileSystem& files = FileSystem::Default());
+
+// What CheckSplitParts finds.
+enum class PartsVerdict {
+    kIntact,      // every part is there and as the split made it, as far as can be told
+    kRepairable,  // parts are lost or damaged, and the recovery volumes rebuild them
+    kBroken,      // the parts cannot be made whole (or the script, or the checksum file, is bad)
+    kFailed,      // a file operation failed ("Error CODE: DESCRIPTION")
+};
+
+// The join's checks of the parts that the script at `scriptPath` lists, in the join's order and
+// with its messages, and no joined file: against the recovery set when one of these parts lies
+// beside the script (which then reads each part once), else against the checksum file's part
+// lines (each part read once, hashed on the side as a split hashes), else by presence and size.
+// Every part that is missing, cut short or damaged is named. Without `repair` nothing is
+// written. With `repair`, parts that the set can rebuild are rebuilt in place as the join
+// rebuilds them (PartsRepair::Rebuild: the split's own part names only, what they replace kept
+// beside them), and kIntact is returned once they are; nothing is written when the set cannot
+// rebuild them all.
+PartsVerdict CheckSplitParts(const std::string& scriptPath, bool repair, RunHost& host,
+                             FileSystem& files = FileSystem::Default());
 
 }  // namespace splitter

@@ -1,8 +1,10 @@
 #include "engine/split.h"
 
 #include <algorithm>
+#include <future>
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "engine/background_sync.h"
@@ -13,6 +15,7 @@
 #include "engine/progress_copier.h"
 #include "engine/recovery/layout.h"
 #include "engine/recovery/writer.h"
+#include "engine/run_hashes.h"
 #include "engine/temporary_file.h"
 #include "files/failure.h"
 #include "files/script_encoding.h"
@@ -84,17 +87,9 @@ public:
         const SetFiles sets = FindSetFiles(folder, fileTitle, files_);
         if (options_.recoveryPercent > 0) {
             const RecoveryPlan recovery = PlanRecovery(sizes, options_.recoveryPercent);
-            for (const std::string& name : RecoveryFileTitles(fileTitle, recovery.count)) {
-                if (std::find(sets.others.begin(), sets.others.end(), name) != sets.others.end()) {
-                    source_.reset();
-                    host_.ReportError(
-                        ShownName(name) +
-                        " is not a recovery volume of this split's parts (it "
-                        "may be par2's own, of the whole file): a split with --recovery would "
-                        "replace it. Move it away, or split without --recovery.");
-                    return SplitResult::kRefused;
-                }
-                CheckOutput(folder + name);
+            if (!CheckSetNames(sets, RecoveryFileTitles(fileTitle, recovery.count))) {
+                source_.reset();
+                return SplitResult::kRefused;
             }
         }
 
@@ -146,7 +141,132 @@ public:
         return SplitResult::kDone;
     }
 
+    // A stream's length is known only at its end: it is cut into parts of plan_.partSize as it
+    // comes, each name checked just before its part is made, and what needs the count (the
+    // script, the set) follows the last part. One part is enough: a backup need not be large.
+    SplitResult GoStream(std::unique_ptr<ReadableFile> input) {
+        host_.SetStatus(kSplittingText);
+        source_ = std::move(input);
+        const std::uint64_t partSize = plan_.partSize;
+        // The name is refused now when no script could carry it, whatever the count; so is one
+        // too long for the last part a stream may have.
+        CommandScriptBytes(JoinScriptText(title_, kMaxParts), title_);
+        const std::string longest = path_ + "." + std::to_string(kMaxParts - 1);
+        if (const auto limit = files_.NameLimit(longest))
+            throw Failure(kBadFileName, *limit + " (" + ShownName(FileTitleOf(longest)) + ")");
+        CheckOutput(JoinScriptPath(path_));
+        if (options_.checksum) CheckOutput(ChecksumPath(path_));
+        CheckTemporary(JoinScriptPath(path_), "script");
+        if (options_.checksum) CheckTemporary(ChecksumPath(path_), "sha256");
+        const bool checksumCanExist = !files_.NameLimit(ChecksumPath(path_));
+        const std::string folder = FolderOf(path_);
+        const std::string fileTitle = FileTitleOf(path_);
+        const SetFiles sets = FindSetFiles(folder, fileTitle, files_);
+        // The set's count is not known yet, its index's name is.
+        if (options_.recoveryPercent > 0 && !CheckSetNames(sets, {RecoveryIndexTitle(fileTitle)}))
+            return SplitResult::kRefused;
+
+        RemoveEarlier(JoinScriptPath(path_));
+        if (checksumCanExist) RemoveEarlier(ChecksumPath(path_));
+        for (const std::string& name : sets.ours) files_.Remove(folder + name);
+        std::unique_ptr<RunHashes> hashes;
+        if (options_.checksum) hashes = std::make_unique<RunHashes>(/*parts=*/true);
+        // Without hashing, blocks as large as a pipe holds at most.
+        std::vector<char> own(hashes ? 0 : std::size_t{1} << 20);
+        const std::size_t block = hashes ? RunHashes::kBufferSize : own.size();
+        const auto next = [&](std::uint64_t room, std::size_t& wanted) {
+            char* buffer = hashes ? hashes->Buffer() : own.data();
+            wanted = static_cast<std::size_t>(std::min<std::uint64_t>(room, block));
+            return std::make_pair(buffer, ReadFull(*source_, buffer, wanted));
+        };
+        std::vector<std::uint64_t> sizes;
+        std::string checksums;
+        std::future<void> closing;
+        for (bool end = false; !end;) {
+            // A part's first bytes come before its file: a stream that ends at a part's edge
+            // makes no empty part after it.
+            std::size_t wanted = 0;
+            auto [buffer, got] = next(partSize, wanted);
+            if (got == 0 && !sizes.empty()) break;
+            if (sizes.size() == static_cast<std::size_t>(kMaxParts)) {
+                host_.ReportError(ShownName(PartTitle(title_, kMaxParts - 1)) +
+                                  " is written and the stream goes on: it holds more than " +
+                                  std::to_string(kMaxParts) + " parts of " +
+                                  std::to_string(partSize) +
+                                  " bytes, the most a split makes. No join script was written; "
+                                  "a larger --size makes fewer parts.");
+                return SplitResult::kFailed;
+            }
+            const std::string partPath = path_ + "." + std::to_string(sizes.size());
+            CheckOutput(partPath);
+            auto part = files_.Create(partPath, source_.get());
+            std::uint64_t size = 0;
+            while (true) {
+                if (hashes) hashes->Update(buffer, got);
+                part->Write(buffer, got);
+                size += got;
+                host_.Yield();
+                if (got < wanted) end = true;
+                if (end || size == partSize) break;
+                std::tie(buffer, got) = next(partSize - size, wanted);
+            }
+            // On the disk before the script names it; the stream reads on meanwhile, with one
+            // part at most on its way, whose failure ends the run here or after the loop.
+            if (closing.valid()) closing.get();
+            closing = std::async(std::launch::async, [file = std::move(part)] {
+                file->Sync();
+                file->Close();
+            });
+            if (hashes)
+                checksums += ChecksumLine(hashes->FinishPart(),
+                                          PartTitle(title_, static_cast<int>(sizes.size())));
+            sizes.push_back(size);
+        }
+
+        closing.get();
+        const int parts = static_cast<int>(sizes.size());
+        const ScriptBytes script = CommandScriptBytes(JoinScriptText(title_, parts), title_);
+        if (hashes) {
+            checksums += ChecksumLine(hashes->Whole(), title_);
+            WriteWhole(ChecksumPath(path_), checksums, "sha256");
+        }
+        std::optional<RecoveryPlan> recovery;
+        if (options_.recoveryPercent > 0) {
+            std::vector<std::string> partTitles;
+            for (int k = 0; k < parts; ++k) partTitles.push_back(PartTitle(fileTitle, k));
+            if (!CheckSetNames(
+                    sets, RecoveryFileTitles(fileTitle,
+                                             PlanRecovery(sizes, options_.recoveryPercent).count)))
+                return SplitResult::kFailed;  // the parts are written: no refusal any more
+            recovery = WriteRecoverySet(folder, fileTitle, partTitles, options_.recoveryPercent,
+                                        source_->Permissions(), host_, files_);
+        }
+        WriteWhole(JoinScriptPath(path_), script.bytes, "script");
+        host_.SetStatus(kDoneText);
+        if (recovery) host_.Note(RebuildsText(*recovery, parts));
+        if (script.unspelledIn != 0) host_.Warn(UnspelledText(script.unspelledIn));
+        return SplitResult::kDone;
+    }
+
 private:
+    // Whether the set's files `names` may be written: none of them is another's (par2's own of
+    // the whole file), which the split would replace, and none a link. Says why not.
+    bool CheckSetNames(const SetFiles& sets, const std::vector<std::string>& names) {
+        const std::string folder = FolderOf(path_);
+        for (const std::string& name : names) {
+            if (std::find(sets.others.begin(), sets.others.end(), name) != sets.others.end()) {
+                host_.ReportError(
+                    ShownName(name) +
+                    " is not a recovery volume of this split's parts (it "
+                    "may be par2's own, of the whole file): a split with --recovery would "
+                    "replace it. Move it away, or split without --recovery.");
+                return false;
+            }
+            CheckOutput(folder + name);
+        }
+        return true;
+    }
+
     // The script and the checksum file appear whole or not at all, in place of any file of that
     // name (a cut `copy` line would make cmd append parts into the first part and say it copied
     // them).
@@ -230,6 +350,19 @@ SplitResult SplitFile(const std::string& path, const std::string& title, const S
     // The run's error trap: any failure ends the run here, with every file it opened closed.
     try {
         return SplitRun(plan, path, title, host, options, files).Go();
+    } catch (...) {
+        host.ReportError(CurrentFailure().Message());
+    }
+    return SplitResult::kFailed;
+}
+
+SplitResult SplitStream(std::unique_ptr<ReadableFile> input, const std::string& path,
+                        std::uint64_t partSize, SplitHost& host, const SplitOptions& options,
+                        FileSystem& files) {
+    // The same trap as SplitFile's.
+    try {
+        return SplitRun(SplitPlan::Size(partSize), path, FileTitleOf(path), host, options, files)
+            .GoStream(std::move(input));
     } catch (...) {
         host.ReportError(CurrentFailure().Message());
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "engine/run_host.h"
@@ -81,5 +82,20 @@ struct SplitOptions {
 SplitResult SplitFile(const std::string& path, const std::string& title, const SplitPlan& plan,
                       SplitHost& host, const SplitOptions& options = {},
                       FileSystem& files = FileSystem::Default());
+
+// Cuts the stream `input` (standard input), read to its end, into parts of `partSize` bytes
+// (1 or more) at `path` + "." + k, the last holding the rest, as SplitFile does a file by size,
+// with all its rules: the names checked before anything is written (the longest a stream may
+// need included), links refused, the earlier split's script, checksum file and set removed
+// before the first part, the parts and set written whole, the script last. Since the count is
+// known only at the end, each part's name is checked again just before it is made, and the
+// set's names (but its index's) after the last. A stream of one part, or none (an empty part),
+// is split too. A stream that would need more than 999 parts ends the run as a failure once
+// the 999th is full, with no script. With `options.checksum` the digests are made as the bytes
+// come. The outputs get the permissions a new file gets. Status texts: "Splitting... ", then,
+// after the recovery set's progress when there is one, "Done !".
+SplitResult SplitStream(std::unique_ptr<ReadableFile> input, const std::string& path,
+                        std::uint64_t partSize, SplitHost& host, const SplitOptions& options = {},
+                        FileSystem& files = FileSystem::Default());
 
 }  // namespace splitter

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -890,6 +891,154 @@ TEST(CliTest, JoinsAnywayWhenAskedTo) {
     const Outcome outcome = RunCli(dir, {"join", "--any-sizes", "--force", "f.bat"});
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_EQ(test::fs::file_size(dir / "f"), 799u);
+}
+
+// Every file of a folder and its bytes: what a run that writes nothing leaves as it was.
+std::map<std::string, std::string> Contents(const TempDir& dir) {
+    std::map<std::string, std::string> contents;
+    for (const std::string& name : dir.Names()) contents[name] = ReadBytes(dir / name);
+    return contents;
+}
+
+// check and repair over what can become of a split's parts: what check says and its status
+// (and that it writes nothing), what repair makes of them, and whether they join into the file.
+TEST(CliTest, CheckAndRepair) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> split;  // the split's options
+        std::function<void(const TempDir&)> damage;
+        int check;         // its status
+        std::string said;  // a line of what it prints
+        int repair;        // its status
+    };
+    const auto cut = [](const char* part, std::uintmax_t size) {
+        return [=](const TempDir& d) { test::fs::resize_file(d / part, size); };
+    };
+    const Case cases[] = {
+        {"intact, with a set and checksums",
+         {"--checksum", "--recovery", "30"},
+         nullptr,
+         0,
+         "The 8 parts of data.bin are intact",
+         0},
+        {"a part lost and one cut, which the set rebuilds",
+         {"--checksum", "--recovery", "30"},
+         [](const TempDir& d) {
+             test::fs::remove(d / "data.bin.3");
+             test::fs::resize_file(d / "data.bin.5", 10);
+         },
+         1,
+         "data.bin.3 and data.bin.5 are missing or damaged; the recovery volumes of "
+         "data.bin.par2 can rebuild them",
+         0},
+        {"more lost than the set rebuilds",
+         {"--recovery", "10"},
+         cut("data.bin.2", 0),
+         2,
+         "too few to rebuild them",
+         2},
+        {"no checksum file nor set, intact",
+         {},
+         nullptr,
+         0,
+         "The 8 parts of data.bin are intact",
+         0},
+        {"no checksum file nor set, a part cut",
+         {},
+         cut("data.bin.4", 99),
+         2,
+         "Part data.bin.4 has 99 bytes where 1000 were expected",
+         2},
+        {"checksums only, a byte changed",
+         {"--checksum"},
+         [](const TempDir& d) {
+             std::string bytes = ReadBytes(d / "data.bin.6");
+             bytes[500] ^= 1;
+             WriteBytes(d / "data.bin.6", bytes);
+         },
+         2,
+         "Part data.bin.6 does not match its SHA-256 in data.bin.sha256",
+         2},
+    };
+    const std::string source = test::PatternBytes(8000);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        WriteBytes(dir / "data.bin", source);
+        std::vector<std::string> args = c.split;
+        args.insert(args.end(), {"data.bin", "8"});
+        ASSERT_EQ(RunCli(dir, args).status, 0);
+        test::fs::remove(dir / "data.bin");
+        if (c.damage) c.damage(dir);
+        const auto before = Contents(dir);
+        const Outcome check = RunCli(dir, {"check", "data.bin.bat"});
+        EXPECT_EQ(check.status, c.check) << check.err;
+        EXPECT_NE((check.out + check.err).find(c.said), std::string::npos)
+            << check.out << check.err;
+        EXPECT_EQ(Contents(dir), before);
+        const Outcome repair = RunCli(dir, {"repair", "data.bin.bat"});
+        EXPECT_EQ(repair.status, c.repair) << repair.err;
+        if (c.repair != 0) {
+            EXPECT_EQ(Contents(dir), before);
+            continue;
+        }
+        std::string joined;
+        for (int k = 0; k < 8; ++k) joined += ReadBytes(dir / ("data.bin." + std::to_string(k)));
+        EXPECT_EQ(joined, source);
+        EXPECT_EQ(RunCli(dir, {"check", "data.bin.bat"}).status, 0);
+    }
+}
+
+// Through pipes both ways, as a backup goes: standard input split with --checksum and
+// --recovery (read by sha256sum and par2), joined into standard output, a lost part rebuilt on
+// the way; a reader that goes away ends the join quietly.
+TEST(CliTest, StreamsBothWays) {
+    TempDir dir;
+    const std::string source = test::PatternBytes(300000);
+    WriteBytes(dir / "src", source);
+    const std::string cli = "timeout 120 " + Quote(SPLITTER_CLI);
+    const auto bash = [&](const std::string& command) {
+        return Shell(dir, "bash -c " + Quote("set -o pipefail; " + command));
+    };
+    ASSERT_EQ(bash("cat src | " + cli + " --checksum --recovery 30 --size 64K - backup.tar"), 0);
+    EXPECT_EQ(ReadBytes(dir / "backup.tar.bat"), JoinScriptText("backup.tar", 5));
+    EXPECT_EQ(test::fs::file_size(dir / "backup.tar.4"), 300000u - 4 * 65536);
+    EXPECT_EQ(Shell(dir, "sha256sum -c --quiet --ignore-missing backup.tar.sha256"), 0);
+    EXPECT_EQ(Shell(dir, "par2 verify -q backup.tar.par2"), 0);
+    EXPECT_EQ(bash(cli + " join --stdout backup.tar.bat | cat > backup.tar"), 0);
+    EXPECT_EQ(ReadBytes(dir / "backup.tar"), source);
+    EXPECT_EQ(Shell(dir, "sha256sum -c --quiet backup.tar.sha256"), 0);
+
+    test::fs::remove(dir / "backup.tar.1");
+    EXPECT_EQ(bash(cli + " join --stdout backup.tar.bat 2>err | cat > joined"), 0);
+    EXPECT_EQ(ReadBytes(dir / "joined"), source);
+    EXPECT_EQ(ReadBytes(dir / "err"),
+              "Rebuilt backup.tar.1 from the recovery volumes of backup.tar.par2\n");
+    // The reader takes one byte and goes: no word, SIGPIPE's status. 4 MiB are more than the
+    // pipe (widened to 1 MiB) and the reader's buffer hold, so the join meets a closed pipe.
+    WriteBytes(dir / "big", std::string(std::size_t{4} << 20, 'x'));
+    ASSERT_EQ(RunCli(dir, {"big", "4"}).status, 0);
+    EXPECT_EQ(bash(cli + " join --stdout big.bat 2>err | head -c 1 >/dev/null"), 141);
+    EXPECT_EQ(ReadBytes(dir / "err"), "");
+
+    // Standard output into a part is refused before it is touched.
+    const std::string first = ReadBytes(dir / "backup.tar.0");
+    EXPECT_EQ(bash(cli + " join --stdout backup.tar.bat >> backup.tar.0"), 2);
+    EXPECT_EQ(ReadBytes(dir / "backup.tar.0"), first);
+
+    // Without the set, a changed part is caught before its first byte goes.
+    ASSERT_EQ(Shell(dir, "rm backup.tar*.par2"), 0);
+    std::string part = ReadBytes(dir / "backup.tar.2");
+    part[7] ^= 1;
+    WriteBytes(dir / "backup.tar.2", part);
+    EXPECT_EQ(bash(cli + " join --stdout backup.tar.bat > joined"), 1);
+    EXPECT_EQ(ReadBytes(dir / "joined"), source.substr(0, 2 * 65536));
+
+    // A count needs a size; a stream of more than 999 parts leaves no script.
+    EXPECT_EQ(bash("cat src | " + cli + " - 5"), 2);
+    EXPECT_EQ(bash("cat src | " + cli + " --size 100 - many 2>err"), 1);
+    EXPECT_FALSE(test::fs::exists(dir / "many.bat"));
+    EXPECT_NE(ReadBytes(dir / "err").find("more than 999 parts of 100 bytes"), std::string::npos);
 }
 
 }  // namespace

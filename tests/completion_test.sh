@@ -13,12 +13,14 @@ touch movie.mkv movie.mkv.0 movie.mkv.bat OLD.BAT join.txt 'my films/a.bat' 'my 
 # folder without the folder).
 cases=(
   "splitter-cli jo|join join.txt"
+  "splitter-cli re|repair"
+  "splitter-cli check |OLD.BAT movie.mkv.bat my films scripts"
   "splitter-cli --rec|--recovery"
   "splitter-cli -|--checksum --help --recovery --size --version -h"
   "splitter-cli movie.mkv |"
   "splitter-cli join |OLD.BAT movie.mkv.bat my films scripts"
   "splitter-cli join my\\ films/|my films/a.bat|a.bat"
-  "splitter-cli join --|--any-sizes --force --help"
+  "splitter-cli join --|--any-sizes --force --help --stdout"
   "splitter-cli join --force m|movie.mkv.bat my films"
   "splitter-cli join --ch|"
   "splitter-cli --size 64|64G 64GB 64GiB 64K 64KB 64KiB 64M 64MB 64MiB"

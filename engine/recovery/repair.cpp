@@ -77,21 +77,6 @@ std::string Plural(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// "data.bin.2", "data.bin.2 and data.bin.5", "data.bin.2, data.bin.5 and data.bin.6"; the first
-// ten of a longer list, and how many more.
-std::string Listed(const std::vector<std::string>& names) {
-    constexpr std::size_t kNamed = 10;
-    const std::size_t named = names.size() > kNamed ? kNamed : names.size();
-    std::string text;
-    for (std::size_t i = 0; i < named; ++i) {
-        if (i > 0) text += i + 1 == named && named == names.size() ? " and " : ", ";
-        text += ShownName(names[i]);
-    }
-    if (named < names.size())
-        text += " and " + std::to_string(names.size() - named) + " more parts";
-    return text;
-}
-
 // Reads recovery slices from the set's files, keeping the last file open for the next slice.
 class VolumeReader {
 public:
@@ -121,6 +106,19 @@ private:
 };
 
 }  // namespace
+
+std::string ListedParts(const std::vector<std::string>& names) {
+    constexpr std::size_t kNamed = 10;
+    const std::size_t named = names.size() > kNamed ? kNamed : names.size();
+    std::string text;
+    for (std::size_t i = 0; i < named; ++i) {
+        if (i > 0) text += i + 1 == named && named == names.size() ? " and " : ", ";
+        text += ShownName(names[i]);
+    }
+    if (named < names.size())
+        text += " and " + std::to_string(names.size() - named) + " more parts";
+    return text;
+}
 
 PartsRepair::PartsRepair(const ScriptFolder& folder, const std::string& destination,
                          const std::vector<std::string>& parts, RunHost& host, std::size_t memory)
@@ -308,11 +306,10 @@ void PartsRepair::Judge() {
         }
     }
     const auto available = par2::RecoveryOf(packets, set_.id, set_.sliceSize);
-    const std::string lost = Listed(damaged_) + (damaged_.size() == 1 ? " is" : " are") +
-                             " missing or damaged (" + Plural(missing_.size(), "slice", "slices") +
-                             "), and the recovery "
-                             "volumes of " +
-                             ShownName(indexTitle_) + " hold " +
+    const std::string lost = ListedParts(damaged_) + (damaged_.size() == 1 ? " is" : " are") +
+                             " missing or damaged (" +
+                             Plural(missing_.size(), "slice", "slices") + "), and the recovery "
+                             "volumes of " + ShownName(indexTitle_) + " hold " +
                              Plural(available.size(), "recovery slice", "recovery slices");
     verdict_ = Verdict::kTooFew;
     if (available.size() < missing_.size()) {

@@ -19,6 +19,10 @@
 
 namespace splitter {
 
+// Names of parts as messages list them: "data.bin.2", "data.bin.2 and data.bin.5",
+// "data.bin.2, data.bin.5 and data.bin.6"; the first ten of a longer list, and how many more.
+std::string ListedParts(const std::vector<std::string>& names);
+
 // A part that Rebuild wrote.
 struct RebuiltPart {
     std::string part;

@@ -1,5 +1,6 @@
 // The file layer on POSIX systems.
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 
 #include "files/failure.h"
 #include "files/file_system.h"
+#include "files/posix/standard_output.h"
 
 namespace splitter {
 namespace {
@@ -484,7 +486,65 @@ private:
     }
 };
 
+// Standard output. A reader that has gone ends the program as SIGPIPE would have, had the
+// command line not asked to keep running (console::KeepRunningWithoutReader).
+class PosixStandardOutput final : public WritableFile {
+public:
+    void Write(const char* data, std::size_t n) override {
+        while (n > 0) {
+            const ssize_t put = ::write(STDOUT_FILENO, data, n);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) Fail();
+            data += put;
+            n -= static_cast<std::size_t>(put);
+        }
+    }
+
+    // Into a pipe, a part's bytes go from the page cache through the kernel (splice) without
+    // a copy into the program; anything else, through the buffer.
+    void CopyFrom(ReadableFile& source, std::uint64_t n) override {
+        auto* posixSource = dynamic_cast<PosixReadableFile*>(&source);
+        while (posixSource != nullptr && splice_ && n > 0) {
+            constexpr std::uint64_t kMaxChunk = std::uint64_t{1} << 30;
+            const ssize_t put =
+                ::splice(posixSource->fd(), nullptr, STDOUT_FILENO, nullptr,
+                         static_cast<std::size_t>(std::min(n, kMaxChunk)), SPLICE_F_MORE);
+            if (put > 0) {
+                n -= static_cast<std::uint64_t>(put);
+            } else if (put == 0) {
+                throw Failure::Of(kDeviceIoError, source.Name());
+            } else if (errno == EINVAL || errno == ENOSYS) {
+                splice_ = false;  // not a pipe
+            } else if (errno != EINTR) {
+                Fail();
+            }
+        }
+        if (n > 0) WritableFile::CopyFrom(source, n);
+    }
+
+    void Sync() override {}
+    void Close() override {}
+    const std::string& Name() const override { return name_; }
+
+private:
+    [[noreturn]] void Fail() {
+        if (errno == EPIPE) {
+            ::signal(SIGPIPE, SIG_DFL);
+            ::raise(SIGPIPE);
+            std::_Exit(128 + SIGPIPE);
+        }
+        throw LastFailure(name_);
+    }
+
+    const std::string name_ = "standard output";
+    bool splice_ = true;
+};
+
 }  // namespace
+
+std::unique_ptr<WritableFile> NewStandardOutput() {
+    return std::make_unique<PosixStandardOutput>();
+}
 
 FileSystem& FileSystem::Default() {
     static PosixFileSystem fileSystem;

@@ -5,7 +5,12 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "files/failure.h"
@@ -50,6 +55,70 @@ void PrintError(const std::string& message) {
         }
     }
     std::cerr << message << std::endl;
+}
+
+namespace {
+
+// The C runtime's descriptors, in binary mode: _read and _write then pass every byte as it is.
+class InputStream final : public ReadableFile {
+public:
+    InputStream() { _setmode(_fileno(stdin), _O_BINARY); }
+    std::uint64_t Length() override { return 0; }
+    std::size_t Read(char* buffer, std::size_t n) override {
+        const unsigned want = static_cast<unsigned>(std::min<std::size_t>(n, 1u << 30));
+        const int got = _read(_fileno(stdin), buffer, want);
+        // A pipe whose writer has gone reads as its end.
+        if (got < 0 && static_cast<DWORD>(_doserrno) != ERROR_BROKEN_PIPE)
+            throw Failure::Of(kDeviceIoError, name_);
+        return got < 0 ? 0 : static_cast<std::size_t>(got);
+    }
+    const std::string& Name() const override { return name_; }
+    FileId Id() const override { return {}; }
+
+private:
+    const std::string name_ = "standard input";
+};
+
+class OutputStream final : public WritableFile {
+public:
+    OutputStream() {
+        std::cout.flush();
+        _setmode(_fileno(stdout), _O_BINARY);
+    }
+    void Write(const char* data, std::size_t n) override {
+        while (n > 0) {
+            const unsigned want = static_cast<unsigned>(std::min<std::size_t>(n, 1u << 30));
+            const int put = _write(_fileno(stdout), data, want);
+            if (put < 0) {
+                const auto error = static_cast<DWORD>(_doserrno);
+                if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || errno == EPIPE)
+                    std::_Exit(1);
+                throw Failure::Of(error == ERROR_DISK_FULL ? kDiskFull : kDeviceIoError, name_);
+            }
+            data += put;
+            n -= static_cast<std::size_t>(put);
+        }
+    }
+    void Sync() override {}
+    void Close() override {}
+    const std::string& Name() const override { return name_; }
+
+private:
+    const std::string name_ = "standard output";
+};
+
+}  // namespace
+
+std::unique_ptr<ReadableFile> StandardInput() {
+    return std::make_unique<InputStream>();
+}
+
+std::optional<FileId> StandardOutputFile() {
+    return std::nullopt;
+}
+
+std::unique_ptr<WritableFile> StandardOutput() {
+    return std::make_unique<OutputStream>();
 }
 
 }  // namespace splitter::console

@@ -6,11 +6,15 @@
 # verb is a split, as splitter-cli reads it. Needs nothing of bash-completion's own functions, so
 # it works sourced alone too, under set -e as well.
 
-_splitter_cli_verbs='split join'
+_splitter_cli_verbs='split join check repair'
 _splitter_cli_options_split='--checksum --size=SIZE --recovery=PERCENT --help'
 _splitter_cli_operands_split='FILE PARTS'
-_splitter_cli_options_join='--force --any-sizes --help'
+_splitter_cli_options_join='--force --any-sizes --stdout --help'
 _splitter_cli_operands_join='SCRIPT'
+_splitter_cli_options_check='--help'
+_splitter_cli_operands_check='SCRIPT'
+_splitter_cli_options_repair='--help'
+_splitter_cli_operands_repair='SCRIPT'
 # What stands alone, in place of a verb.
 _splitter_cli_alone='--version --help -h'
 # SIZE: a number with one of these units after it, or fat32.
