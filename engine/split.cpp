@@ -70,14 +70,7 @@ public:
         // file is written.
         const ScriptBytes script = CommandScriptBytes(JoinScriptText(title_, parts), title_);
         for (int k = 0; k < parts; ++k) CheckOutput(path_ + "." + std::to_string(k));
-        CheckOutput(JoinScriptPath(path_));
-        if (options_.checksum) CheckOutput(ChecksumPath(path_));
-        // As a name that no file can have (CheckOutput): that of a temporary file too.
-        CheckTemporary(JoinScriptPath(path_), "script");
-        if (options_.checksum) CheckTemporary(ChecksumPath(path_), "sha256");
-        // Without --checksum the checksum file is only looked at, to be removed: a name that
-        // cannot exist holds no file.
-        const bool checksumCanExist = !files_.NameLimit(ChecksumPath(path_));
+        const bool checksumCanExist = CheckScriptAndChecksum();
 
         const std::string folder = FolderOf(path_);
         const std::string fileTitle = FileTitleOf(path_);
@@ -154,11 +147,7 @@ public:
         const std::string longest = path_ + "." + std::to_string(kMaxParts - 1);
         if (const auto limit = files_.NameLimit(longest))
             throw Failure(kBadFileName, *limit + " (" + ShownName(FileTitleOf(longest)) + ")");
-        CheckOutput(JoinScriptPath(path_));
-        if (options_.checksum) CheckOutput(ChecksumPath(path_));
-        CheckTemporary(JoinScriptPath(path_), "script");
-        if (options_.checksum) CheckTemporary(ChecksumPath(path_), "sha256");
-        const bool checksumCanExist = !files_.NameLimit(ChecksumPath(path_));
+        const bool checksumCanExist = CheckScriptAndChecksum();
         const std::string folder = FolderOf(path_);
         const std::string fileTitle = FileTitleOf(path_);
         const SetFiles sets = FindSetFiles(folder, fileTitle, files_);
@@ -319,6 +308,18 @@ private:
             if (!status || (status->regular && status->id != source_->Id())) return;
         }
         throw Failure::Of(kPathFileAccessError, FileTitleOf(path));
+    }
+
+    // Refuses, before anything is written, a script or checksum file that the run could not
+    // write; says whether a checksum file can be there at all (without --checksum it is only
+    // looked at, to be removed: a name that cannot exist holds no file).
+    bool CheckScriptAndChecksum() {
+        CheckOutput(JoinScriptPath(path_));
+        if (options_.checksum) CheckOutput(ChecksumPath(path_));
+        // As a name that no file can have (CheckOutput): that of a temporary file too.
+        CheckTemporary(JoinScriptPath(path_), "script");
+        if (options_.checksum) CheckTemporary(ChecksumPath(path_), "sha256");
+        return !files_.NameLimit(ChecksumPath(path_));
     }
 
     // Refuses an output whose temporary file could not lie beside it.

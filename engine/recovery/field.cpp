@@ -42,6 +42,39 @@ bool HasAvx2() {
     return has;
 }
 
+// The products of 32 words whose low and high bytes lie apart in `low` and `high`: each byte
+// split into nibbles, each nibble looked up in the tables of the products' low and high bytes
+// by a byte shuffle.
+struct Nibbles {
+    __m256i table[4][2];
+};
+
+__attribute__((target("avx2"))) inline Nibbles LoadNibbles(const std::uint8_t (*t)[2][16]) {
+    Nibbles n;
+    for (int k = 0; k < 4; ++k)
+        for (int h = 0; h < 2; ++h)
+            n.table[k][h] = _mm256_broadcastsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(t[k][h])));
+    return n;
+}
+
+__attribute__((target("avx2"))) inline void Products(const Nibbles& t, __m256i low, __m256i high,
+                                                     __m256i& pl, __m256i& ph) {
+    const __m256i mask = _mm256_set1_epi8(0x0F);
+    const __m256i n0 = _mm256_and_si256(low, mask);
+    const __m256i n1 = _mm256_and_si256(_mm256_srli_epi16(low, 4), mask);
+    const __m256i n2 = _mm256_and_si256(high, mask);
+    const __m256i n3 = _mm256_and_si256(_mm256_srli_epi16(high, 4), mask);
+    pl = _mm256_xor_si256(_mm256_shuffle_epi8(t.table[0][0], n0),
+                          _mm256_shuffle_epi8(t.table[1][0], n1));
+    ph = _mm256_xor_si256(_mm256_shuffle_epi8(t.table[0][1], n0),
+                          _mm256_shuffle_epi8(t.table[1][1], n1));
+    pl = _mm256_xor_si256(pl, _mm256_xor_si256(_mm256_shuffle_epi8(t.table[2][0], n2),
+                                               _mm256_shuffle_epi8(t.table[3][0], n3)));
+    ph = _mm256_xor_si256(ph, _mm256_xor_si256(_mm256_shuffle_epi8(t.table[2][1], n2),
+                                               _mm256_shuffle_epi8(t.table[3][1], n3)));
+}
+
 // 32 words at a time: the low and the high bytes of the words are gathered apart (within each
 // 128-bit lane, in an order that the way back undoes), each byte split into nibbles, and each
 // nibble looked up in the tables of the products' low and high bytes by a byte shuffle.
@@ -53,32 +86,16 @@ __attribute__((target("avx2"))) std::size_t MultiplyAddAvx2(std::uint8_t* dst,
                                             2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
     const __m256i scatter = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15,
                                              0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
-    const __m256i mask = _mm256_set1_epi8(0x0F);
-    __m256i table[4][2];
-    for (int n = 0; n < 4; ++n)
-        for (int h = 0; h < 2; ++h)
-            table[n][h] = _mm256_broadcastsi128_si256(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(t[n][h])));
+    const Nibbles table = LoadNibbles(t);
     std::size_t i = 0;
     for (; i + 64 <= bytes; i += 64) {
         const __m256i a = _mm256_shuffle_epi8(
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i)), gather);
         const __m256i b = _mm256_shuffle_epi8(
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 32)), gather);
-        const __m256i low = _mm256_unpacklo_epi64(a, b);
-        const __m256i high = _mm256_unpackhi_epi64(a, b);
-        const __m256i n0 = _mm256_and_si256(low, mask);
-        const __m256i n1 = _mm256_and_si256(_mm256_srli_epi16(low, 4), mask);
-        const __m256i n2 = _mm256_and_si256(high, mask);
-        const __m256i n3 = _mm256_and_si256(_mm256_srli_epi16(high, 4), mask);
-        __m256i pl = _mm256_xor_si256(_mm256_shuffle_epi8(table[0][0], n0),
-                                      _mm256_shuffle_epi8(table[1][0], n1));
-        __m256i ph = _mm256_xor_si256(_mm256_shuffle_epi8(table[0][1], n0),
-                                      _mm256_shuffle_epi8(table[1][1], n1));
-        pl = _mm256_xor_si256(pl, _mm256_xor_si256(_mm256_shuffle_epi8(table[2][0], n2),
-                                                   _mm256_shuffle_epi8(table[3][0], n3)));
-        ph = _mm256_xor_si256(ph, _mm256_xor_si256(_mm256_shuffle_epi8(table[2][1], n2),
-                                                   _mm256_shuffle_epi8(table[3][1], n3)));
+        __m256i pl;
+        __m256i ph;
+        Products(table, _mm256_unpacklo_epi64(a, b), _mm256_unpackhi_epi64(a, b), pl, ph);
         const __m256i pa = _mm256_shuffle_epi8(_mm256_unpacklo_epi64(pl, ph), scatter);
         const __m256i pb = _mm256_shuffle_epi8(_mm256_unpackhi_epi64(pl, ph), scatter);
         auto* da = reinterpret_cast<__m256i*>(dst + i);
@@ -92,8 +109,8 @@ __attribute__((target("avx2"))) std::size_t MultiplyAddAvx2(std::uint8_t* dst,
 // The AVX2 gather above puts the low bytes of words 0-7, 16-23, 8-15 and 24-31 in that order:
 // the kernels' order of the 32 words of 64 bytes.
 __attribute__((target("avx2"))) void ToKernelOrderAvx2(std::uint8_t* data, std::size_t groups) {
-    const __m256i gather = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15,
-                                            0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+    const __m256i gather = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15, 0,
+                                            2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
     for (std::size_t g = 0; g < groups; ++g, data += 64) {
         auto* pa = reinterpret_cast<__m256i*>(data);
         auto* pb = reinterpret_cast<__m256i*>(data + 32);
@@ -122,28 +139,13 @@ __attribute__((target("avx2"))) std::size_t MultiplyAddOrderedAvx2(std::uint8_t*
                                                                    const std::uint8_t* src,
                                                                    std::size_t bytes,
                                                                    const std::uint8_t (*t)[2][16]) {
-    const __m256i mask = _mm256_set1_epi8(0x0F);
-    __m256i table[4][2];
-    for (int n = 0; n < 4; ++n)
-        for (int h = 0; h < 2; ++h)
-            table[n][h] = _mm256_broadcastsi128_si256(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(t[n][h])));
+    const Nibbles table = LoadNibbles(t);
     std::size_t i = 0;
     for (; i + 64 <= bytes; i += 64) {
-        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
-        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 32));
-        const __m256i n0 = _mm256_and_si256(low, mask);
-        const __m256i n1 = _mm256_and_si256(_mm256_srli_epi16(low, 4), mask);
-        const __m256i n2 = _mm256_and_si256(high, mask);
-        const __m256i n3 = _mm256_and_si256(_mm256_srli_epi16(high, 4), mask);
-        __m256i pl = _mm256_xor_si256(_mm256_shuffle_epi8(table[0][0], n0),
-                                      _mm256_shuffle_epi8(table[1][0], n1));
-        __m256i ph = _mm256_xor_si256(_mm256_shuffle_epi8(table[0][1], n0),
-                                      _mm256_shuffle_epi8(table[1][1], n1));
-        pl = _mm256_xor_si256(pl, _mm256_xor_si256(_mm256_shuffle_epi8(table[2][0], n2),
-                                                   _mm256_shuffle_epi8(table[3][0], n3)));
-        ph = _mm256_xor_si256(ph, _mm256_xor_si256(_mm256_shuffle_epi8(table[2][1], n2),
-                                                   _mm256_shuffle_epi8(table[3][1], n3)));
+        __m256i pl;
+        __m256i ph;
+        Products(table, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i)),
+                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 32)), pl, ph);
         auto* dl = reinterpret_cast<__m256i*>(dst + i);
         auto* dh = reinterpret_cast<__m256i*>(dst + i + 32);
         _mm256_storeu_si256(dl, _mm256_xor_si256(_mm256_loadu_si256(dl), pl));
