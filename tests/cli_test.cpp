@@ -21,6 +21,8 @@
 
 #include "engine/checksum.h"
 #include "engine/join_script.h"
+#include "engine/plan.h"
+#include "engine/recovery/layout.h"
 #include "engine/recovery/packets.h"
 #include "test_support.h"
 
@@ -509,14 +511,12 @@ TEST(CliTest, RecoveryShapesAgainstPar2) {
                 EXPECT_EQ(Shell(dir, "par2 verify -q data.bin.par2"), 0);
                 if (par2Set) {
                     // par2's own set in the same shape, in place of ours.
-                    const std::string said = Said(split.out);
-                    const auto open = said.rfind('(');
-                    const std::string count =
-                        said.substr(open + 1, said.find(' ', open) - open - 1);
-                    const auto of = said.find(" of ", open) + 4;
-                    const std::string slice = said.substr(of, said.find(' ', of) - of);
-                    ASSERT_EQ(Shell(dir, "rm data.bin*.par2 && par2 create -q -s" + slice + " -c" +
-                                             count + " data.bin.par2 $(ls data.bin.[0-9]*)"),
+                    const RecoveryPlan plan =
+                        PlanRecovery(PlanPartSizes(c.length, c.parts), c.percent);
+                    ASSERT_EQ(Shell(dir, "rm data.bin*.par2 && par2 create -q -s" +
+                                             std::to_string(plan.sliceSize) + " -c" +
+                                             std::to_string(plan.count) +
+                                             " data.bin.par2 $(ls data.bin.[0-9]*)"),
                               0);
                     ASSERT_EQ(Shell(dir, "chmod 640 data.bin*.par2"), 0);
                 }
