@@ -232,10 +232,10 @@ TEST(RecoveryTest, SolveRebuildsWhatTheDefinitionEncodes) {
         std::vector<char> r(kBytes, 0);
         for (std::size_t k = 0; k < kSlices; ++k)
             for (std::size_t i = 0; i < kBytes; i += 2) {
-                const std::uint16_t product =
-                    ReferenceMultiply(power(power(2, logs[k]), e),
-                                      static_cast<std::uint8_t>(data[k][i]) |
-                                          static_cast<std::uint8_t>(data[k][i + 1]) << 8);
+                const auto word =
+                    static_cast<std::uint32_t>(static_cast<std::uint8_t>(data[k][i]) |
+                                               static_cast<std::uint8_t>(data[k][i + 1]) << 8);
+                const std::uint16_t product = ReferenceMultiply(power(power(2, logs[k]), e), word);
                 r[i] = static_cast<char>(r[i] ^ (product & 0xFF));
                 r[i + 1] = static_cast<char>(r[i + 1] ^ (product >> 8));
             }
