@@ -104,6 +104,37 @@ TEST(RecoveryTest, Md5PairAgainstTheSystemsMd5) {
     }
 }
 
+// The digests side by side against one at a time, in every kernel the processor has: more jobs
+// than lanes, of lengths that differ (job j takes (first + j * step) % wrap bytes), and streams
+// that already hold part of a block.
+TEST(RecoveryTest, Md5LanesAgainstOneAtATime) {
+    const std::string bytes = test::PatternBytes(40 * 37 + 9000);
+    const struct {
+        std::size_t jobs, first, step, wrap, waiting;
+    } cases[] = {{1, 640, 0, 9000, 0},    {3, 200, 0, 9000, 5},   {16, 4096, 0, 9000, 0},
+                 {17, 900, 131, 9000, 0}, {40, 0, 997, 9000, 13}, {40, 8999, 64, 9000, 0}};
+    for (const auto kernel :
+         {par2::Md5Kernel::kPair, par2::Md5Kernel::kAvx2, par2::Md5Kernel::kAvx512}) {
+        if (!par2::Supports(kernel)) continue;
+        for (const auto& c : cases) {
+            std::vector<par2::Md5Stream> lanes(c.jobs), alone(c.jobs);
+            std::vector<par2::Md5Job> jobs;
+            for (std::size_t j = 0; j < c.jobs; ++j) {
+                const char* data = bytes.data() + 37 * j;
+                lanes[j].Update(data, c.waiting * j % 64);
+                alone[j].Update(data, c.waiting * j % 64);
+                jobs.push_back({&lanes[j], data, (c.first + j * c.step) % c.wrap});
+                alone[j].Update(data, jobs.back().bytes);
+            }
+            par2::UpdateMany(jobs.data(), jobs.size(), kernel);
+            for (std::size_t j = 0; j < c.jobs; ++j)
+                EXPECT_EQ(lanes[j].Final(), alone[j].Final())
+                    << "kernel " << static_cast<int>(kernel) << ", " << c.jobs << " jobs, job "
+                    << j;
+        }
+    }
+}
+
 TEST(RecoveryTest, ConstantsAndCrc) {
     EXPECT_EQ(rs::InputConstantLogs(10),
               (std::vector<std::uint32_t>{1, 2, 4, 7, 8, 11, 13, 14, 16, 19}));
