@@ -93,7 +93,7 @@ constexpr std::size_t WordOf(std::size_t i) {
 // The states of up to kMaxLanes digests and each one's next block, as a kernel takes and leaves
 // them: state[0][l] is lane l's a, state[1][l] its b and so on, so that a vector loads a word of
 // many lanes at once.
-constexpr std::size_t kMaxLanes = 32;
+constexpr std::size_t kMaxLanes = 16;
 struct Lanes {
     alignas(64) std::uint32_t state[4][kMaxLanes];
     const std::uint8_t* block[kMaxLanes];
@@ -176,7 +176,7 @@ __attribute__((target("avx2"))) inline void LoadAvx2(__m256i* m, const std::uint
 }
 
 // G groups of 8 lanes, their steps interleaved: one group's chain of dependent steps leaves the
-// vector units idle most of the time.
+// vector units idle much of the time (two groups ran a third faster than one).
 template <std::size_t G>
 __attribute__((target("avx2"))) void BlocksAvx2(Lanes& lanes, std::size_t blocks) {
     __m256i s[G][4];
@@ -206,30 +206,28 @@ __attribute__((target("avx2"))) void BlocksAvx2(Lanes& lanes, std::size_t blocks
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 // The same in 16 lanes, each step's function one vpternlogd and its rotation one vprold.
-template <std::size_t I, std::size_t G>
-__attribute__((target("avx512f"))) inline void StepAvx512(__m512i (*s)[4], const __m512i (*m)[16]) {
+template <std::size_t I>
+__attribute__((target("avx512f"))) inline void StepAvx512(__m512i* s, const __m512i* m) {
     constexpr std::size_t r = I % 4;
     // F = b ? c : d, G = d ? b : c, H = b ^ c ^ d, I = c ^ (b | ~d), as truth tables of b, c, d.
     constexpr int kTable = I < 16 ? 0xCA : I < 32 ? 0xE4 : I < 48 ? 0x96 : 0x39;
+    __m512i& a = s[(4 - r) % 4];
+    const __m512i b = s[(5 - r) % 4];
+    const __m512i f = _mm512_ternarylogic_epi32(b, s[(6 - r) % 4], s[(7 - r) % 4], kTable);
     const __m512i sine = _mm512_set1_epi32(static_cast<int>(kSine[I]));
-    for (std::size_t g = 0; g < G; ++g) {
-        __m512i& a = s[g][(4 - r) % 4];
-        const __m512i b = s[g][(5 - r) % 4];
-        const __m512i f =
-            _mm512_ternarylogic_epi32(b, s[g][(6 - r) % 4], s[g][(7 - r) % 4], kTable);
-        a = _mm512_add_epi32(_mm512_add_epi32(a, f), _mm512_add_epi32(m[g][WordOf(I)], sine));
-        a = _mm512_add_epi32(_mm512_rol_epi32(a, kRotation[I]), b);
-    }
+    a = _mm512_add_epi32(_mm512_add_epi32(a, f), _mm512_add_epi32(m[WordOf(I)], sine));
+    a = _mm512_add_epi32(_mm512_rol_epi32(a, kRotation[I]), b);
 }
 
-template <std::size_t G, std::size_t... I>
-__attribute__((target("avx512f"))) inline void StepsAvx512(__m512i (*s)[4], const __m512i (*m)[16],
+template <std::size_t... I>
+__attribute__((target("avx512f"))) inline void StepsAvx512(__m512i* s, const __m512i* m,
                                                            std::index_sequence<I...>) {
-    (StepAvx512<I, G>(s, m), ...);
+    (StepAvx512<I>(s, m), ...);
 }
 
 // Word w of 16 lanes' blocks in m[w]: the blocks transposed as 16 x 16 words, in four rounds
-// of shuffles.
+// of shuffles: faster here than 32 gathers of 8 words each, which some processors' microcode
+// slows further.
 __attribute__((target("avx512f"))) inline void LoadAvx512(__m512i* m, const std::uint8_t* const* p,
                                                           std::size_t offset) {
     __m512i t[16];
@@ -259,25 +257,20 @@ __attribute__((target("avx512f"))) inline void LoadAvx512(__m512i* m, const std:
     }
 }
 
-template <std::size_t G>
+// One group of lanes: two, their steps interleaved, ran slower, 32 lanes' words being more than
+// the registers hold.
 __attribute__((target("avx512f"))) void BlocksAvx512(Lanes& lanes, std::size_t blocks) {
-    __m512i s[G][4];
-    for (std::size_t g = 0; g < G; ++g)
-        for (std::size_t i = 0; i < 4; ++i) s[g][i] = _mm512_load_si512(&lanes.state[i][16 * g]);
+    __m512i s[4];
+    for (std::size_t i = 0; i < 4; ++i) s[i] = _mm512_load_si512(lanes.state[i]);
     for (std::size_t n = 0; n < blocks; ++n) {
-        __m512i m[G][16];
-        __m512i start[G][4];
-        for (std::size_t g = 0; g < G; ++g) {
-            LoadAvx512(m[g], lanes.block + 16 * g, 64 * n);
-            for (std::size_t i = 0; i < 4; ++i) start[g][i] = s[g][i];
-        }
-        StepsAvx512<G>(s, m, std::make_index_sequence<64>{});
-        for (std::size_t g = 0; g < G; ++g)
-            for (std::size_t i = 0; i < 4; ++i) s[g][i] = _mm512_add_epi32(s[g][i], start[g][i]);
+        __m512i m[16];
+        LoadAvx512(m, lanes.block, 64 * n);
+        const __m512i start[4] = {s[0], s[1], s[2], s[3]};
+        StepsAvx512(s, m, std::make_index_sequence<64>{});
+        for (std::size_t i = 0; i < 4; ++i) s[i] = _mm512_add_epi32(s[i], start[i]);
     }
-    for (std::size_t g = 0; g < G; ++g)
-        for (std::size_t i = 0; i < 4; ++i) _mm512_store_si512(&lanes.state[i][16 * g], s[g][i]);
-    for (std::size_t l = 0; l < 16 * G; ++l) lanes.block[l] += 64 * blocks;
+    for (std::size_t i = 0; i < 4; ++i) _mm512_store_si512(lanes.state[i], s[i]);
+    for (std::size_t l = 0; l < 16; ++l) lanes.block[l] += 64 * blocks;
 }
 #pragma GCC diagnostic pop
 #endif
@@ -438,8 +431,10 @@ void UpdateMany(const Md5Job* jobs, std::size_t count, Md5Kernel kernel) {
     }
     LaneKernel lanes = kPairLanes;
 #ifdef SPLITTER_MD5_LANES
-    if (kernel == Md5Kernel::kAvx512 && Supports(kernel)) lanes = {BlocksAvx512<1>, 16, 2};
-    if (kernel == Md5Kernel::kAvx2 && Supports(kernel)) lanes = {BlocksAvx2<2>, 16, 2};
+    // One 16-lane block of AVX-512 costs about what one scalar block does, so two busy lanes are
+    // worth it; AVX2's 16 lanes cost as much as four scalar blocks in pairs.
+    if (kernel == Md5Kernel::kAvx512 && Supports(kernel)) lanes = {BlocksAvx512, 16, 2};
+    if (kernel == Md5Kernel::kAvx2 && Supports(kernel)) lanes = {BlocksAvx2<2>, 16, 4};
 #endif
     RunLanes(work, lanes);
 }
