@@ -211,12 +211,13 @@ __attribute__((target("avx512f"))) inline void StepAvx512(__m512i* s, const __m5
     constexpr std::size_t r = I % 4;
     // F = b ? c : d, G = d ? b : c, H = b ^ c ^ d, I = c ^ (b | ~d), as truth tables of b, c, d.
     constexpr int kTable = I < 16 ? 0xCA : I < 32 ? 0xE4 : I < 48 ? 0x96 : 0x39;
+    constexpr int kBy = kRotation[I];  // an immediate even where nothing is optimized
     __m512i& a = s[(4 - r) % 4];
     const __m512i b = s[(5 - r) % 4];
     const __m512i f = _mm512_ternarylogic_epi32(b, s[(6 - r) % 4], s[(7 - r) % 4], kTable);
     const __m512i sine = _mm512_set1_epi32(static_cast<int>(kSine[I]));
     a = _mm512_add_epi32(_mm512_add_epi32(a, f), _mm512_add_epi32(m[WordOf(I)], sine));
-    a = _mm512_add_epi32(_mm512_rol_epi32(a, kRotation[I]), b);
+    a = _mm512_add_epi32(_mm512_rol_epi32(a, kBy), b);
 }
 
 template <std::size_t... I>
