@@ -432,8 +432,9 @@ void UpdateMany(const Md5Job* jobs, std::size_t count, Md5Kernel kernel) {
     }
     LaneKernel lanes = kPairLanes;
 #ifdef SPLITTER_MD5_LANES
-    // One 16-lane block of AVX-512 costs about what one scalar block does, so two busy lanes are
-    // worth it; AVX2's 16 lanes cost as much as four scalar blocks in pairs.
+    // A block in all 16 lanes of AVX-512 takes about as long as the pair takes over two blocks,
+    // in AVX2's 16 lanes as long as the pair over four: with fewer busy and none waiting, the
+    // pair finishes.
     if (kernel == Md5Kernel::kAvx512 && Supports(kernel)) lanes = {BlocksAvx512, 16, 2};
     if (kernel == Md5Kernel::kAvx2 && Supports(kernel)) lanes = {BlocksAvx2<2>, 16, 4};
 #endif
