@@ -105,8 +105,8 @@ TEST(RecoveryTest, Md5PairAgainstTheSystemsMd5) {
 }
 
 // The digests side by side against one at a time, in every kernel the processor has: more jobs
-// than lanes, of lengths that differ (job j takes (first + j * step) % wrap bytes), and streams
-// that already hold part of a block.
+// than lanes, of lengths that differ (job j takes (first + j * step) % wrap bytes; a job of none
+// has no data), and streams that already hold part of a block.
 TEST(RecoveryTest, Md5LanesAgainstOneAtATime) {
     const std::string bytes = test::PatternBytes(40 * 37 + 9000);
     const struct {
@@ -121,10 +121,11 @@ TEST(RecoveryTest, Md5LanesAgainstOneAtATime) {
             std::vector<par2::Md5Job> jobs;
             for (std::size_t j = 0; j < c.jobs; ++j) {
                 const char* data = bytes.data() + 37 * j;
-                lanes[j].Update(data, c.waiting * j % 64);
-                alone[j].Update(data, c.waiting * j % 64);
-                jobs.push_back({&lanes[j], data, (c.first + j * c.step) % c.wrap});
-                alone[j].Update(data, jobs.back().bytes);
+                lanes[j].Update(data, c.waiting * (j + 1) % 64);
+                alone[j].Update(data, c.waiting * (j + 1) % 64);
+                const std::size_t length = (c.first + j * c.step) % c.wrap;
+                jobs.push_back({&lanes[j], length > 0 ? data : nullptr, length});
+                alone[j].Update(data, length);
             }
             par2::UpdateMany(jobs.data(), jobs.size(), kernel);
             for (std::size_t j = 0; j < c.jobs; ++j)

@@ -418,7 +418,7 @@ void UpdateMany(const Md5Job* jobs, std::size_t count, Md5Kernel kernel) {
         const std::size_t n = jobs[j].bytes;
         std::size_t pos = 0;
         // The block the stream has begun is finished here, alone.
-        if (stream.waiting_ > 0) {
+        if (stream.waiting_ > 0 && n > 0) {
             if (const std::uint8_t* block = stream.NextBlock(data, n, &pos))
                 Compress<1>({stream.h_}, {block});
         }
@@ -426,8 +426,9 @@ void UpdateMany(const Md5Job* jobs, std::size_t count, Md5Kernel kernel) {
         const std::size_t blocks = (n - pos) / 64;
         if (blocks > 0) work.push_back({stream.h_, data + pos, blocks});
         pos += 64 * blocks;
-        // The tail waits in the buffer, which the lanes do not read.
-        std::memcpy(stream.buffer_ + stream.waiting_, data + pos, n - pos);
+        // The tail waits in the buffer, which the lanes do not read. (A job of no bytes may come
+        // with no data, which memcpy must not be given even for nothing.)
+        if (n > pos) std::memcpy(stream.buffer_ + stream.waiting_, data + pos, n - pos);
         stream.waiting_ += n - pos;
     }
     LaneKernel lanes = kPairLanes;
