@@ -260,7 +260,7 @@ __attribute__((target("avx512f"))) inline void LoadAvx512(__m512i* m, const std:
 
 // One group of lanes, which runs at its chain's latency (four cycles a step, where the units
 // could take a step in three and a half): a second group interleaved gained 7 % where 32 jobs
-// filled both, and lost a third where 16 left one idle.
+// filled both, and lost two fifths where 16 left one idle.
 __attribute__((target("avx512f"))) void BlocksAvx512(Lanes& lanes, std::size_t blocks) {
     __m512i s[4];
     for (std::size_t i = 0; i < 4; ++i) s[i] = _mm512_load_si512(lanes.state[i]);
