@@ -136,4 +136,8 @@ Md5Digest Md5Stream::Final() {
     return digest;
 }
 
+void UpdateMany(const Md5Job* jobs, std::size_t count) {
+    for (std::size_t k = 0; k < count; ++k) jobs[k].stream->Update(jobs[k].data, jobs[k].bytes);
+}
+
 }  // namespace splitter::par2

@@ -34,4 +34,14 @@ private:
 // a takes the first `na` bytes of data, b the first `nb`, with their blocks interleaved.
 void UpdateBoth(Md5Stream& a, Md5Stream& b, const void* data, std::size_t na, std::size_t nb);
 
+// One stream's next bytes, for UpdateMany.
+struct Md5Job {
+    Md5Stream* stream;
+    const void* data;
+    std::size_t bytes;
+};
+// Feeds each job's bytes to its stream, exactly as stream->Update(data, bytes) would. A stream
+// appears in at most one job of a call.
+void UpdateMany(const Md5Job* jobs, std::size_t count);
+
 }  // namespace splitter::par2

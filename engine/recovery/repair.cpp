@@ -441,7 +441,8 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
         const std::size_t n = std::min(group, m - g0);
         std::vector<std::vector<char>> slices(n, std::vector<char>(slice, '\0'));
         {
-            rs::Accumulator sums(slice, slices);
+            const std::size_t held = n * slice;
+            rs::Accumulator sums(slice, slices, memory_ > held ? memory_ - held : 0);
             for (std::size_t i = 0; i < m; ++i) {
                 std::vector<std::uint16_t> factors(n);
                 for (std::size_t j = 0; j < n; ++j) factors[j] = solution_->recover(g0 + j)[i];

@@ -33,6 +33,39 @@ par2::FileEntry Describe(FileSystem& files, const std::string& folder, const std
     return entry;
 }
 
+// A slice of a part, as the passes over the parts read it.
+struct Input {
+    std::size_t file;   // in the set's order
+    std::size_t slice;  // of that file
+    std::size_t index;  // over the set
+    std::size_t bytes;  // of the part's, the rest up to the slice size zeros
+};
+
+// The parts' slices in turns, the next slice of each of up to kTurn parts at a time, so that
+// their MD5s can go side by side, and no more than kTurn parts are open at once.
+std::vector<Input> ReadingOrder(const std::vector<par2::FileEntry>& entries, std::size_t slice) {
+    constexpr std::size_t kTurn = 16;
+    std::vector<std::size_t> firsts(entries.size() + 1, 0);
+    for (std::size_t f = 0; f < entries.size(); ++f)
+        firsts[f + 1] =
+            firsts[f] + static_cast<std::size_t>(par2::SlicesOf(entries[f].length, slice));
+    std::vector<Input> order;
+    for (std::size_t group = 0; group < entries.size(); group += kTurn) {
+        const std::size_t end = std::min(entries.size(), group + kTurn);
+        for (std::size_t s = 0, more = 1; more > 0; ++s) {
+            more = 0;
+            for (std::size_t f = group; f < end; ++f) {
+                if (firsts[f] + s >= firsts[f + 1]) continue;
+                const std::uint64_t left = entries[f].length - std::uint64_t{s} * slice;
+                order.push_back({f, s, firsts[f] + s,
+                                 static_cast<std::size_t>(std::min<std::uint64_t>(left, slice))});
+                ++more;
+            }
+        }
+    }
+    return order;
+}
+
 }  // namespace
 
 RecoveryPlan WriteRecoverySet(const std::string& folder, const std::string& title,
@@ -72,8 +105,35 @@ RecoveryPlan WriteRecoverySet(const std::string& folder, const std::string& titl
     std::uint64_t total = 0;
     for (const par2::FileEntry& e : entries) total += e.length;
     WorkProgress progress("Making recovery volumes", total * passes, host);
+    const std::vector<Input> order = ReadingOrder(entries, slice);
     std::vector<par2::Md5Stream> wholes(entries.size());
-    par2::Md5Stream sliceMd5;
+    std::vector<par2::Md5Stream> sliceMd5s(entries.size());
+    for (par2::FileEntry& entry : entries)
+        entry.slices.resize(static_cast<std::size_t>(par2::SlicesOf(entry.length, slice)));
+    // Each batch's checksums, on the adding thread. A run of slices of as many parts: their
+    // MD5s and the parts' side by side.
+    const auto checksums = [&](std::size_t firstInput, const std::vector<const char*>& inputs) {
+        std::vector<par2::Md5Job> jobs;
+        std::vector<const Input*> run;
+        const auto flush = [&] {
+            par2::UpdateMany(jobs.data(), jobs.size());
+            for (const Input* in : run)
+                entries[in->file].slices[in->slice].md5 = sliceMd5s[in->file].Final();
+            jobs.clear();
+            run.clear();
+        };
+        for (std::size_t k = 0; k < inputs.size(); ++k) {
+            const Input& in = order[firstInput + k];
+            if (std::any_of(run.begin(), run.end(),
+                            [&](const Input* r) { return r->file == in.file; }))
+                flush();
+            run.push_back(&in);
+            jobs.push_back({&wholes[in.file], inputs[k], in.bytes});
+            jobs.push_back({&sliceMd5s[in.file], inputs[k], slice});
+            entries[in.file].slices[in.slice].crc = par2::Crc32(inputs[k], slice);
+        }
+        flush();
+    };
     std::vector<std::string> critical;
     // The index, then the volumes: all named at the end, once every one is whole.
     std::vector<std::unique_ptr<TemporaryFile>> outs;
@@ -84,27 +144,29 @@ RecoveryPlan WriteRecoverySet(const std::string& folder, const std::string& titl
         std::vector<std::vector<char>> recovery(std::min(perPass, plan.count - first),
                                                 std::vector<char>(slice, '\0'));
         {
-            rs::Accumulator sums(slice, recovery);
-            std::size_t index = 0;
-            for (std::size_t f = 0; f < entries.size(); ++f) {
-                par2::FileEntry& entry = entries[f];
-                auto file = files.OpenRead(folder + entry.name);
-                SliceReader reader(*file, entry.length, slice);
-                for (std::uint64_t s = 0; s < par2::SlicesOf(entry.length, slice); ++s, ++index) {
-                    std::vector<std::uint16_t> factors(recovery.size());
-                    for (std::uint32_t e = 0; e < recovery.size(); ++e)
-                        factors[e] = rs::Factor(logs[index], first + e);
-                    const std::uint64_t left = entry.length - s * slice;
-                    const auto bytes = static_cast<std::size_t>(std::min<std::uint64_t>(left, slice));
-                    char* buffer = sums.Next(std::move(factors));
-                    if (!reader.Next(buffer).whole) throw Failure::Of(kDeviceIoError, entry.name);
-                    if (first == 0) {
-                        // The part's MD5 and the slice's (zero-padded) in one pass.
-                        par2::UpdateBoth(wholes[f], sliceMd5, buffer, bytes, slice);
-                        entry.slices.push_back({sliceMd5.Final(), par2::Crc32(buffer, slice)});
-                    }
-                    progress.Add(bytes);
+            // What the recovery slices leave of `memory` goes to the batches of parts' slices.
+            const std::size_t held = recovery.size() * slice;
+            rs::Accumulator sums(slice, recovery, memory > held ? memory - held : 0);
+            if (first == 0) sums.OnEachBatch(checksums);
+            std::vector<std::unique_ptr<ReadableFile>> open(entries.size());
+            std::vector<std::unique_ptr<SliceReader>> readers(entries.size());
+            for (const Input& in : order) {
+                const par2::FileEntry& entry = entries[in.file];
+                if (!readers[in.file]) {
+                    open[in.file] = files.OpenRead(folder + entry.name);
+                    readers[in.file] =
+                        std::make_unique<SliceReader>(*open[in.file], entry.length, slice);
                 }
+                std::vector<std::uint16_t> factors(recovery.size());
+                for (std::uint32_t e = 0; e < recovery.size(); ++e)
+                    factors[e] = rs::Factor(logs[in.index], first + e);
+                if (!readers[in.file]->Next(sums.Next(std::move(factors))).whole)
+                    throw Failure::Of(kDeviceIoError, entry.name);
+                if (in.slice + 1 == entry.slices.size()) {
+                    readers[in.file].reset();
+                    open[in.file].reset();
+                }
+                progress.Add(in.bytes);
             }
             sums.Finish();
         }
