@@ -137,7 +137,15 @@ Md5Digest Md5Stream::Final() {
 }
 
 void UpdateMany(const Md5Job* jobs, std::size_t count) {
-    for (std::size_t k = 0; k < count; ++k) jobs[k].stream->Update(jobs[k].data, jobs[k].bytes);
+    for (std::size_t k = 0; k < count; ++k) {
+        if (k + 1 < count && jobs[k].data == jobs[k + 1].data) {
+            UpdateBoth(*jobs[k].stream, *jobs[k + 1].stream, jobs[k].data, jobs[k].bytes,
+                       jobs[k + 1].bytes);
+            ++k;
+        } else {
+            jobs[k].stream->Update(jobs[k].data, jobs[k].bytes);
+        }
+    }
 }
 
 }  // namespace splitter::par2
