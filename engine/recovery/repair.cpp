@@ -489,12 +489,17 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
             }
             sums.Finish();
         }
-        // Every rebuilt slice must be the one the checksums describe.
+        // Every rebuilt slice must be the one the checksums describe: their MD5s side by side.
+        std::vector<par2::Md5Stream> md5s(n);
+        std::vector<par2::Md5Job> jobs;
+        for (std::size_t j = 0; j < n; ++j) jobs.push_back({&md5s[j], slices[j].data(), slice});
+        par2::UpdateMany(jobs.data(), jobs.size());
         for (std::size_t j = 0; j < n; ++j) {
             const std::size_t k = missing_[g0 + j];
             const auto f = static_cast<std::size_t>(
                 std::upper_bound(firsts.begin(), firsts.end(), k) - firsts.begin() - 1);
-            if (par2::CheckOf(slices[j].data(), slice) != set_.files[f].slices[k - firsts[f]])
+            const par2::SliceCheck check{md5s[j].Final(), par2::Crc32(slices[j].data(), slice)};
+            if (check != set_.files[f].slices[k - firsts[f]])
                 throw Failure(kDeviceIoError,
                               "Recovery failed: a rebuilt slice does not match its checksum in " +
                                   ShownName(indexTitle_));
