@@ -1,6 +1,8 @@
 #include "engine/split.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <future>
 #include <memory>
 #include <optional>
@@ -17,6 +19,7 @@
 #include "engine/recovery/writer.h"
 #include "engine/run_hashes.h"
 #include "engine/temporary_file.h"
+#include "engine/work_progress.h"
 #include "files/failure.h"
 #include "files/script_encoding.h"
 
@@ -91,39 +94,76 @@ public:
         RemoveEarlier(JoinScriptPath(path_));
         if (checksumCanExist) RemoveEarlier(ChecksumPath(path_));
         for (const std::string& name : sets.ours) files_.Remove(folder + name);
-        ProgressCopier copier(length_, "Splitting", host_,
-                              options_.checksum ? Hashing::kPartsAndWhole : Hashing::kNone);
+        std::vector<std::string> partTitles;
+        for (int k = 0; k < parts; ++k) partTitles.push_back(PartTitle(fileTitle, k));
+        // The recovery set is worked out from the source beside the copy, when it can be.
+        std::unique_ptr<EarlyRecoverySet> early;
+        if (options_.recoveryPercent > 0 && EarlyRecoverySet::Fits(sizes, options_.recoveryPercent))
+            early = std::make_unique<EarlyRecoverySet>(
+                partTitles, sizes, options_.recoveryPercent, [&](std::size_t k) {
+                    auto file = files_.OpenRead(path_);
+                    std::uint64_t at = 0;
+                    for (std::size_t before = 0; before < k; ++before) at += sizes[before];
+                    file->SkipHole(at);
+                    return file;
+                });
+        std::atomic<std::uint64_t> made{0};
+        std::atomic<bool> stop{false};
+        std::future<void> making;
+        if (early) making = std::async(std::launch::async, [&] { early->Make(made, stop); });
+        // A copy that fails stops the set's making before it goes.
+        const auto stopMaking = [&] {
+            stop = true;
+            if (making.valid()) making.wait();
+        };
         std::string checksums;
-        // Each part on the disk before anything that points at it takes its name (the checksum
-        // file, the recovery set, the script), flushed while the next ones are copied.
-        BackgroundSync synced;
-        for (int k = 0; k < parts; ++k) {
-            auto part = files_.Create(path_ + "." + std::to_string(k), source_.get());
-            const auto digest =
-                copier.CopyPart(*source_, *part, sizes[static_cast<std::size_t>(k)]);
-            synced.Add(std::move(part));
-            if (digest) checksums += ChecksumLine(*digest, PartTitle(title_, k));
+        try {
+            ProgressCopier copier(length_, "Splitting", host_,
+                                  options_.checksum ? Hashing::kPartsAndWhole : Hashing::kNone);
+            // Each part on the disk before anything that points at it takes its name (the
+            // checksum file, the recovery set, the script), flushed while the next ones are
+            // copied.
+            BackgroundSync synced;
+            for (int k = 0; k < parts; ++k) {
+                auto part = files_.Create(path_ + "." + std::to_string(k), source_.get());
+                const auto digest =
+                    copier.CopyPart(*source_, *part, sizes[static_cast<std::size_t>(k)]);
+                synced.Add(std::move(part));
+                if (digest) checksums += ChecksumLine(*digest, PartTitle(title_, k));
+            }
+            synced.Finish();
+            if (options_.checksum) checksums += ChecksumLine(copier.WholeDigest(), title_);
+        } catch (...) {
+            stopMaking();
+            throw;
         }
-        synced.Finish();
+        if (making.valid()) {
+            WorkProgress progress("Making recovery volumes", early->Total(), host_);
+            std::uint64_t shown = 0;
+            while (making.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+                const std::uint64_t now = made;
+                progress.Add(now - shown);
+                shown = now;
+            }
+            making.get();
+            progress.Add(early->Total() - shown);
+        }
         // Parts of a file that changed under the run are of no version of it: no script.
         if (source_->Stamp() != stamp || stamp.length != length_)
             throw Failure(kDeviceIoError,
                           "File changed during the split (" + ShownName(title_) + ")");
 
-        if (options_.checksum) {
-            checksums += ChecksumLine(copier.WholeDigest(), title_);
-            WriteWhole(ChecksumPath(path_), checksums, "sha256");
-        }
+        if (options_.checksum) WriteWhole(ChecksumPath(path_), checksums, "sha256");
         std::optional<RecoveryPlan> recovery;
         if (options_.recoveryPercent > 0) {
-            std::vector<std::string> partTitles;
-            for (int k = 0; k < parts; ++k) partTitles.push_back(PartTitle(fileTitle, k));
             // Checked again: a link planted during the run is refused here too.
             for (const std::string& name :
                  RecoveryFileTitles(fileTitle, PlanRecovery(sizes, options_.recoveryPercent).count))
                 CheckOutput(folder + name);
-            recovery = WriteRecoverySet(folder, fileTitle, partTitles, options_.recoveryPercent,
-                                        source_->Permissions(), host_, files_);
+            recovery =
+                early ? early->Write(folder, fileTitle, source_->Permissions(), files_)
+                      : WriteRecoverySet(folder, fileTitle, partTitles, options_.recoveryPercent,
+                                         source_->Permissions(), host_, files_);
         }
         // The script last: it names what is there.
         WriteWhole(JoinScriptPath(path_), script.bytes, "script");

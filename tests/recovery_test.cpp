@@ -88,6 +88,47 @@ TEST(RecoveryTest, KernelsAgainstTheFieldArithmetic) {
     }
 }
 
+// Sums of many products, with every kernel this processor has, against the field's own: seven
+// outputs (a whole four and three more) of three inputs, 142 bytes as above.
+TEST(RecoveryTest, ManyProductsAgainstTheFieldArithmetic) {
+    using gf16::Kernel;
+    constexpr std::size_t kBytes = 142;
+    constexpr unsigned kOut = 7, kIn = 3;
+    std::vector<std::uint16_t> factors(kOut * kIn);
+    for (std::size_t k = 0; k < factors.size(); ++k)
+        factors[k] = static_cast<std::uint16_t>(k == 4 ? 0 : k * 0x2F1D + 1);
+    const auto bytes = [](unsigned seed) {
+        const std::string p = test::PatternBytes(kBytes, seed);
+        return std::vector<std::uint8_t>(p.begin(), p.end());
+    };
+    for (const Kernel kernel : {Kernel::kTables, Kernel::kAvx2, Kernel::kGfni, Kernel::kGfni512}) {
+        if (!gf16::Supports(kernel)) continue;
+        std::vector<std::vector<std::uint8_t>> in(kIn), out(kOut);
+        for (unsigned i = 0; i < kIn; ++i) in[i] = bytes(i + 1);
+        for (unsigned o = 0; o < kOut; ++o) out[o] = bytes(10 + o);
+        const auto before = out;
+        std::vector<std::uint8_t*> dst;
+        std::vector<const std::uint8_t*> src;
+        for (auto& o : out) gf16::ToKernelOrder(o.data(), kBytes), dst.push_back(o.data());
+        for (auto& i : in) gf16::ToKernelOrder(i.data(), kBytes), src.push_back(i.data());
+        gf16::ManyProducts(factors, kOut, kIn, kernel).MultiplyAdd(dst.data(), src.data(), kBytes);
+        for (auto& o : out) gf16::FromKernelOrder(o.data(), kBytes);
+        for (auto& i : in) gf16::FromKernelOrder(i.data(), kBytes);
+        for (std::size_t o = 0; o < kOut; ++o) {
+            for (std::size_t w = 0; w < kBytes; w += 2) {
+                auto want = static_cast<std::uint16_t>(before[o][w] | before[o][w + 1] << 8);
+                for (std::size_t i = 0; i < kIn; ++i)
+                    want ^=
+                        gf16::Multiply(factors[o * kIn + i],
+                                       static_cast<std::uint16_t>(in[i][w] | in[i][w + 1] << 8));
+                ASSERT_EQ(out[o][w] | out[o][w + 1] << 8, want)
+                    << "kernel " << static_cast<int>(kernel) << ", output " << o << ", word "
+                    << w / 2;
+            }
+        }
+    }
+}
+
 // The interleaved MD5s against the system's, at lengths on both sides of a block's end, one of
 // the two streams half way into a block.
 TEST(RecoveryTest, Md5PairAgainstTheSystemsMd5) {

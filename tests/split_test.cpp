@@ -260,6 +260,7 @@ TEST(SplitFailures, FailuresAtEachStep) {
         std::vector<std::string> left;  // besides the source
         std::string oldScript = {};     // a script and checksum file there before: both go
         bool checksum = false;
+        int recovery = 0;  // a set made beside the copy stops with it, and leaves nothing
     };
     const std::string bat = std::string(kSource) + ".bat";
     const std::string sums = std::string(kSource) + ".sha256";
@@ -310,6 +311,30 @@ TEST(SplitFailures, FailuresAtEachStep) {
          {Part(0), Part(1)},
          {},
          true},
+        {Fault::kWriteByte,
+         Part(1),
+         3,
+         Failure::Of(kDiskFull, Part(1)),
+         {Part(0), Part(1)},
+         {},
+         false,
+         20},
+        {Fault::kReadByte,
+         kSource,
+         30,
+         Failure::Of(kDeviceIoError, kSource),
+         {},  // the set's first reads, before any part
+         {},
+         false,
+         20},
+        {Fault::kCreate,
+         std::string(kSource) + ".vol1+2.par2",
+         0,
+         Failure::Of(kDiskFull, "v"),
+         parts,
+         {},
+         false,
+         20},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -323,7 +348,7 @@ TEST(SplitFailures, FailuresAtEachStep) {
         files.failure = c.failure;
         RecordingHost host;
         EXPECT_EQ(SplitFile(dir / kSource, kSource, SplitPlan::Count(3), host,
-                            {.checksum = c.checksum}, files),
+                            {.checksum = c.checksum, .recoveryPercent = c.recovery}, files),
                   SplitResult::kFailed)
             << c.failure.Message();
         EXPECT_EQ(host.errors, std::vector<std::string>{c.failure.Message()});

@@ -177,6 +177,44 @@ __attribute__((target("avx2,gfni"))) std::size_t MultiplyAddOrderedGfni(
     }
     return i;
 }
+
+// Four (or fewer) outputs at a time: their groups stay in registers while every input's group,
+// loaded once, is multiplied into each of them. A group [low 32 | high 32] times the matrices
+// [ll x4 | hh x4] gives the low bytes' share of the low half and the high bytes' of the high;
+// the group with its halves swapped, times [lh x4 | hl x4], gives the rest.
+template <std::size_t G>
+__attribute__((target("avx512f,avx512bw,gfni"))) void ManyGfni512(
+    std::uint8_t* const* dst, std::size_t outputs, const std::uint8_t* const* src,
+    std::size_t inputs, const std::uint64_t* wide, std::size_t groups) {
+    for (std::size_t at = 0; at < groups * 64; at += 64) {
+        __m512i acc[G];
+        for (std::size_t k = 0; k < G; ++k) acc[k] = _mm512_loadu_si512(dst[k] + at);
+        const std::uint64_t* w = wide;
+        for (std::size_t i = 0; i < inputs; ++i, w += 16 * outputs) {
+            const __m512i x = _mm512_loadu_si512(src[i] + at);
+            const __m512i swapped = _mm512_maskz_shuffle_i64x2(0xFF, x, x, 0x4E);
+            for (std::size_t k = 0; k < G; ++k) {
+                const __m512i same =
+                    _mm512_gf2p8affine_epi64_epi8(x, _mm512_loadu_si512(w + 16 * k), 0);
+                const __m512i other =
+                    _mm512_gf2p8affine_epi64_epi8(swapped, _mm512_loadu_si512(w + 16 * k + 8), 0);
+                acc[k] = _mm512_ternarylogic_epi32(acc[k], same, other, 0x96);  // a ^ b ^ c
+            }
+        }
+        for (std::size_t k = 0; k < G; ++k) _mm512_storeu_si512(dst[k] + at, acc[k]);
+    }
+}
+
+void ManyGfni512(std::uint8_t* const* dst, std::size_t outputs, const std::uint8_t* const* src,
+                 std::size_t inputs, const std::uint64_t* wide, std::size_t groups) {
+    std::size_t o = 0;
+    for (; o + 4 <= outputs; o += 4)
+        ManyGfni512<4>(dst + o, outputs, src, inputs, wide + 16 * o, groups);
+    const std::size_t left = outputs - o;
+    if (left == 3) ManyGfni512<3>(dst + o, outputs, src, inputs, wide + 16 * o, groups);
+    if (left == 2) ManyGfni512<2>(dst + o, outputs, src, inputs, wide + 16 * o, groups);
+    if (left == 1) ManyGfni512<1>(dst + o, outputs, src, inputs, wide + 16 * o, groups);
+}
 #endif
 
 // The word at position j of the low (and of the high) half of 64 bytes in the kernels' order.
@@ -190,6 +228,9 @@ std::size_t WordAt(std::size_t j) {
 bool Supports(Kernel kernel) {
 #ifdef SPLITTER_GF16_AVX2
     static const bool gfni = HasAvx2() && __builtin_cpu_supports("gfni");
+    static const bool wide =
+        gfni && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    if (kernel == Kernel::kGfni512) return wide;
     if (kernel == Kernel::kGfni) return gfni;
     if (kernel == Kernel::kAvx2) return HasAvx2();
 #endif
@@ -197,9 +238,10 @@ bool Supports(Kernel kernel) {
 }
 
 Kernel BestKernel() {
-    static const Kernel best = Supports(Kernel::kGfni)   ? Kernel::kGfni
-                               : Supports(Kernel::kAvx2) ? Kernel::kAvx2
-                                                         : Kernel::kTables;
+    static const Kernel best = Supports(Kernel::kGfni512) ? Kernel::kGfni512
+                               : Supports(Kernel::kGfni)  ? Kernel::kGfni
+                               : Supports(Kernel::kAvx2)  ? Kernel::kAvx2
+                                                          : Kernel::kTables;
     return best;
 }
 
@@ -292,7 +334,8 @@ void Multiplier::MultiplyAddOrdered(std::uint8_t* dst, const std::uint8_t* src, 
     if (factor_ == 0) return;
     std::size_t i = 0;
 #ifdef SPLITTER_GF16_AVX2
-    if (kernel == Kernel::kGfni) i = MultiplyAddOrderedGfni(dst, src, bytes, affine_);
+    if (kernel == Kernel::kGfni || kernel == Kernel::kGfni512)
+        i = MultiplyAddOrderedGfni(dst, src, bytes, affine_);
     if (kernel == Kernel::kAvx2) i = MultiplyAddOrderedAvx2(dst, src, bytes, nibbles_);
 #endif
     for (; i + 64 <= bytes; i += 64) {
@@ -334,6 +377,42 @@ void Multiplier::MultiplyAdd(std::uint8_t* dst, const std::uint8_t* src, std::si
         dst[i] = static_cast<std::uint8_t>(dst[i] ^ (product & 0xFF));
         dst[i + 1] = static_cast<std::uint8_t>(dst[i + 1] ^ (product >> 8));
     }
+}
+
+ManyProducts::ManyProducts(const std::vector<std::uint16_t>& factors, std::size_t outputs,
+                           std::size_t inputs, Kernel kernel)
+    : outputs_(outputs), inputs_(inputs), kernel_(kernel) {
+    multipliers_.reserve(outputs * inputs);
+    for (std::size_t k = 0; k < outputs * inputs; ++k) multipliers_.emplace_back(factors[k]);
+    if (kernel_ != Kernel::kGfni512) return;
+    wide_.resize(16 * outputs * inputs);
+    for (std::size_t i = 0; i < inputs; ++i) {
+        for (std::size_t o = 0; o < outputs; ++o) {
+            const std::uint64_t(*a)[2] = multipliers_[o * inputs + i].affine_;
+            std::uint64_t* w = &wide_[16 * (i * outputs + o)];
+            for (std::size_t lane = 0; lane < 4; ++lane) {
+                w[lane] = a[0][0];
+                w[lane + 4] = a[1][1];
+                w[8 + lane] = a[0][1];
+                w[8 + lane + 4] = a[1][0];
+            }
+        }
+    }
+}
+
+void ManyProducts::MultiplyAdd(std::uint8_t* const* dst, const std::uint8_t* const* src,
+                               std::size_t bytes) const {
+    std::size_t done = 0;
+#ifdef SPLITTER_GF16_AVX2
+    if (kernel_ == Kernel::kGfni512) {
+        done = bytes / 64 * 64;
+        ManyGfni512(dst, outputs_, src, inputs_, wide_.data(), bytes / 64);
+    }
+#endif
+    const Multiplier* m = multipliers_.data();
+    for (std::size_t o = 0; o < outputs_; ++o)
+        for (std::size_t i = 0; i < inputs_; ++i, ++m)
+            m->MultiplyAddOrdered(dst[o] + done, src[i] + done, bytes - done, kernel_);
 }
 
 void MultiplyAdd(std::uint8_t* dst, const std::uint8_t* src, std::size_t bytes,

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace splitter::gf16 {
 
@@ -22,9 +23,10 @@ std::uint16_t Power(std::uint16_t a, std::uint32_t n);
 std::uint16_t Inverse(std::uint16_t a);
 
 // The ways to multiply a run of words by one factor, the fastest the processor has chosen at
-// run time: bit-matrix products of the low and high bytes (GFNI), 4-bit tables looked up by
-// byte shuffles (AVX2), or 8-bit tables (any processor).
-enum class Kernel { kTables, kAvx2, kGfni };
+// run time: bit-matrix products of the low and high bytes (GFNI, on 512-bit vectors where the
+// processor has them), 4-bit tables looked up by byte shuffles (AVX2), or 8-bit tables (any
+// processor).
+enum class Kernel { kTables, kAvx2, kGfni, kGfni512 };
 bool Supports(Kernel kernel);
 Kernel BestKernel();
 
@@ -54,6 +56,7 @@ public:
                             Kernel kernel = BestKernel()) const;
 
 private:
+    friend class ManyProducts;
     std::uint16_t factor_;
     // affine_[o][i]: the bit matrix (as GFNI reads it) of the product's byte o (0 low, 1 high)
     // from the word's byte i.
@@ -62,6 +65,32 @@ private:
     alignas(16) std::uint8_t nibbles_[4][2][16];
     std::uint16_t low_[256];   // factor * b
     std::uint16_t high_[256];  // factor * (b << 8)
+};
+
+// Many inputs times many factors summed into many outputs, out_o += sum over i of f_oi * in_i,
+// over runs in the kernels' order: the whole of a Reed-Solomon sum for one block of bytes. With
+// 512-bit vectors a 64-byte group is one register, each input's group is loaded once for four
+// outputs, and four outputs' groups stay in registers while every input is added into them;
+// elsewhere it is MultiplyAddOrdered for each pair.
+class ManyProducts {
+public:
+    // factors[o * inputs + i]: the factor of input i in output o.
+    ManyProducts(const std::vector<std::uint16_t>& factors, std::size_t outputs, std::size_t inputs,
+                 Kernel kernel = BestKernel());
+
+    // dst[o] += sum over i of f_oi * src[i], over `bytes` bytes of each run from the same offset
+    // of their slices modulo 64.
+    void MultiplyAdd(std::uint8_t* const* dst, const std::uint8_t* const* src,
+                     std::size_t bytes) const;
+
+private:
+    std::size_t outputs_;
+    std::size_t inputs_;
+    Kernel kernel_;
+    std::vector<Multiplier> multipliers_;  // [o * inputs + i]
+    // For kGfni512, by input then output: the bit matrices of the product's low and high bytes
+    // from the same 32 bytes of the group (8 lanes), then from the other 32.
+    std::vector<std::uint64_t> wide_;
 };
 
 // The same, once: dst += factor * src.

@@ -83,9 +83,10 @@ std::vector<std::uint16_t> Solution::Present(std::uint32_t constantLog, std::siz
     return factors;
 }
 
-Accumulator::Accumulator(std::size_t slice, std::vector<std::vector<char>>& outputs)
+Accumulator::Accumulator(std::size_t slice, std::vector<std::vector<char>>& outputs,
+                         std::size_t memory)
     : slice_(slice),
-      capacity_(std::clamp<std::size_t>(kBatchBytes / slice, 1, kMaxBatch)),
+      capacity_(std::clamp<std::size_t>(std::max(memory, kLeastMemory) / 2 / slice, 1, kMaxBatch)),
       filling_(capacity_, std::vector<char>(slice)),
       adding_(capacity_, std::vector<char>(slice)),
       outputs_(outputs) {
@@ -99,27 +100,28 @@ void Accumulator::Finish() {
     for (std::vector<char>& out : outputs_) gf16::FromKernelOrder(Bytes(out), slice_);
 }
 
-char* Accumulator::Next(std::vector<std::uint16_t> factors, std::function<void(const char*)> then) {
+char* Accumulator::Next(std::vector<std::uint16_t> factors) {
     if (factors_.size() == capacity_) Flush();
     factors_.push_back(std::move(factors));
-    thens_.push_back(std::move(then));
     return filling_[factors_.size() - 1].data();
 }
 
 void Accumulator::Flush() {
     Wait();
     std::swap(filling_, adding_);
-    multipliers_.clear();
-    for (std::size_t j = 0; j < outputs_.size(); ++j)
-        for (const std::vector<std::uint16_t>& f : factors_) multipliers_.emplace_back(f[j]);
     const std::size_t count = factors_.size();
+    std::vector<std::uint16_t> byOutput;
+    byOutput.reserve(outputs_.size() * count);
+    for (std::size_t j = 0; j < outputs_.size(); ++j)
+        for (const std::vector<std::uint16_t>& f : factors_) byOutput.push_back(f[j]);
+    products_.emplace(byOutput, outputs_.size(), count, kernel_);
     factors_.clear();
-    std::swap(thens_, addingThens_);
-    thens_.clear();
-    if (count > 0) adder_ = std::thread([this, count] { Add(count); });
+    const std::size_t first = gathered_;
+    gathered_ += count;
+    if (count > 0) adder_ = std::thread([this, count, first] { Add(count, first); });
 }
 
-void Accumulator::Add(std::size_t count) {
+void Accumulator::Add(std::size_t count, std::size_t first) {
     // The blocks go to whichever thread is free: the second starts on them at once, this one
     // once the inputs' other work (a hash, in order) is done.
     const std::size_t blocks = (slice_ + kBlock - 1) / kBlock;
@@ -135,8 +137,11 @@ void Accumulator::Add(std::size_t count) {
             // No second thread: this one does it all.
         }
     }
-    for (std::size_t b = 0; b < count; ++b)
-        if (addingThens_[b]) addingThens_[b](adding_[b].data());
+    if (work_) {
+        std::vector<const char*> inputs;
+        for (std::size_t b = 0; b < count; ++b) inputs.push_back(adding_[b].data());
+        work_(first, inputs);
+    }
     work(scratch_[0].data());
     if (second.joinable()) second.join();
 }
@@ -148,10 +153,11 @@ void Accumulator::AddBlock(std::size_t at, std::size_t count, std::uint8_t* scra
         std::memcpy(in, adding_[b].data() + at, n);
         gf16::ToKernelOrder(in, n);
     }
-    const gf16::Multiplier* m = multipliers_.data();
-    for (std::vector<char>& out : outputs_)
-        for (std::size_t b = 0; b < count; ++b, ++m)
-            m->MultiplyAddOrdered(Bytes(out) + at, scratch + b * kBlock, n, kernel_);
+    std::vector<std::uint8_t*> dst;
+    for (std::vector<char>& out : outputs_) dst.push_back(Bytes(out) + at);
+    std::vector<const std::uint8_t*> src;
+    for (std::size_t b = 0; b < count; ++b) src.push_back(scratch + b * kBlock);
+    products_->MultiplyAdd(dst.data(), src.data(), n);
 }
 
 }  // namespace splitter::rs

@@ -62,15 +62,27 @@ private:
 // take its blocks in turn. The outputs are kept in the kernels' order until Finish.
 class Accumulator {
 public:
-    Accumulator(std::size_t slice, std::vector<std::vector<char>>& outputs);
+    // The least memory the inputs' batches take: two of 16 MiB.
+    static constexpr std::size_t kLeastMemory = std::size_t{32} << 20;
+
+    // `memory`: what the inputs' two batches may take together, at least kLeastMemory (and at
+    // least two inputs). The more inputs a batch holds, the fewer times the outputs go through
+    // the processor's caches: with 26 outputs of 4 MiB, batches of 4 inputs leave the adding
+    // waiting on the memory, batches of 16 on the processor.
+    Accumulator(std::size_t slice, std::vector<std::vector<char>>& outputs,
+                std::size_t memory = kLeastMemory);
     ~Accumulator() { Wait(); }
     Accumulator(const Accumulator&) = delete;
     Accumulator& operator=(const Accumulator&) = delete;
 
-    // The buffer of the next input slice, whose factor in output j is factors[j]. `then`, when
-    // given, is called with the buffer on the adding thread, in the order of the inputs: what a
-    // pass over the inputs may also want of them (a hash).
-    char* Next(std::vector<std::uint16_t> factors, std::function<void(const char*)> then = {});
+    // The buffer of the next input slice, whose factor in output j is factors[j].
+    char* Next(std::vector<std::uint16_t> factors);
+
+    // What a pass over the inputs also wants of them (their hashes): called on the adding
+    // thread with each batch's inputs, in their order, from the input numbered `first` (counted
+    // from 0 over all the calls of Next), while the other thread starts on the batch's sums.
+    using BatchWork = std::function<void(std::size_t first, const std::vector<const char*>&)>;
+    void OnEachBatch(BatchWork work) { work_ = std::move(work); }
 
     // Adds what was gathered, waits until it is added, and puts the outputs back in the plain
     // order.
@@ -81,11 +93,10 @@ private:
     void Wait() {
         if (adder_.joinable()) adder_.join();
     }
-    void Add(std::size_t count);
+    void Add(std::size_t count, std::size_t first);
     // The batch's bytes [at, at + kBlock) into every output, through `scratch`.
     void AddBlock(std::size_t at, std::size_t count, std::uint8_t* scratch);
 
-    static constexpr std::size_t kBatchBytes = std::size_t{16} << 20;
     static constexpr std::size_t kMaxBatch = 16;
     static constexpr std::size_t kBlock = 4096;  // a multiple of the kernels' 64
     const std::size_t slice_;
@@ -93,10 +104,10 @@ private:
     std::vector<std::vector<char>> filling_;
     std::vector<std::vector<char>> adding_;
     std::vector<std::vector<char>>& outputs_;
-    std::vector<std::vector<std::uint16_t>> factors_;            // of the inputs gathered
-    std::vector<std::function<void(const char*)>> thens_;        // of the inputs gathered
-    std::vector<std::function<void(const char*)>> addingThens_;  // of those being added
-    std::vector<gf16::Multiplier> multipliers_;                  // by output, then input
+    std::vector<std::vector<std::uint16_t>> factors_;  // of the inputs gathered
+    BatchWork work_;
+    std::size_t gathered_ = 0;                    // inputs before the batch being filled
+    std::optional<gf16::ManyProducts> products_;  // of the batch being added
     const gf16::Kernel kernel_ = gf16::BestKernel();
     // A block of each input of a batch in the kernels' order, for each of the two threads.
     std::vector<std::uint8_t> scratch_[2];

@@ -20,7 +20,7 @@ namespace {
 constexpr std::size_t kMaxRebuilt = 2048;
 
 // The bytes of parts read ahead while the last ones are checked, twice over.
-constexpr std::size_t kCheckBatchBytes = std::size_t{8} << 20;
+constexpr std::size_t kCheckMemory = std::size_t{64} << 20;
 
 // Writes a file from its first byte, leaving as holes the blocks of kHoleBlock bytes, aligned in
 // the file, that hold only zeros; the rest goes out in writes of up to kRun bytes.
@@ -212,74 +212,90 @@ bool PartsRepair::ReadSet(const std::vector<std::string>& parts) {
     return true;
 }
 
-// Reads every part against its slice checksums. The slices are read a batch at a time; while
-// the next batch is read, the last one's checksums are worked out on two threads of their own:
-// the part's MD5 and the slices' side by side on one (md5_pair.h), the slices' CRC-32s on the
-// other, beside the reading.
+// Reads every part against its slice checksums. The parts are read in turns, the next slice of
+// each of a few parts at a time, so that their MD5s and their slices' go side by side
+// (md5_pair.h); while the next turn is read, the last one's checksums are worked out on two
+// threads of their own: the MD5s on one, the slices' CRC-32s on the other.
 bool PartsRepair::CheckParts() {
     const auto slice = static_cast<std::size_t>(set_.sliceSize);
-    const std::size_t batch = std::clamp<std::size_t>(kCheckBatchBytes / slice, 1, 64);
-    std::vector<std::vector<char>> buffers[2];
-    std::vector<std::size_t> lengths[2];
+    const std::size_t turn = std::clamp<std::size_t>(kCheckMemory / 2 / slice, 1, 16);
     std::uint64_t total = 0;
     for (const par2::FileEntry& f : set_.files) total += f.length;
     WorkProgress progress("Checking parts", total, host_);
+    const std::size_t count = set_.files.size();
+    std::vector<std::size_t> firsts(count + 1, 0);
+    for (std::size_t f = 0; f < count; ++f) firsts[f + 1] = firsts[f] + set_.files[f].slices.size();
+    std::vector<par2::Md5Stream> wholes(count);
+    std::vector<par2::Md5Stream> sliceMd5s(count);
+    std::vector<char> intact(count, 0);
+    std::vector<char> read(set_.sliceCount, 0);
     present_.assign(set_.sliceCount, false);
-    std::size_t index = 0;
-    for (std::size_t f = 0; f < set_.files.size(); ++f) {
-        const par2::FileEntry& entry = set_.files[f];
-        const std::size_t first = index;
-        index += entry.slices.size();
-        bool intact = false;
-        if (folder_.Look(entry.name).where == ScriptFolder::Where::kInside) {
-            auto file = files_.OpenRead(folder_.PathOf(entry.name));
-            intact = file->Length() == entry.length;
-            SliceReader reader(*file, entry.length, slice);
-            par2::Md5Stream whole;
-            par2::Md5Stream sliceMd5;
-            // By slice: read whole (the reader's); its MD5 (the hasher's) and CRC (the other's).
-            std::vector<char> read(entry.slices.size());
-            std::vector<par2::SliceCheck> checks(entry.slices.size());
-            // Declared after what they use: a failure on the way out waits for them first.
-            std::future<void> hashing;
-            std::future<void> checking;
-            const auto settle = [&] {
-                if (hashing.valid()) hashing.get();
-                if (checking.valid()) checking.get();
-            };
-            for (std::size_t s0 = 0, b = 0; s0 < entry.slices.size(); s0 += batch, b ^= 1) {
-                const std::size_t n = std::min(batch, entry.slices.size() - s0);
-                buffers[b].resize(std::max(buffers[b].size(), n));
-                lengths[b].resize(buffers[b].size());
-                for (std::size_t i = 0; i < n; ++i) {
-                    buffers[b][i].resize(slice);
-                    const SliceReader::Slice got = reader.Next(buffers[b][i].data());
-                    lengths[b][i] = got.bytes;
-                    read[s0 + i] = got.whole;
-                    progress.Add(got.bytes);
-                }
-                settle();
-                hashing = std::async(std::launch::async, [&, b, n, s0] {
-                    for (std::size_t i = 0; i < n; ++i) {
-                        par2::UpdateBoth(whole, sliceMd5, buffers[b][i].data(), lengths[b][i],
-                                         slice);
-                        checks[s0 + i].md5 = sliceMd5.Final();
-                    }
-                });
-                checking = std::async(std::launch::async, [&, b, n, s0] {
-                    for (std::size_t i = 0; i < n; ++i)
-                        checks[s0 + i].crc = par2::Crc32(buffers[b][i].data(), slice);
-                });
+    std::vector<par2::SliceCheck> checks(set_.sliceCount);
+    std::vector<std::vector<char>> buffers[2];
+    std::vector<std::size_t> lengths[2];
+    std::vector<std::size_t> inputs[2];  // the files of a turn's slices
+    for (std::size_t group = 0; group < count; group += turn) {
+        const std::size_t end = std::min(count, group + turn);
+        std::vector<std::unique_ptr<ReadableFile>> open(end - group);
+        std::vector<std::unique_ptr<SliceReader>> readers(end - group);
+        for (std::size_t f = group; f < end; ++f) {
+            const par2::FileEntry& entry = set_.files[f];
+            if (folder_.Look(entry.name).where != ScriptFolder::Where::kInside) continue;
+            open[f - group] = files_.OpenRead(folder_.PathOf(entry.name));
+            intact[f] = open[f - group]->Length() == entry.length;
+            readers[f - group] =
+                std::make_unique<SliceReader>(*open[f - group], entry.length, slice);
+        }
+        // Declared after what they use: a failure on the way out waits for them first.
+        std::future<void> hashing;
+        std::future<void> checking;
+        const auto settle = [&] {
+            if (hashing.valid()) hashing.get();
+            if (checking.valid()) checking.get();
+        };
+        for (std::size_t s = 0, b = 0;; ++s, b ^= 1) {
+            inputs[b].clear();
+            for (std::size_t f = group; f < end; ++f)
+                if (readers[f - group] && s < set_.files[f].slices.size()) inputs[b].push_back(f);
+            if (inputs[b].empty()) break;
+            buffers[b].resize(std::max(buffers[b].size(), inputs[b].size()));
+            lengths[b].resize(buffers[b].size());
+            for (std::size_t i = 0; i < inputs[b].size(); ++i) {
+                buffers[b][i].resize(slice);
+                const SliceReader::Slice got =
+                    readers[inputs[b][i] - group]->Next(buffers[b][i].data());
+                lengths[b][i] = got.bytes;
+                read[firsts[inputs[b][i]] + s] = got.whole;
+                progress.Add(got.bytes);
             }
             settle();
-            for (std::size_t s = 0; s < entry.slices.size(); ++s) {
-                present_[first + s] = read[s] && checks[s] == entry.slices[s];
-                if (!present_[first + s]) intact = false;
-            }
-            if (whole.Final() != entry.hash) intact = false;
+            hashing = std::async(std::launch::async, [&, b, s] {
+                std::vector<par2::Md5Job> jobs;
+                for (std::size_t i = 0; i < inputs[b].size(); ++i) {
+                    const std::size_t f = inputs[b][i];
+                    jobs.push_back({&wholes[f], buffers[b][i].data(), lengths[b][i]});
+                    jobs.push_back({&sliceMd5s[f], buffers[b][i].data(), slice});
+                }
+                par2::UpdateMany(jobs.data(), jobs.size());
+                for (const std::size_t f : inputs[b])
+                    checks[firsts[f] + s].md5 = sliceMd5s[f].Final();
+            });
+            checking = std::async(std::launch::async, [&, b, s] {
+                for (std::size_t i = 0; i < inputs[b].size(); ++i)
+                    checks[firsts[inputs[b][i]] + s].crc = par2::Crc32(buffers[b][i].data(), slice);
+            });
         }
-        if (!intact) rewrite_.push_back(f);
-        for (std::size_t k = first; k < index; ++k)
+        settle();
+    }
+    for (std::size_t f = 0; f < count; ++f) {
+        const par2::FileEntry& entry = set_.files[f];
+        for (std::size_t k = firsts[f]; k < firsts[f + 1]; ++k) {
+            present_[k] = read[k] && checks[k] == entry.slices[k - firsts[f]];
+            if (!present_[k]) intact[f] = 0;
+        }
+        if (wholes[f].Final() != entry.hash) intact[f] = 0;
+        if (!intact[f]) rewrite_.push_back(f);
+        for (std::size_t k = firsts[f]; k < firsts[f + 1]; ++k)
             if (!present_[k]) missing_.push_back(k);
     }
     return true;
@@ -441,7 +457,8 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
         const std::size_t n = std::min(group, m - g0);
         std::vector<std::vector<char>> slices(n, std::vector<char>(slice, '\0'));
         {
-            rs::Accumulator sums(slice, slices);
+            const std::size_t held = n * slice;
+            rs::Accumulator sums(slice, slices, memory_ > held ? memory_ - held : 0);
             for (std::size_t i = 0; i < m; ++i) {
                 std::vector<std::uint16_t> factors(n);
                 for (std::size_t j = 0; j < n; ++j) factors[j] = solution_->recover(g0 + j)[i];
@@ -472,12 +489,17 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
             }
             sums.Finish();
         }
-        // Every rebuilt slice must be the one the checksums describe.
+        // Every rebuilt slice must be the one the checksums describe: their MD5s side by side.
+        std::vector<par2::Md5Stream> md5s(n);
+        std::vector<par2::Md5Job> jobs;
+        for (std::size_t j = 0; j < n; ++j) jobs.push_back({&md5s[j], slices[j].data(), slice});
+        par2::UpdateMany(jobs.data(), jobs.size());
         for (std::size_t j = 0; j < n; ++j) {
             const std::size_t k = missing_[g0 + j];
             const auto f = static_cast<std::size_t>(
                 std::upper_bound(firsts.begin(), firsts.end(), k) - firsts.begin() - 1);
-            if (par2::CheckOf(slices[j].data(), slice) != set_.files[f].slices[k - firsts[f]])
+            const par2::SliceCheck check{md5s[j].Final(), par2::Crc32(slices[j].data(), slice)};
+            if (check != set_.files[f].slices[k - firsts[f]])
                 throw Failure(kDeviceIoError,
                               "Recovery failed: a rebuilt slice does not match its checksum in " +
                                   ShownName(indexTitle_));
