@@ -15,7 +15,7 @@ namespace splitter::par2 {
 struct Md5Job;
 enum class Md5Kernel;
 
-// One digest's state, fed by Md5Pair::Update (or alone by Update).
+// One digest's state, fed alone by Update, or beside others by UpdateBoth and UpdateMany.
 class Md5Stream {
 public:
     void Update(const void* data, std::size_t n);
