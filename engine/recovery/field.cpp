@@ -178,7 +178,7 @@ __attribute__((target("avx2,gfni"))) std::size_t MultiplyAddOrderedGfni(
     return i;
 }
 
-// Four (or fewer) outputs at a time: their groups stay in registers while every input's group,
+// Eight (or fewer) outputs at a time: their groups stay in registers while every input's group,
 // loaded once, is multiplied into each of them. A group [low 32 | high 32] times the matrices
 // [ll x4 | hh x4] gives the low bytes' share of the low half and the high bytes' of the high;
 // the group with its halves swapped, times [lh x4 | hl x4], gives the rest.
@@ -187,12 +187,15 @@ __attribute__((target("avx512f,avx512bw,gfni"))) void ManyGfni512(
     std::uint8_t* const* dst, std::size_t outputs, const std::uint8_t* const* src,
     std::size_t inputs, const std::uint64_t* wide, std::size_t groups) {
     for (std::size_t at = 0; at < groups * 64; at += 64) {
+        // Unrolled, so that the outputs stay in registers.
         __m512i acc[G];
+#pragma GCC unroll 8
         for (std::size_t k = 0; k < G; ++k) acc[k] = _mm512_loadu_si512(dst[k] + at);
         const std::uint64_t* w = wide;
         for (std::size_t i = 0; i < inputs; ++i, w += 16 * outputs) {
             const __m512i x = _mm512_loadu_si512(src[i] + at);
             const __m512i swapped = _mm512_maskz_shuffle_i64x2(0xFF, x, x, 0x4E);
+#pragma GCC unroll 8
             for (std::size_t k = 0; k < G; ++k) {
                 const __m512i same =
                     _mm512_gf2p8affine_epi64_epi8(x, _mm512_loadu_si512(w + 16 * k), 0);
@@ -201,6 +204,7 @@ __attribute__((target("avx512f,avx512bw,gfni"))) void ManyGfni512(
                 acc[k] = _mm512_ternarylogic_epi32(acc[k], same, other, 0x96);  // a ^ b ^ c
             }
         }
+#pragma GCC unroll 8
         for (std::size_t k = 0; k < G; ++k) _mm512_storeu_si512(dst[k] + at, acc[k]);
     }
 }
@@ -208,6 +212,8 @@ __attribute__((target("avx512f,avx512bw,gfni"))) void ManyGfni512(
 void ManyGfni512(std::uint8_t* const* dst, std::size_t outputs, const std::uint8_t* const* src,
                  std::size_t inputs, const std::uint64_t* wide, std::size_t groups) {
     std::size_t o = 0;
+    for (; o + 8 <= outputs; o += 8)
+        ManyGfni512<8>(dst + o, outputs, src, inputs, wide + 16 * o, groups);
     for (; o + 4 <= outputs; o += 4)
         ManyGfni512<4>(dst + o, outputs, src, inputs, wide + 16 * o, groups);
     const std::size_t left = outputs - o;
