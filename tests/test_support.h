@@ -3,6 +3,7 @@
 // its files in memory (files of any length among them).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -115,8 +116,9 @@ public:
     std::uint64_t failAt = 0;
     Failure failure = Failure::Of(kDiskFull);
 
-    std::uint64_t bytesWritten = 0;  // over all files
-    int openFiles = 0;               // opened and not yet destroyed
+    // Counted on whichever thread reads or writes (a join scans volumes on two).
+    std::atomic<std::uint64_t> bytesWritten = 0;  // over all files
+    std::atomic<int> openFiles = 0;               // opened and not yet destroyed
     std::vector<std::string> created;
     // What reached the disk, in order, whatever thread did it: "sync NAME" for each file
     // flushed, "rename NAME" for each file named (NAME: the title a file has, or takes).

@@ -1,6 +1,7 @@
 #include "engine/recovery/repair.h"
 
 #include <algorithm>
+#include <atomic>
 #include <future>
 #include <memory>
 
@@ -311,15 +312,33 @@ void PartsRepair::Judge() {
     std::sort(damaged_.begin(), damaged_.end(), [&](const std::string& a, const std::string& b) {
         return place_.at(a) < place_.at(b);
     });
-    // Only now are the recovery slices read, and only their checksums.
+    // Only now are the recovery slices read, and only their checksums: the files two at a time,
+    // each hashed on a thread of its own.
+    std::vector<par2::Packets> found(sources_.size());
+    std::vector<std::string> skipped(sources_.size());
+    std::atomic<std::size_t> next{0};
+    const auto scan = [&] {
+        for (std::size_t source; (source = next.fetch_add(1)) < sources_.size();) {
+            try {
+                par2::Scan([&] { return files_.OpenRead(sources_[source]); }, source,
+                           found[source]);
+            } catch (const Failure& failure) {
+                skipped[source] = failure.Message();
+            }
+        }
+    };
+    {
+        auto other = std::async(std::launch::async, scan);
+        scan();
+        other.get();
+    }
     par2::Packets packets;
     for (std::size_t source = 0; source < sources_.size(); ++source) {
-        try {
-            par2::Scan([&] { return files_.OpenRead(sources_[source]); }, source, packets);
-        } catch (const Failure& failure) {
+        if (!skipped[source].empty())
             host_.Note("Skipped " + ShownName(FileTitleOf(sources_[source])) + ": " +
-                       failure.Message());
-        }
+                       skipped[source]);
+        packets.recovery.insert(packets.recovery.end(), found[source].recovery.begin(),
+                                found[source].recovery.end());
     }
     const auto available = par2::RecoveryOf(packets, set_.id, set_.sliceSize);
     const std::string lost = ListedParts(damaged_) + (damaged_.size() == 1 ? " is" : " are") +
