@@ -144,8 +144,8 @@ TEST(RecoveryTest, CrcKernelsAgainstTheDefinition) {
         for (const std::size_t n : lengths) {
             const std::string_view data = std::string_view(bytes).substr(c.offset, n);
             EXPECT_EQ(par2::Crc32(data.data(), n, c.crc, c.kernel), ReferenceCrc32(data, c.crc))
-                << "kernel " << static_cast<int>(c.kernel) << ", offset " << c.offset
-                << ", length " << n;
+                << "kernel " << static_cast<int>(c.kernel) << ", offset " << c.offset << ", length "
+                << n;
         }
     }
 }
