@@ -3,8 +3,7 @@
 // here. SHA-256 serves the checksum file (checksum.h); MD5 the PAR 2.0 recovery set
 // (engine/recovery/), whose format is built on it. The engine makes two digests at once with
 // the processor's own instructions where it can (engine/sha256_pair.h,
-// engine/recovery/md5_pair.h), and its
-// tests hold them to these.
+// engine/recovery/md5_pair.h), and its tests hold them to these.
 #pragma once
 
 #include <array>
