@@ -5,10 +5,10 @@
 
 namespace splitter {
 
-RunHashes::RunHashes(bool parts)
-    : buffers_(kBuffers, std::vector<char>(kBufferSize)), parts_(parts) {
+RunHashes::RunHashes(bool parts, bool pair)
+    : buffers_(kBuffers, std::vector<char>(kBufferSize)), parts_(parts), pair_(parts && pair) {
     try {
-        if (parts_) part_.thread = std::thread([this] { Hash(part_); });
+        if (parts_ && !pair_) part_.thread = std::thread([this] { Hash(part_); });
         whole_.thread = std::thread([this] { Hash(whole_); });
     } catch (...) {
         Stop();  // the thread that did start
@@ -57,13 +57,14 @@ void RunHashes::Update(const char* data, std::size_t n) {
 }
 
 Sha256Digest RunHashes::FinishPart() {
-    Wait([&] { return part_.done == given_; });
-    return part_.hash.Final();
+    Stream& by = pair_ ? whole_ : part_;
+    Wait([&] { return by.done == given_; });
+    return pair_ ? part_.own.Final() : part_.hash.Final();
 }
 
 Sha256Digest RunHashes::Whole() {
     Wait([&] { return whole_.done == given_; });
-    return whole_.hash.Final();
+    return pair_ ? whole_.own.Final() : whole_.hash.Final();
 }
 
 // Until `ready` (read under the lock); throws the failure of either thread.
@@ -87,7 +88,10 @@ void RunHashes::Hash(Stream& stream) {
             if (stop_ || failure_) return;
             const std::size_t k = stream.done % kBuffers;
             lock.unlock();
-            stream.hash.Update(buffers_[k].data(), lengths_[k]);
+            if (pair_)
+                UpdateBoth(part_.own, whole_.own, buffers_[k].data(), lengths_[k]);
+            else
+                stream.hash.Update(buffers_[k].data(), lengths_[k]);
             lock.lock();
             ++stream.done;
             // The caller waits for a buffer, a part's end or the whole's: it is woken once half

@@ -1,8 +1,9 @@
-// The SHA-256 of each part of a run and of the whole run, side by side: each of the two on a
-// thread of its own, both reading the very buffers the caller has read into, while the caller
-// reads and writes the next ones. Two independent streams over the same bytes then share the
-// processors with the copy instead of following each other on one, and checking a run costs
-// about one hash pass.
+// The SHA-256 of each part of a run and of the whole run, side by side, on threads that read the
+// very buffers the caller has read into while the caller reads and writes the next ones. Where
+// the processor has SHA instructions, one thread makes both digests at once (sha256_pair.h),
+// for little more than one costs; elsewhere each of the two takes a thread of its own, so that
+// two independent streams over the same bytes share the processors with the copy instead of
+// following each other on one. Checking a run then costs about one hash pass.
 #pragma once
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/sha256_pair.h"
 #include "files/hash.h"
 
 namespace splitter {
@@ -23,8 +25,9 @@ public:
     // The size of a buffer: read, hashed and written while still in the processors' caches.
     static constexpr std::size_t kBufferSize = std::size_t{256} << 10;
 
-    // `parts`: the parts' digests too (FinishPart), not only the whole's.
-    explicit RunHashes(bool parts = true);
+    // `parts`: the parts' digests too (FinishPart), not only the whole's. `pair`: both by one
+    // thread where the processor can (HasSha256Pair), the library's on two threads where not.
+    explicit RunHashes(bool parts = true, bool pair = HasSha256Pair());
     // Stops the threads, done or not, within one buffer's hashing.
     ~RunHashes();
     RunHashes(const RunHashes&) = delete;
@@ -56,9 +59,11 @@ private:
     // 8 MiB in all: room for either thread to fall behind the copy a while without stopping it.
     static constexpr std::size_t kBuffers = 32;
 
-    // One digest and the thread that hashes into it.
+    // One digest and the thread that hashes into it: the whole's thread makes the part's too
+    // when the two are a pair.
     struct Stream {
         Sha256 hash;             // the thread's while it is behind the caller
+        Sha256Stream own;        // the same, for a pair
         std::uint64_t done = 0;  // buffers hashed
         std::thread thread;
     };
@@ -66,7 +71,7 @@ private:
     void Hash(Stream& stream);  // a stream's thread
     // The buffers handed over that a stream has still to hash.
     std::uint64_t Behind() const {
-        return given_ - (parts_ ? std::min(part_.done, whole_.done) : whole_.done);
+        return given_ - (parts_ && !pair_ ? std::min(part_.done, whole_.done) : whole_.done);
     }
     void Stop();
     template <typename Ready>
@@ -84,6 +89,7 @@ private:
     std::exception_ptr failure_;
 
     const bool parts_;
+    const bool pair_;  // parts_, and both digests made by whole_'s thread
     Stream part_;
     Stream whole_;
 };

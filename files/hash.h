@@ -1,7 +1,9 @@
 // SHA-256 and MD5 from the platform's own library: OpenSSL's libcrypto on POSIX systems, CNG
 // (bcrypt) on Windows. A checksum is only worth what its implementation is, so none is written
 // here. SHA-256 serves the checksum file (checksum.h); MD5 the PAR 2.0 recovery set
-// (engine/recovery/), whose format is built on it.
+// (engine/recovery/), whose format is built on it. The engine makes two digests at once with
+// the processor's own instructions where it can (engine/sha256_pair.h,
+// engine/recovery/md5_pair.h), and its tests hold them to these.
 #pragma once
 
 #include <array>

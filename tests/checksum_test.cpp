@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/run_hashes.h"
 #include "files/hash.h"
 #include "test_support.h"
 
@@ -37,6 +38,35 @@ Sha256Digest DigestOf(const std::string& bytes) {
     Sha256 hash;
     hash.Update(bytes.data(), bytes.size());
     return hash.Final();
+}
+
+// The digests of a run's parts and of the whole run, by the library on two threads and by the
+// pair on one, against the library's one at a time: parts that start on a block of the whole
+// and parts that do not, empty ones, ends at each side of the padding's edge, handed over in
+// pieces that are not blocks.
+TEST(RunHashesTest, PartsAndWholeAsTheLibraryMakesThem) {
+    const std::string bytes = test::PatternBytes(700000);
+    const struct {
+        bool pair;
+        std::vector<std::size_t> parts;
+    } cases[] = {{false, {100, 300000, 0, 64}},
+                 {true, {64, 262144 + 64, 56, 128, 300000}},
+                 {true, {55, 63, 65, 120, 299999}},
+                 {true, {0, 119, 1, 300000, 0}}};
+    for (const auto& c : cases) {
+        if (c.pair && !HasSha256Pair()) continue;
+        RunHashes hashes(/*parts=*/true, c.pair);
+        std::size_t at = 0;
+        for (const std::size_t part : c.parts) {
+            for (std::size_t done = 0, piece = 1; done < part; done += piece, piece = piece * 3 + 1)
+                hashes.Update(bytes.data() + at + done, std::min(piece, part - done));
+            EXPECT_EQ(HexDigest(hashes.FinishPart()), HexDigest(DigestOf(bytes.substr(at, part))))
+                << at << " " << part;
+            at += part;
+        }
+        EXPECT_EQ(HexDigest(hashes.Whole()), HexDigest(DigestOf(bytes.substr(0, at))))
+            << c.pair << " " << at;
+    }
 }
 
 TEST(ChecksumFileTest, LinesAsSha256sumWritesThemAndReadsBack) {

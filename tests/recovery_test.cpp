@@ -187,6 +187,42 @@ TEST(RecoveryTest, ConstantsAndCrc) {
               par2::Crc32(padded.data(), padded.size()));
 }
 
+// The CRC-32 bit by bit: the definition.
+std::uint32_t ReferenceCrc32(std::string_view bytes, std::uint32_t crc) {
+    crc = ~crc;
+    for (const char b : bytes) {
+        crc ^= static_cast<unsigned char>(b);
+        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return ~crc;
+}
+
+// Every CRC kernel this processor has against the definition, from an odd offset and a CRC
+// that is not 0: each length to 300 (the steps of 16, 64 and 256 bytes and what is past them)
+// and a few long ones.
+TEST(RecoveryTest, CrcKernelsAgainstTheDefinition) {
+    using par2::CrcKernel;
+    const struct {
+        CrcKernel kernel;
+        std::size_t offset;
+        std::uint32_t crc;
+    } cases[] = {{CrcKernel::kTables, 1, 0x12345678},  {CrcKernel::kTables, 3, 0xFFFFFFFF},
+                 {CrcKernel::kPclmul, 1, 0x9ABCDEF0},  {CrcKernel::kPclmul, 7, 1},
+                 {CrcKernel::kVpclmul, 5, 0xDEADBEEF}, {CrcKernel::kVpclmul, 9, 0x80000000}};
+    const std::string bytes = test::PatternBytes(70000);
+    std::vector<std::size_t> lengths{511, 512, 4096 + 13, 65536 + 255};
+    for (std::size_t n = 0; n <= 300; ++n) lengths.push_back(n);
+    for (const auto& c : cases) {
+        if (!par2::Supports(c.kernel)) continue;
+        for (const std::size_t n : lengths) {
+            const std::string_view data = std::string_view(bytes).substr(c.offset, n);
+            EXPECT_EQ(par2::Crc32(data.data(), n, c.crc, c.kernel), ReferenceCrc32(data, c.crc))
+                << "kernel " << static_cast<int>(c.kernel) << ", offset " << c.offset << ", length "
+                << n;
+        }
+    }
+}
+
 // The names par2 create -c5, -c10 and -c100 give its files.
 TEST(RecoveryTest, NamesAsPar2GivesThem) {
     const struct {

@@ -29,25 +29,6 @@ Md5Digest ReadDigest(const char* p) {
     return digest;
 }
 
-// The CRC's tables for eight bytes at a step: table[k][b] is the CRC of byte b followed by k
-// zero bytes.
-using CrcTables = std::array<std::array<std::uint32_t, 256>, 8>;
-const CrcTables& CrcTable() {
-    static const CrcTables tables = [] {
-        CrcTables t{};
-        for (std::uint32_t n = 0; n < 256; ++n) {
-            std::uint32_t c = n;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[0][n] = c;
-        }
-        for (std::size_t k = 1; k < 8; ++k)
-            for (std::size_t n = 0; n < 256; ++n)
-                t[k][n] = (t[k - 1][n] >> 8) ^ t[0][t[k - 1][n] & 0xFF];
-        return t;
-    }();
-    return tables;
-}
-
 void Append64(std::string& out, std::uint64_t value) {
     for (int i = 0; i < 8; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
@@ -220,32 +201,6 @@ private:
 };
 
 }  // namespace
-
-std::uint32_t Crc32(const void* data, std::size_t n, std::uint32_t crc) {
-    const CrcTables& t = CrcTable();
-    const auto* p = static_cast<const unsigned char*>(data);
-    crc = ~crc;
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const std::uint32_t low =
-            crc ^ (std::uint32_t{p[i]} | std::uint32_t{p[i + 1]} << 8 |
-                   std::uint32_t{p[i + 2]} << 16 | std::uint32_t{p[i + 3]} << 24);
-        crc = t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^
-              t[4][low >> 24] ^ t[3][p[i + 4]] ^ t[2][p[i + 5]] ^ t[1][p[i + 6]] ^ t[0][p[i + 7]];
-    }
-    for (; i < n; ++i) crc = t[0][(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
-
-std::uint32_t Crc32Zeros(std::size_t n, std::uint32_t crc) {
-    static const char zeros[4096] = {};
-    while (n > 0) {
-        const std::size_t chunk = std::min(n, sizeof zeros);
-        crc = Crc32(zeros, chunk, crc);
-        n -= chunk;
-    }
-    return crc;
-}
 
 Md5Digest Md5Of(std::string_view bytes) {
     Md5 md5;

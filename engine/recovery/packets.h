@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/recovery/crc32.h"
 #include "files/file_system.h"
 #include "files/hash.h"
 
@@ -40,11 +41,6 @@ inline constexpr std::string_view kFileDescriptionType{"PAR 2.0\0FileDesc", 16};
 inline constexpr std::string_view kSliceChecksumType{"PAR 2.0\0IFSC\0\0\0\0", 16};
 inline constexpr std::string_view kRecoverySliceType{"PAR 2.0\0RecvSlic", 16};
 inline constexpr std::string_view kCreatorType{"PAR 2.0\0Creator\0", 16};
-
-// The CRC-32 of ISO 3309 (zlib's), continued from `crc` (0 to start).
-std::uint32_t Crc32(const void* data, std::size_t n, std::uint32_t crc = 0);
-// The CRC-32 of `n` zero bytes appended to data whose CRC-32 is `crc`.
-std::uint32_t Crc32Zeros(std::size_t n, std::uint32_t crc);
 
 Md5Digest Md5Of(std::string_view bytes);
 
