@@ -443,4 +443,27 @@ void UpdateMany(const Md5Job* jobs, std::size_t count, Md5Kernel kernel) {
     RunLanes(work, lanes);
 }
 
+void SliceMd5s(std::vector<Md5Stream>& wholes, const std::vector<SliceJob>& jobs,
+               std::size_t slice) {
+    std::vector<Md5Job> run;
+    std::vector<Md5Stream> slices(jobs.size());
+    std::size_t from = 0;  // the first job of the run
+    const auto flush = [&](std::size_t to) {
+        UpdateMany(run.data(), run.size());
+        for (std::size_t k = from; k < to; ++k) *jobs[k].md5 = slices[k].Final();
+        run.clear();
+        from = to;
+    };
+    for (std::size_t k = 0; k < jobs.size(); ++k) {
+        for (std::size_t j = from; j < k; ++j)
+            if (jobs[j].file == jobs[k].file) {
+                flush(k);
+                break;
+            }
+        run.push_back({&wholes[jobs[k].file], jobs[k].data, jobs[k].bytes});
+        run.push_back({&slices[k], jobs[k].data, slice});
+    }
+    flush(jobs.size());
+}
+
 }  // namespace splitter::par2

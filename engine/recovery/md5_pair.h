@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "files/hash.h"
 
@@ -57,5 +58,19 @@ struct Md5Job {
 // in at most one job of a call. The lanes stay full while jobs wait, so the jobs may differ in
 // length; a kernel the processor lacks is taken as kPair.
 void UpdateMany(const Md5Job* jobs, std::size_t count, Md5Kernel kernel = BestMd5Kernel());
+
+// Slices read in turns from several files, for SliceMd5s: `bytes` of file `file`'s, zero-padded
+// to the slice size (data holds the whole slice).
+struct SliceJob {
+    std::size_t file;
+    const char* data;
+    std::size_t bytes;
+    Md5Digest* md5;  // the slice's MD5 goes here
+};
+
+// Each file's MD5 (wholes[file], its bytes) and each slice's (over `slice` bytes), side by
+// side: runs of slices of different files, two streams each, at a time.
+void SliceMd5s(std::vector<Md5Stream>& wholes, const std::vector<SliceJob>& jobs,
+               std::size_t slice);
 
 }  // namespace splitter::par2

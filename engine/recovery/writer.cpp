@@ -141,33 +141,19 @@ public:
                                         const std::atomic<bool>* stop) {
         std::vector<std::vector<char>> recovery(count, std::vector<char>(slice_, '\0'));
         std::vector<par2::Md5Stream> wholes(entries_.size());
-        std::vector<par2::Md5Stream> sliceMd5s(entries_.size());
         if (first == 0)
             for (par2::FileEntry& entry : entries_)
                 entry.slices.resize(static_cast<std::size_t>(par2::SlicesOf(entry.length, slice_)));
-        // Each batch's checksums, on the adding thread. A run of slices of as many parts:
-        // their MD5s and the parts' side by side.
+        // Each batch's checksums, on the adding thread.
         const auto checksums = [&](std::size_t firstInput, const std::vector<const char*>& in) {
-            std::vector<par2::Md5Job> jobs;
-            std::vector<const Input*> run;
-            const auto flush = [&] {
-                par2::UpdateMany(jobs.data(), jobs.size());
-                for (const Input* r : run)
-                    entries_[r->file].slices[r->slice].md5 = sliceMd5s[r->file].Final();
-                jobs.clear();
-                run.clear();
-            };
+            std::vector<par2::SliceJob> jobs;
             for (std::size_t k = 0; k < in.size(); ++k) {
                 const Input& input = order_[firstInput + k];
-                if (std::any_of(run.begin(), run.end(),
-                                [&](const Input* r) { return r->file == input.file; }))
-                    flush();
-                run.push_back(&input);
-                jobs.push_back({&wholes[input.file], in[k], input.bytes});
-                jobs.push_back({&sliceMd5s[input.file], in[k], slice_});
-                entries_[input.file].slices[input.slice].crc = par2::Crc32(in[k], slice_);
+                par2::SliceCheck& check = entries_[input.file].slices[input.slice];
+                jobs.push_back({input.file, in[k], input.bytes, &check.md5});
+                check.crc = par2::Crc32(in[k], slice_);
             }
-            flush();
+            par2::SliceMd5s(wholes, jobs, slice_);
         };
         {
             // What the recovery slices leave of the memory goes to the batches of parts' slices.
