@@ -124,7 +124,8 @@ void Accumulator::Flush() {
 void Accumulator::Add(std::size_t count, std::size_t first) {
     // The blocks go to whichever thread is free: the second starts on them at once, this one
     // once the inputs' other work (a hash, in order) is done.
-    const std::size_t blocks = (slice_ + kBlock - 1) / kBlock;
+    // With no outputs (a pass that only hashes its inputs) there are no sums to make.
+    const std::size_t blocks = outputs_.empty() ? 0 : (slice_ + kBlock - 1) / kBlock;
     std::atomic<std::size_t> next{0};
     const auto work = [&](std::uint8_t* scratch) {
         for (std::size_t k; (k = next.fetch_add(1)) < blocks;) AddBlock(k * kBlock, count, scratch);

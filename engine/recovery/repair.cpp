@@ -20,9 +20,6 @@ namespace {
 // has at most 256 + 999 slices in all.
 constexpr std::size_t kMaxRebuilt = 2048;
 
-// The bytes of parts read ahead while the last ones are checked, twice over.
-constexpr std::size_t kCheckMemory = std::size_t{64} << 20;
-
 // Writes a file from its first byte, leaving as holes the blocks of kHoleBlock bytes, aligned in
 // the file, that hold only zeros; the rest goes out in writes of up to kRun bytes.
 class SparseWriter {
@@ -129,7 +126,9 @@ PartsRepair::PartsRepair(const ScriptFolder& folder, const std::string& destinat
       files_(folder.files()),
       memory_(memory),
       indexTitle_(RecoveryIndexTitle(destination)) {
-    if (!ReadSet(parts) || !CheckParts()) return;
+    if (!ReadSet(parts)) return;
+    const bool ahead = PlanAhead();
+    if (!CheckParts(ahead)) return;
     Judge();
 }
 
@@ -213,13 +212,40 @@ bool PartsRepair::ReadSet(const std::vector<std::string>& parts) {
     return true;
 }
 
+// Parts that are not there at all have lost every slice before any part is read. When the
+// volumes rebuild those slices in one group, the check works them out from the recovery slices
+// and the slices it reads anyway, so that a join that rebuilds them reads the parts once; they
+// are used only when the check finds nothing else missing.
+bool PartsRepair::PlanAhead() {
+    std::vector<std::size_t> lost;
+    std::size_t index = 0;
+    for (const par2::FileEntry& f : set_.files) {
+        if (folder_.Look(f.name).where != ScriptFolder::Where::kInside)
+            for (std::size_t s = 0; s < f.slices.size(); ++s) lost.push_back(index + s);
+        index += f.slices.size();
+    }
+    const std::size_t fits = memory_ / static_cast<std::size_t>(set_.sliceSize);
+    if (lost.empty() || lost.size() > kMaxRebuilt || lost.size() + 1 > fits) return false;
+    const std::vector<par2::Packets::Recovery>& available = Available();
+    if (available.size() < lost.size()) return false;
+    std::vector<std::uint32_t> lostLogs;
+    std::vector<std::uint32_t> exponents;
+    for (const std::size_t k : lost) lostLogs.push_back(logs_[k]);
+    for (std::size_t i = 0; i < lost.size(); ++i) exponents.push_back(available[i].exponent);
+    solution_ = rs::Solution::For(lostLogs, exponents);
+    if (!solution_) return false;
+    used_.assign(available.begin(), available.begin() + static_cast<long>(lost.size()));
+    aheadMissing_ = std::move(lost);
+    return true;
+}
+
 // Reads every part against its slice checksums. The parts are read in turns, the next slice of
-// each of a few parts at a time, so that their MD5s and their slices' go side by side
-// (md5_pair.h); while the next turn is read, the last one's checksums are worked out on two
-// threads of their own: the MD5s on one, the slices' CRC-32s on the other.
-bool PartsRepair::CheckParts() {
+// each of up to 16 parts at a time, so that their MD5s and their slices' go side by side
+// (md5_pair.h); while the next batch is read, the last one's checksums are worked out on a
+// thread of its own, and the slices rebuilt ahead, if any, on that one and another.
+bool PartsRepair::CheckParts(bool ahead) {
+    constexpr std::size_t kTurn = 16;
     const auto slice = static_cast<std::size_t>(set_.sliceSize);
-    const std::size_t turn = std::clamp<std::size_t>(kCheckMemory / 2 / slice, 1, 16);
     std::uint64_t total = 0;
     for (const par2::FileEntry& f : set_.files) total += f.length;
     WorkProgress progress("Checking parts", total, host_);
@@ -227,67 +253,75 @@ bool PartsRepair::CheckParts() {
     std::vector<std::size_t> firsts(count + 1, 0);
     for (std::size_t f = 0; f < count; ++f) firsts[f + 1] = firsts[f] + set_.files[f].slices.size();
     std::vector<par2::Md5Stream> wholes(count);
-    std::vector<par2::Md5Stream> sliceMd5s(count);
     std::vector<char> intact(count, 0);
     std::vector<char> read(set_.sliceCount, 0);
-    present_.assign(set_.sliceCount, false);
     std::vector<par2::SliceCheck> checks(set_.sliceCount);
-    std::vector<std::vector<char>> buffers[2];
-    std::vector<std::size_t> lengths[2];
-    std::vector<std::size_t> inputs[2];  // the files of a turn's slices
-    for (std::size_t group = 0; group < count; group += turn) {
-        const std::size_t end = std::min(count, group + turn);
-        std::vector<std::unique_ptr<ReadableFile>> open(end - group);
-        std::vector<std::unique_ptr<SliceReader>> readers(end - group);
-        for (std::size_t f = group; f < end; ++f) {
-            const par2::FileEntry& entry = set_.files[f];
-            if (folder_.Look(entry.name).where != ScriptFolder::Where::kInside) continue;
-            open[f - group] = files_.OpenRead(folder_.PathOf(entry.name));
-            intact[f] = open[f - group]->Length() == entry.length;
-            readers[f - group] =
-                std::make_unique<SliceReader>(*open[f - group], entry.length, slice);
-        }
-        // Declared after what they use: a failure on the way out waits for them first.
-        std::future<void> hashing;
-        std::future<void> checking;
-        const auto settle = [&] {
-            if (hashing.valid()) hashing.get();
-            if (checking.valid()) checking.get();
-        };
-        for (std::size_t s = 0, b = 0;; ++s, b ^= 1) {
-            inputs[b].clear();
-            for (std::size_t f = group; f < end; ++f)
-                if (readers[f - group] && s < set_.files[f].slices.size()) inputs[b].push_back(f);
-            if (inputs[b].empty()) break;
-            buffers[b].resize(std::max(buffers[b].size(), inputs[b].size()));
-            lengths[b].resize(buffers[b].size());
-            for (std::size_t i = 0; i < inputs[b].size(); ++i) {
-                buffers[b][i].resize(slice);
-                const SliceReader::Slice got =
-                    readers[inputs[b][i] - group]->Next(buffers[b][i].data());
-                lengths[b][i] = got.bytes;
-                read[firsts[inputs[b][i]] + s] = got.whole;
-                progress.Add(got.bytes);
+    present_.assign(set_.sliceCount, false);
+    // What each input of the sums is: a part's slice (its file, the bytes read) or a recovery
+    // slice (no file).
+    struct Input {
+        std::size_t file;
+        std::size_t k;  // over the set
+        std::size_t bytes;
+    };
+    constexpr std::size_t kRecovery = static_cast<std::size_t>(-1);
+    std::vector<Input> inputs;
+    const std::size_t m = ahead ? aheadMissing_.size() : 0;
+    ahead_.assign(m, std::vector<char>(slice, '\0'));
+    bool aheadRead = ahead;
+    {
+        const std::size_t held = m * slice;
+        rs::Accumulator sums(slice, ahead_, memory_ > held ? memory_ - held : 0);
+        sums.OnEachBatch([&](std::size_t first, const std::vector<const char*>& batch) {
+            std::vector<par2::SliceJob> jobs;
+            for (std::size_t b = 0; b < batch.size(); ++b) {
+                const Input& in = inputs[first + b];
+                if (in.file == kRecovery) continue;
+                jobs.push_back({in.file, batch[b], in.bytes, &checks[in.k].md5});
+                checks[in.k].crc = par2::Crc32(batch[b], slice);
             }
-            settle();
-            hashing = std::async(std::launch::async, [&, b, s] {
-                std::vector<par2::Md5Job> jobs;
-                for (std::size_t i = 0; i < inputs[b].size(); ++i) {
-                    const std::size_t f = inputs[b][i];
-                    jobs.push_back({&wholes[f], buffers[b][i].data(), lengths[b][i]});
-                    jobs.push_back({&sliceMd5s[f], buffers[b][i].data(), slice});
-                }
-                par2::UpdateMany(jobs.data(), jobs.size());
-                for (const std::size_t f : inputs[b])
-                    checks[firsts[f] + s].md5 = sliceMd5s[f].Final();
-            });
-            checking = std::async(std::launch::async, [&, b, s] {
-                for (std::size_t i = 0; i < inputs[b].size(); ++i)
-                    checks[firsts[inputs[b][i]] + s].crc = par2::Crc32(buffers[b][i].data(), slice);
-            });
+            par2::SliceMd5s(wholes, jobs, slice);
+        });
+        VolumeReader volumes(files_, sources_);
+        for (std::size_t i = 0; i < m; ++i) {
+            std::vector<std::uint16_t> factors(m);
+            for (std::size_t j = 0; j < m; ++j) factors[j] = solution_->recover(j)[i];
+            inputs.push_back({kRecovery, 0, 0});
+            try {
+                volumes.Read(used_[i], sums.Next(std::move(factors)));
+            } catch (const Failure&) {
+                aheadRead = false;  // the rebuild reads it again, and says what is wrong
+            }
         }
-        settle();
+        for (std::size_t group = 0; group < count; group += kTurn) {
+            const std::size_t end = std::min(count, group + kTurn);
+            std::vector<std::unique_ptr<ReadableFile>> open(end - group);
+            std::vector<std::optional<SliceReader>> readers(end - group);
+            for (std::size_t f = group; f < end; ++f) {
+                const par2::FileEntry& entry = set_.files[f];
+                if (folder_.Look(entry.name).where != ScriptFolder::Where::kInside) continue;
+                open[f - group] = files_.OpenRead(folder_.PathOf(entry.name));
+                intact[f] = open[f - group]->Length() == entry.length;
+                readers[f - group].emplace(*open[f - group], entry.length, slice);
+            }
+            for (std::size_t s = 0, more = 1; more > 0; ++s) {
+                more = 0;
+                for (std::size_t f = group; f < end; ++f) {
+                    if (!readers[f - group] || s >= set_.files[f].slices.size()) continue;
+                    ++more;
+                    const std::size_t k = firsts[f] + s;
+                    char* buffer = sums.Next(ahead ? solution_->Present(logs_[k], 0, m)
+                                                   : std::vector<std::uint16_t>{});
+                    const SliceReader::Slice got = readers[f - group]->Next(buffer);
+                    inputs.push_back({f, k, got.bytes});
+                    read[k] = got.whole;
+                    progress.Add(got.bytes);
+                }
+            }
+        }
+        sums.Finish();
     }
+    if (!aheadRead) ahead_.clear();
     for (std::size_t f = 0; f < count; ++f) {
         const par2::FileEntry& entry = set_.files[f];
         for (std::size_t k = firsts[f]; k < firsts[f + 1]; ++k) {
@@ -299,21 +333,15 @@ bool PartsRepair::CheckParts() {
         for (std::size_t k = firsts[f]; k < firsts[f + 1]; ++k)
             if (!present_[k]) missing_.push_back(k);
     }
+    // Rebuilt ahead, they stand only for what they were worked out for.
+    if (missing_ != aheadMissing_) ahead_.clear();
     return true;
 }
 
-// What the recovery slices can do for what is missing.
-void PartsRepair::Judge() {
-    if (rewrite_.empty()) {
-        verdict_ = Verdict::kIntact;
-        return;
-    }
-    for (const std::size_t f : rewrite_) damaged_.push_back(set_.files[f].name);
-    std::sort(damaged_.begin(), damaged_.end(), [&](const std::string& a, const std::string& b) {
-        return place_.at(a) < place_.at(b);
-    });
-    // Only now are the recovery slices read, and only their checksums: the files two at a time,
-    // each hashed on a thread of its own.
+// The set's recovery slices whose checksums hold: the files two at a time, each hashed on a
+// thread of its own.
+const std::vector<par2::Packets::Recovery>& PartsRepair::Available() {
+    if (available_) return *available_;
     std::vector<par2::Packets> found(sources_.size());
     std::vector<std::string> skipped(sources_.size());
     std::atomic<std::size_t> next{0};
@@ -340,7 +368,22 @@ void PartsRepair::Judge() {
         packets.recovery.insert(packets.recovery.end(), found[source].recovery.begin(),
                                 found[source].recovery.end());
     }
-    const auto available = par2::RecoveryOf(packets, set_.id, set_.sliceSize);
+    available_ = par2::RecoveryOf(packets, set_.id, set_.sliceSize);
+    return *available_;
+}
+
+// What the recovery slices can do for what is missing.
+void PartsRepair::Judge() {
+    if (rewrite_.empty()) {
+        verdict_ = Verdict::kIntact;
+        return;
+    }
+    for (const std::size_t f : rewrite_) damaged_.push_back(set_.files[f].name);
+    std::sort(damaged_.begin(), damaged_.end(), [&](const std::string& a, const std::string& b) {
+        return place_.at(a) < place_.at(b);
+    });
+    // Only now are the recovery slices read (unless PlanAhead did), and only their checksums.
+    const std::vector<par2::Packets::Recovery>& available = Available();
     const std::string lost = ListedParts(damaged_) + (damaged_.size() == 1 ? " is" : " are") +
                              " missing or damaged (" +
                              Plural(missing_.size(), "slice", "slices") + "), and the recovery "
@@ -385,8 +428,10 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
     std::uint64_t present = 0;
     for (const bool p : present_) present += p ? 1 : 0;
     const std::size_t groups = m == 0 ? 0 : (m + group - 1) / group;
-    WorkProgress progress("Rebuilding parts", groups * (m + present) * set_.sliceSize + rewritten,
-                          host_);
+    // Slices the check rebuilt already are not worked out again (one group, as PlanAhead saw).
+    const bool ahead = !ahead_.empty() && ahead_.size() == m && group >= m;
+    WorkProgress progress("Rebuilding parts",
+                          (ahead ? 0 : groups * (m + present) * set_.sliceSize) + rewritten, host_);
 
     // The parts are written one after the other, in the set's order, as far as the slices
     // rebuilt so far reach.
@@ -474,8 +519,10 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
     VolumeReader volumes(files_, sources_);
     for (std::size_t g0 = 0; g0 < m; g0 += group) {
         const std::size_t n = std::min(group, m - g0);
-        std::vector<std::vector<char>> slices(n, std::vector<char>(slice, '\0'));
-        {
+        std::vector<std::vector<char>> slices;
+        if (ahead) slices = std::move(ahead_);
+        if (!ahead) {
+            slices.assign(n, std::vector<char>(slice, '\0'));
             const std::size_t held = n * slice;
             rs::Accumulator sums(slice, slices, memory_ > held ? memory_ - held : 0);
             for (std::size_t i = 0; i < m; ++i) {

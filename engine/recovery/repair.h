@@ -67,7 +67,9 @@ public:
 
 private:
     bool ReadSet(const std::vector<std::string>& parts);
-    bool CheckParts();
+    bool PlanAhead();
+    bool CheckParts(bool ahead);
+    const std::vector<par2::Packets::Recovery>& Available();
     void Judge();
     void NotUsed(const std::string& why);
 
@@ -93,6 +95,12 @@ private:
     std::vector<std::size_t> rewrite_;                       // files of the set, in its order
     std::vector<par2::Packets::Recovery> used_;              // as many as missing_
     std::optional<rs::Solution> solution_;
+    // The set's recovery slices whose checksums hold, once read.
+    std::optional<std::vector<par2::Packets::Recovery>> available_;
+    // Slices of parts that are not there at all, rebuilt by the check as it reads the others
+    // (PlanAhead): the rebuilt slices when they are all that is missing.
+    std::vector<std::size_t> aheadMissing_;
+    std::vector<std::vector<char>> ahead_;
 };
 
 }  // namespace splitter
