@@ -438,27 +438,31 @@ TEST(RecoveryTest, UnreadableVolumesAndSlicesAreDamage) {
 // rebuilds the same bytes; parts lost whole and in part, one after the other in the set; a
 // rebuilt part keeps the holes of the data it holds (a disk image's empty stretches).
 TEST(RecoveryTest, RepairInPassesRebuildsTheSameParts) {
-    const test::TempDir dir;
-    const std::string source = std::string(37500, '\0') + test::PatternBytes(12500);
-    test::WriteBytes(dir / "f", source);
-    test::RecordingHost host;
-    ASSERT_EQ(SplitFile(dir / "f", "f", SplitPlan::Count(4), host, {.recoveryPercent = 60}),
-              SplitResult::kDone);
-    const std::vector<std::string> parts{"f.0", "f.1", "f.2", "f.3"};
-    std::vector<std::string> before;
-    for (const std::string& part : parts) before.push_back(test::ReadBytes(dir / part));
-    test::fs::remove(dir / "f.1");
-    test::fs::remove(dir / "f.2");
-    test::WriteBytes(dir / "f.3", "damage" + before[3].substr(6));
-    const ScriptFolder folder(dir / "f.bat", FileSystem::Default());
+    // In passes of three slices; and in one, where the check rebuilds the lost parts ahead and
+    // then finds a damaged one too.
     const std::size_t slice = 196;  // 12500 bytes a part in 64 slices, a multiple of 4
-    PartsRepair repair(folder, "f", parts, host, 3 * slice);
-    ASSERT_EQ(repair.verdict(), PartsRepair::Verdict::kRepairable) << host.Messages();
-    EXPECT_EQ(repair.damaged(), (std::vector<std::string>{"f.1", "f.2", "f.3"}));
-    EXPECT_EQ(repair.Rebuild(kAllPermissions).size(), 3u);
-    for (std::size_t k = 0; k < parts.size(); ++k)
-        EXPECT_TRUE(test::ReadBytes(dir / parts[k]) == before[k]) << parts[k];
-    EXPECT_EQ(test::AllocatedBytes(dir / "f.1").value_or(0), 0u);
+    for (const std::size_t memory : {3 * slice, kRecoveryMemory}) {
+        const test::TempDir dir;
+        const std::string source = std::string(37500, '\0') + test::PatternBytes(12500);
+        test::WriteBytes(dir / "f", source);
+        test::RecordingHost host;
+        ASSERT_EQ(SplitFile(dir / "f", "f", SplitPlan::Count(4), host, {.recoveryPercent = 60}),
+                  SplitResult::kDone);
+        const std::vector<std::string> parts{"f.0", "f.1", "f.2", "f.3"};
+        std::vector<std::string> before;
+        for (const std::string& part : parts) before.push_back(test::ReadBytes(dir / part));
+        test::fs::remove(dir / "f.1");
+        test::fs::remove(dir / "f.2");
+        test::WriteBytes(dir / "f.3", "damage" + before[3].substr(6));
+        const ScriptFolder folder(dir / "f.bat", FileSystem::Default());
+        PartsRepair repair(folder, "f", parts, host, memory);
+        ASSERT_EQ(repair.verdict(), PartsRepair::Verdict::kRepairable) << host.Messages();
+        EXPECT_EQ(repair.damaged(), (std::vector<std::string>{"f.1", "f.2", "f.3"}));
+        EXPECT_EQ(repair.Rebuild(kAllPermissions).size(), 3u);
+        for (std::size_t k = 0; k < parts.size(); ++k)
+            EXPECT_TRUE(test::ReadBytes(dir / parts[k]) == before[k]) << parts[k];
+        EXPECT_EQ(test::AllocatedBytes(dir / "f.1").value_or(0), 0u);
+    }
 }
 
 }  // namespace
