@@ -306,7 +306,7 @@ TEST(RecoveryTest, ReaderKeepsOnlyGoodPackets) {
             EXPECT_EQ(exponents, c.exponents) << c.what << (streamed ? ", streamed" : "");
             EXPECT_EQ(packets.mains.size(), c.mains) << c.what;
             // The set's slices are 12 bytes: the large one is none of them.
-            EXPECT_EQ(par2::RecoveryOf(packets, id, 12).size(),
+            EXPECT_EQ(par2::RecoveryOf(packets.recovery, id, 12).size(),
                       std::count(exponents.begin(), exponents.end(), 2u) +
                           std::count(exponents.begin(), exponents.end(), 1u))
                 << c.what;

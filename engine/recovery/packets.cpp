@@ -307,6 +307,12 @@ void Scan(const Opener& open, std::size_t source, Packets& packets, bool recover
         pos = found + 1;  // unless the packet is good
         if (length < kHeaderSize || length % 4 != 0 || length > size - found) continue;
         if (type == kRecoverySliceType && !recoveryBodies) {
+            const std::string_view first = window.From(found, kRecoveryDataOffset);
+            if (first.size() < kRecoveryDataOffset) return;
+            const std::uint32_t exponent = Read32(first.data() + kHeaderSize);
+            if (exponent <= kMaxExponent)
+                packets.unchecked.push_back({setId, exponent, source, found + kRecoveryDataOffset,
+                                             length - kRecoveryDataOffset});
             pos = found + length;
             continue;
         }
@@ -385,10 +391,10 @@ Assembled Assemble(const Packets& packets, const std::optional<Md5Digest>& id) {
     return {std::move(set), {}};
 }
 
-std::vector<Packets::Recovery> RecoveryOf(const Packets& packets, const Md5Digest& id,
-                                          std::uint64_t sliceSize) {
+std::vector<Packets::Recovery> RecoveryOf(const std::vector<Packets::Recovery>& recovery,
+                                          const Md5Digest& id, std::uint64_t sliceSize) {
     std::map<std::uint32_t, Packets::Recovery> byExponent;
-    for (const Packets::Recovery& r : packets.recovery)
+    for (const Packets::Recovery& r : recovery)
         if (r.setId == id && r.size == sliceSize) byExponent.emplace(r.exponent, r);
     std::vector<Packets::Recovery> out;
     for (const auto& [exponent, r] : byExponent) out.push_back(r);

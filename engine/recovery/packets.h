@@ -117,6 +117,8 @@ struct Packets {
     std::vector<Description> descriptions;
     std::vector<Checksums> checksums;
     std::vector<Recovery> recovery;
+    // Recovery slice packets stepped over unread: what their headers say, not yet checked.
+    std::vector<Recovery> unchecked;
 };
 
 // Opens the file to scan, from its first byte, as often as the reader must go back in it.
@@ -124,7 +126,8 @@ using Opener = std::function<std::unique_ptr<ReadableFile>()>;
 
 // Adds the packets of one file (`source` numbers it) to `packets`, reading it a block at a time:
 // the memory it takes does not grow with the file. With `recoveryBodies` false, a recovery
-// slice packet is stepped over unread and not kept: enough to learn what a set protects.
+// slice packet is stepped over unread, its header kept as unchecked: enough to learn what a set
+// protects, and which recovery slices it may have.
 void Scan(const Opener& open, std::size_t source, Packets& packets, bool recoveryBodies = true);
 // The same over bytes in memory.
 void Scan(std::string_view bytes, std::size_t source, Packets& packets);
@@ -137,8 +140,8 @@ struct Assembled {
 Assembled Assemble(const Packets& packets, const std::optional<Md5Digest>& id);
 
 // The recovery slices of set `id`, one per exponent, the first found of each kept.
-std::vector<Packets::Recovery> RecoveryOf(const Packets& packets, const Md5Digest& id,
-                                          std::uint64_t sliceSize);
+std::vector<Packets::Recovery> RecoveryOf(const std::vector<Packets::Recovery>& recovery,
+                                          const Md5Digest& id, std::uint64_t sliceSize);
 
 // The number of slices of a file of `length` bytes.
 std::uint64_t SlicesOf(std::uint64_t length, std::uint64_t sliceSize);

@@ -129,6 +129,15 @@ PartsRepair::PartsRepair(const ScriptFolder& folder, const std::string& destinat
     if (!ReadSet(parts)) return;
     const bool ahead = PlanAhead();
     if (!CheckParts(ahead)) return;
+    // Worked out from recovery slices whose checksums were read meanwhile: they stand if those
+    // are the ones the rebuild would take.
+    if (ahead) {
+        const std::vector<par2::Packets::Recovery>& available = Available();
+        for (std::size_t i = 0; i < used_.size() && !ahead_.empty(); ++i)
+            if (i >= available.size() || available[i].exponent != used_[i].exponent ||
+                available[i].source != used_[i].source || available[i].offset != used_[i].offset)
+                ahead_.clear();
+    }
     Judge();
 }
 
@@ -172,6 +181,9 @@ bool PartsRepair::ReadSet(const std::vector<std::string>& parts) {
         largest_ = std::max(largest_, file.status.length);
         if (name == indexTitle_ && packets.mains.size() > before) id = packets.mains[before].setId;
     }
+    unchecked_ = std::move(packets.unchecked);
+    scanned_.resize(sources_.size());
+    skipped_.resize(sources_.size());
     par2::Assembled assembled = par2::Assemble(packets, id);
     if (!assembled.set) {
         if (!sources_.empty()) NotUsed(assembled.problem);
@@ -226,7 +238,9 @@ bool PartsRepair::PlanAhead() {
     }
     const std::size_t fits = memory_ / static_cast<std::size_t>(set_.sliceSize);
     if (lost.empty() || lost.size() > kMaxRebuilt || lost.size() + 1 > fits) return false;
-    const std::vector<par2::Packets::Recovery>& available = Available();
+    // The recovery slices the headers promise, checked beside the check of the parts.
+    const std::vector<par2::Packets::Recovery> available =
+        par2::RecoveryOf(unchecked_, set_.id, set_.sliceSize);
     if (available.size() < lost.size()) return false;
     std::vector<std::uint32_t> lostLogs;
     std::vector<std::uint32_t> exponents;
@@ -236,6 +250,7 @@ bool PartsRepair::PlanAhead() {
     if (!solution_) return false;
     used_.assign(available.begin(), available.begin() + static_cast<long>(lost.size()));
     aheadMissing_ = std::move(lost);
+    scanning_ = std::async(std::launch::async, [this] { ScanVolumes(); });
     return true;
 }
 
@@ -338,37 +353,36 @@ bool PartsRepair::CheckParts(bool ahead) {
     return true;
 }
 
-// The set's recovery slices whose checksums hold: the files two at a time, each hashed on a
-// thread of its own.
+// Reads the set's files for their recovery slices and checks them, a file at a time, on
+// whichever threads call it.
+void PartsRepair::ScanVolumes() {
+    for (std::size_t source; (source = nextScan_.fetch_add(1)) < sources_.size();) {
+        try {
+            par2::Scan([&] { return files_.OpenRead(sources_[source]); }, source, scanned_[source]);
+        } catch (const Failure& failure) {
+            skipped_[source] = failure.Message();
+        }
+    }
+}
+
+// The set's recovery slices whose checksums hold: scanned beside the check, or now on two
+// threads.
 const std::vector<par2::Packets::Recovery>& PartsRepair::Available() {
     if (available_) return *available_;
-    std::vector<par2::Packets> found(sources_.size());
-    std::vector<std::string> skipped(sources_.size());
-    std::atomic<std::size_t> next{0};
-    const auto scan = [&] {
-        for (std::size_t source; (source = next.fetch_add(1)) < sources_.size();) {
-            try {
-                par2::Scan([&] { return files_.OpenRead(sources_[source]); }, source,
-                           found[source]);
-            } catch (const Failure& failure) {
-                skipped[source] = failure.Message();
-            }
-        }
-    };
-    {
-        auto other = std::async(std::launch::async, scan);
-        scan();
-        other.get();
+    if (!scanning_.valid()) {
+        scanning_ = std::async(std::launch::async, [this] { ScanVolumes(); });
+        ScanVolumes();
     }
-    par2::Packets packets;
+    scanning_.get();
+    std::vector<par2::Packets::Recovery> recovery;
     for (std::size_t source = 0; source < sources_.size(); ++source) {
-        if (!skipped[source].empty())
+        if (!skipped_[source].empty())
             host_.Note("Skipped " + ShownName(FileTitleOf(sources_[source])) + ": " +
-                       skipped[source]);
-        packets.recovery.insert(packets.recovery.end(), found[source].recovery.begin(),
-                                found[source].recovery.end());
+                       skipped_[source]);
+        recovery.insert(recovery.end(), scanned_[source].recovery.begin(),
+                        scanned_[source].recovery.end());
     }
-    available_ = par2::RecoveryOf(packets, set_.id, set_.sliceSize);
+    available_ = par2::RecoveryOf(recovery, set_.id, set_.sliceSize);
     return *available_;
 }
 

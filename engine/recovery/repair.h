@@ -4,8 +4,10 @@
 // them) in the script's folder, keeping whatever it replaces.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <map>
 #include <optional>
 #include <string>
@@ -69,6 +71,7 @@ private:
     bool ReadSet(const std::vector<std::string>& parts);
     bool PlanAhead();
     bool CheckParts(bool ahead);
+    void ScanVolumes();
     const std::vector<par2::Packets::Recovery>& Available();
     void Judge();
     void NotUsed(const std::string& why);
@@ -101,6 +104,13 @@ private:
     // (PlanAhead): the rebuilt slices when they are all that is missing.
     std::vector<std::size_t> aheadMissing_;
     std::vector<std::vector<char>> ahead_;
+    // The recovery slices the set's files hold by their headers, not yet checked.
+    std::vector<par2::Packets::Recovery> unchecked_;
+    // The volumes scanned for their recovery slices' checksums (ScanVolumes), from any thread.
+    std::vector<par2::Packets> scanned_;
+    std::vector<std::string> skipped_;
+    std::atomic<std::size_t> nextScan_{0};
+    std::future<void> scanning_;  // last: waited for before what it uses goes
 };
 
 }  // namespace splitter
