@@ -438,10 +438,17 @@ TEST(RecoveryTest, UnreadableVolumesAndSlicesAreDamage) {
 // rebuilds the same bytes; parts lost whole and in part, one after the other in the set; a
 // rebuilt part keeps the holes of the data it holds (a disk image's empty stretches).
 TEST(RecoveryTest, RepairInPassesRebuildsTheSameParts) {
-    // In passes of three slices; and in one, where the check rebuilds the lost parts ahead and
-    // then finds a damaged one too.
+    // In passes of three slices; in one, where the check rebuilds the lost parts ahead and then
+    // finds a damaged part too; and in one with the first recovery slice damaged, which the
+    // check took ahead before its checksum was read.
     const std::size_t slice = 196;  // 12500 bytes a part in 64 slices, a multiple of 4
-    for (const std::size_t memory : {3 * slice, kRecoveryMemory}) {
+    const struct {
+        std::size_t memory;
+        bool damagedPart;
+        bool damagedVolume;
+    } cases[] = {{3 * slice, true, false}, {kRecoveryMemory, true, false},
+                 {kRecoveryMemory, false, true}};
+    for (const auto& c : cases) {
         const test::TempDir dir;
         const std::string source = std::string(37500, '\0') + test::PatternBytes(12500);
         test::WriteBytes(dir / "f", source);
@@ -453,12 +460,19 @@ TEST(RecoveryTest, RepairInPassesRebuildsTheSameParts) {
         for (const std::string& part : parts) before.push_back(test::ReadBytes(dir / part));
         test::fs::remove(dir / "f.1");
         test::fs::remove(dir / "f.2");
-        test::WriteBytes(dir / "f.3", "damage" + before[3].substr(6));
+        if (c.damagedPart) test::WriteBytes(dir / "f.3", "damage" + before[3].substr(6));
+        if (c.damagedVolume) {
+            // The volume of exponent 0 starts with its recovery slice.
+            const test::fs::path first = dir / RecoveryFileTitles("f", 154)[1];
+            std::string bytes = test::ReadBytes(first);
+            bytes[par2::kRecoveryDataOffset + 10] ^= 1;
+            test::WriteBytes(first, bytes);
+        }
         const ScriptFolder folder(dir / "f.bat", FileSystem::Default());
-        PartsRepair repair(folder, "f", parts, host, memory);
+        PartsRepair repair(folder, "f", parts, host, c.memory);
         ASSERT_EQ(repair.verdict(), PartsRepair::Verdict::kRepairable) << host.Messages();
-        EXPECT_EQ(repair.damaged(), (std::vector<std::string>{"f.1", "f.2", "f.3"}));
-        EXPECT_EQ(repair.Rebuild(kAllPermissions).size(), 3u);
+        EXPECT_EQ(repair.damaged().size(), c.damagedPart ? 3u : 2u);
+        EXPECT_EQ(repair.Rebuild(kAllPermissions).size(), repair.damaged().size());
         for (std::size_t k = 0; k < parts.size(); ++k)
             EXPECT_TRUE(test::ReadBytes(dir / parts[k]) == before[k]) << parts[k];
         EXPECT_EQ(test::AllocatedBytes(dir / "f.1").value_or(0), 0u);
