@@ -457,10 +457,26 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
         std::unique_ptr<ReadableFile> old;
         std::unique_ptr<SliceReader> reader;
         Md5 whole;
+        // The part's MD5 is worked out on a thread of its own while the next slice is read and
+        // written: two buffers in turn, the slice being hashed and the next.
+        std::vector<char> buffers[2];
+        std::size_t turn = 0;
+        std::future<void> hashing;  // last: waited for before the buffers go
+        void Settle() {
+            if (hashing.valid()) hashing.get();
+        }
     } w;
-    std::vector<char> buffer(slice);
+    w.buffers[0].resize(slice);
+    w.buffers[1].resize(slice);
     std::vector<RebuiltPart> rebuilt;
     const auto writeUpTo = [&](const std::vector<std::vector<char>>& slices, std::size_t g0) {
+        // However it ends, the hash is done with the group's slices before they go.
+        struct Waits {
+            std::future<void>& hashing;
+            ~Waits() {
+                if (hashing.valid()) hashing.wait();
+            }
+        } waits{w.hashing};
         for (; w.r < rewrite_.size(); ++w.r, w.s = 0) {
             const par2::FileEntry& entry = set_.files[rewrite_[w.r]];
             const std::string path = folder_.PathOf(entry.name);
@@ -475,9 +491,10 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
             }
             for (; w.s < entry.slices.size(); ++w.s) {
                 const std::size_t k = firsts[rewrite_[w.r]] + w.s;
-                const char* bytes = buffer.data();
+                char* buffer = w.buffers[w.turn].data();
+                const char* bytes = buffer;
                 if (present_[k]) {
-                    if (!w.reader || !w.reader->Next(buffer.data()).whole)
+                    if (!w.reader || !w.reader->Next(buffer).whole)
                         throw Failure(kDeviceIoError, "Part changed during the join (" +
                                                           ShownName(entry.name) + ")");
                 } else {
@@ -490,9 +507,13 @@ std::vector<RebuiltPart> PartsRepair::Rebuild(std::uint32_t permissions) {
                 const auto n = static_cast<std::size_t>(
                     std::min<std::uint64_t>(set_.sliceSize, entry.length - w.s * set_.sliceSize));
                 w.sparse->Write(bytes, n);
-                w.whole.Update(bytes, n);
+                w.Settle();
+                w.hashing =
+                    std::async(std::launch::async, [&w, bytes, n] { w.whole.Update(bytes, n); });
+                w.turn ^= 1;
                 progress.Add(n);
             }
+            w.Settle();
             if (w.whole.Final() != entry.hash)
                 throw Failure(kDeviceIoError,
                               "Recovery failed: the rebuilt part does not match "
