@@ -30,6 +30,12 @@ const Tables& T() {
     return tables;
 }
 
+// The word at position j of the low (and of the high) half of 64 bytes in the kernels' order.
+std::size_t WordAt(std::size_t j) {
+    const std::size_t eighth = j / 8;
+    return eighth == 1 ? j + 8 : eighth == 2 ? j - 8 : j;
+}
+
 std::uint16_t LoadWord(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
@@ -182,10 +188,12 @@ __attribute__((target("avx2,gfni"))) std::size_t MultiplyAddOrderedGfni(
 // loaded once, is multiplied into each of them. A group [low 32 | high 32] times the matrices
 // [ll x4 | hh x4] gives the low bytes' share of the low half and the high bytes' of the high;
 // the group with its halves swapped, times [lh x4 | hl x4], gives the rest.
-template <std::size_t G>
-__attribute__((target("avx512f,avx512bw,gfni"))) void ManyGfni512(
+// Inputs in the plain order are put in the kernels' order as they are loaded, by one byte
+// permutation (`order`), which saves a copy of every input.
+template <std::size_t G, bool Plain>
+__attribute__((target("avx512f,avx512bw,avx512vbmi,gfni"))) void ManyGfni512(
     std::uint8_t* const* dst, std::size_t outputs, const std::uint8_t* const* src,
-    std::size_t inputs, const std::uint64_t* wide, std::size_t groups) {
+    std::size_t inputs, const std::uint64_t* wide, std::size_t groups, __m512i order) {
     for (std::size_t at = 0; at < groups * 64; at += 64) {
         // Unrolled, so that the outputs stay in registers.
         __m512i acc[G];
@@ -193,7 +201,8 @@ __attribute__((target("avx512f,avx512bw,gfni"))) void ManyGfni512(
         for (std::size_t k = 0; k < G; ++k) acc[k] = _mm512_loadu_si512(dst[k] + at);
         const std::uint64_t* w = wide;
         for (std::size_t i = 0; i < inputs; ++i, w += 16 * outputs) {
-            const __m512i x = _mm512_loadu_si512(src[i] + at);
+            __m512i x = _mm512_loadu_si512(src[i] + at);
+            if constexpr (Plain) x = _mm512_maskz_permutexvar_epi8(~0ull, order, x);
             const __m512i swapped = _mm512_maskz_shuffle_i64x2(0xFF, x, x, 0x4E);
 #pragma GCC unroll 8
             for (std::size_t k = 0; k < G; ++k) {
@@ -209,33 +218,39 @@ __attribute__((target("avx512f,avx512bw,gfni"))) void ManyGfni512(
     }
 }
 
-void ManyGfni512(std::uint8_t* const* dst, std::size_t outputs, const std::uint8_t* const* src,
-                 std::size_t inputs, const std::uint64_t* wide, std::size_t groups) {
+template <bool Plain>
+__attribute__((target("avx512f,avx512bw,avx512vbmi,gfni"))) void ManyGfni512(
+    std::uint8_t* const* dst, std::size_t outputs, const std::uint8_t* const* src,
+    std::size_t inputs, const std::uint64_t* wide, std::size_t groups) {
+    alignas(64) std::uint8_t index[64];
+    for (std::size_t j = 0; j < 32; ++j) {
+        index[j] = static_cast<std::uint8_t>(2 * WordAt(j));
+        index[32 + j] = static_cast<std::uint8_t>(2 * WordAt(j) + 1);
+    }
+    const __m512i order = _mm512_load_si512(index);
     std::size_t o = 0;
     for (; o + 8 <= outputs; o += 8)
-        ManyGfni512<8>(dst + o, outputs, src, inputs, wide + 16 * o, groups);
+        ManyGfni512<8, Plain>(dst + o, outputs, src, inputs, wide + 16 * o, groups, order);
     for (; o + 4 <= outputs; o += 4)
-        ManyGfni512<4>(dst + o, outputs, src, inputs, wide + 16 * o, groups);
+        ManyGfni512<4, Plain>(dst + o, outputs, src, inputs, wide + 16 * o, groups, order);
     const std::size_t left = outputs - o;
-    if (left == 3) ManyGfni512<3>(dst + o, outputs, src, inputs, wide + 16 * o, groups);
-    if (left == 2) ManyGfni512<2>(dst + o, outputs, src, inputs, wide + 16 * o, groups);
-    if (left == 1) ManyGfni512<1>(dst + o, outputs, src, inputs, wide + 16 * o, groups);
+    if (left == 3)
+        ManyGfni512<3, Plain>(dst + o, outputs, src, inputs, wide + 16 * o, groups, order);
+    if (left == 2)
+        ManyGfni512<2, Plain>(dst + o, outputs, src, inputs, wide + 16 * o, groups, order);
+    if (left == 1)
+        ManyGfni512<1, Plain>(dst + o, outputs, src, inputs, wide + 16 * o, groups, order);
 }
 #endif
-
-// The word at position j of the low (and of the high) half of 64 bytes in the kernels' order.
-std::size_t WordAt(std::size_t j) {
-    const std::size_t eighth = j / 8;
-    return eighth == 1 ? j + 8 : eighth == 2 ? j - 8 : j;
-}
 
 }  // namespace
 
 bool Supports(Kernel kernel) {
 #ifdef SPLITTER_GF16_AVX2
     static const bool gfni = HasAvx2() && __builtin_cpu_supports("gfni");
-    static const bool wide =
-        gfni && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    static const bool wide = gfni && __builtin_cpu_supports("avx512f") &&
+                             __builtin_cpu_supports("avx512bw") &&
+                             __builtin_cpu_supports("avx512vbmi");
     if (kernel == Kernel::kGfni512) return wide;
     if (kernel == Kernel::kGfni) return gfni;
     if (kernel == Kernel::kAvx2) return HasAvx2();
@@ -407,12 +422,15 @@ ManyProducts::ManyProducts(const std::vector<std::uint16_t>& factors, std::size_
 }
 
 void ManyProducts::MultiplyAdd(std::uint8_t* const* dst, const std::uint8_t* const* src,
-                               std::size_t bytes) const {
+                               std::size_t bytes, bool plain) const {
     std::size_t done = 0;
 #ifdef SPLITTER_GF16_AVX2
     if (kernel_ == Kernel::kGfni512) {
         done = bytes / 64 * 64;
-        ManyGfni512(dst, outputs_, src, inputs_, wide_.data(), bytes / 64);
+        if (plain)
+            ManyGfni512<true>(dst, outputs_, src, inputs_, wide_.data(), bytes / 64);
+        else
+            ManyGfni512<false>(dst, outputs_, src, inputs_, wide_.data(), bytes / 64);
     }
 #endif
     const Multiplier* m = multipliers_.data();

@@ -24,8 +24,8 @@ std::uint16_t Inverse(std::uint16_t a);
 
 // The ways to multiply a run of words by one factor, the fastest the processor has chosen at
 // run time: bit-matrix products of the low and high bytes (GFNI, on 512-bit vectors where the
-// processor has them), 4-bit tables looked up by byte shuffles (AVX2), or 8-bit tables (any
-// processor).
+// processor has them and their byte permutations), 4-bit tables looked up by byte shuffles (AVX2),
+// or 8-bit tables (any processor).
 enum class Kernel { kTables, kAvx2, kGfni, kGfni512 };
 bool Supports(Kernel kernel);
 Kernel BestKernel();
@@ -81,9 +81,11 @@ public:
                  Kernel kernel = BestKernel());
 
     // dst[o] += sum over i of f_oi * src[i], over `bytes` bytes of each run from the same offset
-    // of their slices modulo 64.
-    void MultiplyAdd(std::uint8_t* const* dst, const std::uint8_t* const* src,
-                     std::size_t bytes) const;
+    // of their slices modulo 64. With `plain`, the inputs are in the plain order (only where
+    // TakesPlain()).
+    void MultiplyAdd(std::uint8_t* const* dst, const std::uint8_t* const* src, std::size_t bytes,
+                     bool plain = false) const;
+    bool TakesPlain() const { return kernel_ == Kernel::kGfni512; }
 
 private:
     std::size_t outputs_;

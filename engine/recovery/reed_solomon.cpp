@@ -149,16 +149,22 @@ void Accumulator::Add(std::size_t count, std::size_t first) {
 
 void Accumulator::AddBlock(std::size_t at, std::size_t count, std::uint8_t* scratch) {
     const std::size_t n = std::min(kBlock, slice_ - at);
+    // The inputs are put in the kernels' order here, unless the kernel does it as it loads them.
+    const bool plain = products_->TakesPlain();
+    std::vector<const std::uint8_t*> src;
     for (std::size_t b = 0; b < count; ++b) {
-        std::uint8_t* in = scratch + b * kBlock;
-        std::memcpy(in, adding_[b].data() + at, n);
-        gf16::ToKernelOrder(in, n);
+        const auto* in = reinterpret_cast<const std::uint8_t*>(adding_[b].data()) + at;
+        if (!plain) {
+            std::uint8_t* ordered = scratch + b * kBlock;
+            std::memcpy(ordered, in, n);
+            gf16::ToKernelOrder(ordered, n);
+            in = ordered;
+        }
+        src.push_back(in);
     }
     std::vector<std::uint8_t*> dst;
     for (std::vector<char>& out : outputs_) dst.push_back(Bytes(out) + at);
-    std::vector<const std::uint8_t*> src;
-    for (std::size_t b = 0; b < count; ++b) src.push_back(scratch + b * kBlock);
-    products_->MultiplyAdd(dst.data(), src.data(), n);
+    products_->MultiplyAdd(dst.data(), src.data(), n, plain);
 }
 
 }  // namespace splitter::rs
