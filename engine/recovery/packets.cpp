@@ -6,6 +6,8 @@
 #include <map>
 #include <set>
 
+#include "engine/recovery/md5_pair.h"
+
 namespace splitter::par2 {
 namespace {
 
@@ -263,12 +265,28 @@ std::string ChecksumPacket(const Md5Digest& setId, const FileEntry& file) {
     return Packet(setId, kSliceChecksumType, body);
 }
 
-std::string RecoveryPacket(const Md5Digest& setId, std::uint32_t exponent, std::string_view slice) {
-    std::string body;
-    body.reserve(4 + slice.size());
-    Append32(body, exponent);
-    body.append(slice);
-    return Packet(setId, kRecoverySliceType, body);
+std::vector<std::string> RecoveryPacketHeads(const Md5Digest& setId, std::uint32_t first,
+                                             const std::vector<std::vector<char>>& slices) {
+    std::vector<std::string> heads;
+    std::vector<Md5Stream> md5s(slices.size());
+    std::vector<Md5Job> jobs;
+    for (std::size_t i = 0; i < slices.size(); ++i) {
+        std::string head(kMagic);
+        Append64(head, kRecoveryDataOffset + slices[i].size());
+        head.append(16, '\0');  // the MD5, below
+        head.append(reinterpret_cast<const char*>(setId.data()), setId.size());
+        head.append(kRecoverySliceType);
+        Append32(head, first + static_cast<std::uint32_t>(i));
+        md5s[i].Update(head.data() + 32, head.size() - 32);
+        jobs.push_back({&md5s[i], slices[i].data(), slices[i].size()});
+        heads.push_back(std::move(head));
+    }
+    UpdateMany(jobs.data(), jobs.size());
+    for (std::size_t i = 0; i < slices.size(); ++i) {
+        const Md5Digest md5 = md5s[i].Final();
+        std::memcpy(heads[i].data() + 16, md5.data(), md5.size());
+    }
+    return heads;
 }
 
 std::string CreatorPacket(const Md5Digest& setId, std::string_view creator) {

@@ -81,7 +81,11 @@ Md5Digest SetIdOf(std::uint64_t sliceSize, const std::vector<FileEntry>& files);
 std::string MainPacket(const Set& set);
 std::string DescriptionPacket(const Md5Digest& setId, const FileEntry& file);
 std::string ChecksumPacket(const Md5Digest& setId, const FileEntry& file);
-std::string RecoveryPacket(const Md5Digest& setId, std::uint32_t exponent, std::string_view slice);
+// The recovery slice packets of exponents first, first + 1, ... over `slices` (each of a size
+// that is a multiple of 4), as their first bytes (header and exponent), each to be followed by
+// its slice: their MD5s worked out side by side (md5_pair.h), the slices not copied.
+std::vector<std::string> RecoveryPacketHeads(const Md5Digest& setId, std::uint32_t first,
+                                             const std::vector<std::vector<char>>& slices);
 std::string CreatorPacket(const Md5Digest& setId, std::string_view creator);
 // Any packet: what the ones above are made with, and the tests' way to a packet of their own.
 std::string Packet(const Md5Digest& setId, std::string_view type, std::string_view body);

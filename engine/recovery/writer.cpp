@@ -211,6 +211,8 @@ public:
                 outs_[0]->file().Write(creator_.data(), creator_.size());
             }
             const std::uint32_t all = work_.plan().count;
+            const std::vector<std::string> heads =
+                par2::RecoveryPacketHeads(work_.set_.id, first, recovery);
             for (std::uint32_t e = first; e < first + recovery.size(); ++e) {
                 if (e == volumeFirst_ + volumeSize_) {
                     volumeFirst_ = e;
@@ -228,9 +230,8 @@ public:
                 while ((2u << (copies - 1)) <= count) ++copies;
                 const std::size_t spread = copies * critical.size();
                 const std::uint32_t i = e - volumeFirst_;
-                const std::string packet = par2::RecoveryPacket(
-                    work_.set_.id, e, std::string_view(recovery[e - first].data(), work_.slice_));
-                out.Write(packet.data(), packet.size());
+                out.Write(heads[e - first].data(), heads[e - first].size());
+                out.Write(recovery[e - first].data(), work_.slice_);
                 for (std::size_t c = i * spread / count; c < (i + 1) * spread / count; ++c)
                     out.Write(critical[c % critical.size()].data(),
                               critical[c % critical.size()].size());
