@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -116,7 +117,13 @@ void Blocks2(std::uint32_t*, const std::uint8_t*, std::uint32_t*, const std::uin
 
 bool HasSha256Pair() {
 #ifdef SPLITTER_SHA256_PAIR
-    static const bool has = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
+    // The SHA extensions are bit 29 of EBX in leaf 7 (not every compiler's
+    // __builtin_cpu_supports knows them by name).
+    static const bool has = [] {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        return __builtin_cpu_supports("sse4.1") && __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 &&
+               (b & (1u << 29)) != 0;
+    }();
     return has;
 #else
     return false;

@@ -60,7 +60,7 @@ void Check(std::string_view bytes) {
         slices += f.slices.size();
     }
     if (slices != set.sliceCount || slices > par2::kMaxInputSlices) Broken("the slice count");
-    for (const par2::Packets::Recovery& r : par2::RecoveryOf(packets, set.id, set.sliceSize))
+    for (const par2::Packets::Recovery& r : par2::RecoveryOf(packets.recovery, set.id, set.sliceSize))
         if (r.size != set.sliceSize) Broken("a recovery slice of another size");
 
     std::string written;

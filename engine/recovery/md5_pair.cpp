@@ -203,7 +203,9 @@ __attribute__((target("avx2"))) void BlocksAvx2(Lanes& lanes, std::size_t blocks
 // GCC 12's AVX-512 intrinsics pass an undefined vector where no lane is masked, and take it for
 // an uninitialized one.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // The same in 16 lanes, each step's function one vpternlogd and its rotation one vprold.
 template <std::size_t I>
