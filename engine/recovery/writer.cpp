@@ -125,7 +125,6 @@ public:
             static_cast<std::uint32_t>(std::clamp<std::size_t>(memory / slice_, 1, plan_.count));
         memory_ = memory;
         order_ = ReadingOrder(entries_, slice_);
-        readers_.resize(entries_.size());
         for (const par2::FileEntry& e : entries_) total_ += e.length;
     }
 
@@ -160,19 +159,20 @@ public:
             const std::size_t held = recovery.size() * slice_;
             rs::Accumulator sums(slice_, recovery, memory_ > held ? memory_ - held : 0);
             if (first == 0) sums.OnEachBatch(checksums);
+            std::vector<std::optional<SliceReader>> readers(entries_.size());  // of open parts
             for (const Input& input : order_) {
                 if (stop && stop->load()) throw Stopped{};
                 const par2::FileEntry& entry = entries_[input.file];
                 if (input.slice == 0)
-                    readers_[input.file].emplace(parts.Open(parts_[input.file]), entry.length,
-                                                 slice_);
+                    readers[input.file].emplace(parts.Open(parts_[input.file]), entry.length,
+                                                slice_);
                 std::vector<std::uint16_t> factors(count);
                 for (std::uint32_t e = 0; e < count; ++e)
                     factors[e] = rs::Factor(logs_[input.index], first + e);
-                if (!readers_[input.file]->Next(sums.Next(std::move(factors))).whole)
+                if (!readers[input.file]->Next(sums.Next(std::move(factors))).whole)
                     throw Failure::Of(kDeviceIoError, entry.name);
                 if (input.slice + 1 == entry.slices.size()) {
-                    readers_[input.file].reset();
+                    readers[input.file].reset();
                     parts.Close(parts_[input.file]);
                 }
                 read(input.bytes);
@@ -269,7 +269,6 @@ private:
     std::vector<Input> order_;
     std::uint64_t total_ = 0;
     std::vector<std::string> critical_;
-    std::vector<std::optional<SliceReader>> readers_;  // of the files being read
 };
 
 RecoveryPlan WriteRecoverySet(const std::string& folder, const std::string& title,
