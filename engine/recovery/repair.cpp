@@ -280,8 +280,11 @@ bool PartsRepair::CheckParts(bool ahead) {
         std::size_t bytes;
     };
     constexpr std::size_t kRecovery = static_cast<std::size_t>(-1);
-    std::vector<Input> inputs;
     const std::size_t m = ahead ? aheadMissing_.size() : 0;
+    // Sized once: the adding thread reads what a batch's inputs were while the next ones are
+    // set down.
+    std::vector<Input> inputs(m + set_.sliceCount);
+    std::size_t given = 0;
     ahead_.assign(m, std::vector<char>(slice, '\0'));
     bool aheadRead = ahead;
     {
@@ -301,7 +304,7 @@ bool PartsRepair::CheckParts(bool ahead) {
         for (std::size_t i = 0; i < m; ++i) {
             std::vector<std::uint16_t> factors(m);
             for (std::size_t j = 0; j < m; ++j) factors[j] = solution_->recover(j)[i];
-            inputs.push_back({kRecovery, 0, 0});
+            inputs[given++] = {kRecovery, 0, 0};
             try {
                 volumes.Read(used_[i], sums.Next(std::move(factors)));
             } catch (const Failure&) {
@@ -328,7 +331,7 @@ bool PartsRepair::CheckParts(bool ahead) {
                     char* buffer = sums.Next(ahead ? solution_->Present(logs_[k], 0, m)
                                                    : std::vector<std::uint16_t>{});
                     const SliceReader::Slice got = readers[f - group]->Next(buffer);
-                    inputs.push_back({f, k, got.bytes});
+                    inputs[given++] = {f, k, got.bytes};
                     read[k] = got.whole;
                     progress.Add(got.bytes);
                 }
