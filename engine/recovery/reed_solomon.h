@@ -67,9 +67,10 @@ public:
 
     // `memory`: what the inputs' two batches may take together, at least kLeastMemory (and at
     // least two inputs). The more inputs a batch holds, the fewer times the outputs go through
-    // the processor's caches: with 26 outputs of 4 MiB, batches of 4 inputs leave the adding
-    // waiting on the memory; 8 are as fast as 16 (1.4 s against 1.5 for a split of 1 GiB with
-    // --recovery 10), with 64 MiB less memory to fill.
+    // the processor's caches: with 26 outputs of 4 MiB, each batch reads and writes 208 MiB of
+    // them. A split of 1 GiB in 8 parts with --recovery 10 takes 0.92x the time with batches of
+    // 16 that it takes with 8 (farm-bench, paired); 19 (all that 256 MiB leaves) take 1.10x
+    // that of 16: more memory to fill, and batches that no longer hold whole turns of the parts.
     Accumulator(std::size_t slice, std::vector<std::vector<char>>& outputs,
                 std::size_t memory = kLeastMemory);
     ~Accumulator() { Wait(); }
@@ -98,7 +99,7 @@ private:
     // The batch's bytes [at, at + kBlock) into every output, through `scratch`.
     void AddBlock(std::size_t at, std::size_t count, std::uint8_t* scratch);
 
-    static constexpr std::size_t kMaxBatch = 8;
+    static constexpr std::size_t kMaxBatch = 16;
     static constexpr std::size_t kBlock = 4096;  // a multiple of the kernels' 64
     const std::size_t slice_;
     const std::size_t capacity_;
