@@ -265,28 +265,61 @@ std::string ChecksumPacket(const Md5Digest& setId, const FileEntry& file) {
     return Packet(setId, kSliceChecksumType, body);
 }
 
+namespace {
+
+// What a recovery slice's packet holds before its bytes, its MD5 left as zeros.
+std::string RecoveryHead(const Md5Digest& setId, std::uint32_t exponent, std::uint64_t size) {
+    std::string head(kMagic);
+    Append64(head, kRecoveryDataOffset + size);
+    head.append(16, '\0');
+    head.append(reinterpret_cast<const char*>(setId.data()), setId.size());
+    head.append(kRecoverySliceType);
+    Append32(head, exponent);
+    return head;
+}
+
+// The MD5s of recovery slice packets, their heads and bytes given, side by side.
+std::vector<Md5Digest> RecoveryMd5s(const std::vector<std::string>& heads,
+                                    const std::vector<const char*>& slices) {
+    std::vector<Md5Stream> md5s(heads.size());
+    std::vector<Md5Job> jobs;
+    for (std::size_t i = 0; i < heads.size(); ++i) {
+        md5s[i].Update(heads[i].data() + 32, heads[i].size() - 32);
+        const std::uint64_t size = Read64(heads[i].data() + 8) - kRecoveryDataOffset;
+        jobs.push_back({&md5s[i], slices[i], static_cast<std::size_t>(size)});
+    }
+    UpdateMany(jobs.data(), jobs.size());
+    std::vector<Md5Digest> digests;
+    for (Md5Stream& md5 : md5s) digests.push_back(md5.Final());
+    return digests;
+}
+
+}  // namespace
+
 std::vector<std::string> RecoveryPacketHeads(const Md5Digest& setId, std::uint32_t first,
                                              const std::vector<std::vector<char>>& slices) {
     std::vector<std::string> heads;
-    std::vector<Md5Stream> md5s(slices.size());
-    std::vector<Md5Job> jobs;
+    std::vector<const char*> data;
     for (std::size_t i = 0; i < slices.size(); ++i) {
-        std::string head(kMagic);
-        Append64(head, kRecoveryDataOffset + slices[i].size());
-        head.append(16, '\0');  // the MD5, below
-        head.append(reinterpret_cast<const char*>(setId.data()), setId.size());
-        head.append(kRecoverySliceType);
-        Append32(head, first + static_cast<std::uint32_t>(i));
-        md5s[i].Update(head.data() + 32, head.size() - 32);
-        jobs.push_back({&md5s[i], slices[i].data(), slices[i].size()});
-        heads.push_back(std::move(head));
+        heads.push_back(
+            RecoveryHead(setId, first + static_cast<std::uint32_t>(i), slices[i].size()));
+        data.push_back(slices[i].data());
     }
-    UpdateMany(jobs.data(), jobs.size());
-    for (std::size_t i = 0; i < slices.size(); ++i) {
-        const Md5Digest md5 = md5s[i].Final();
-        std::memcpy(heads[i].data() + 16, md5.data(), md5.size());
-    }
+    const std::vector<Md5Digest> md5s = RecoveryMd5s(heads, data);
+    for (std::size_t i = 0; i < slices.size(); ++i)
+        std::memcpy(heads[i].data() + 16, md5s[i].data(), md5s[i].size());
     return heads;
+}
+
+std::vector<bool> RecoverySlicesHold(const std::vector<Packets::Recovery>& recovery,
+                                     const std::vector<const char*>& slices) {
+    std::vector<std::string> heads;
+    for (const Packets::Recovery& r : recovery)
+        heads.push_back(RecoveryHead(r.setId, r.exponent, r.size));
+    const std::vector<Md5Digest> md5s = RecoveryMd5s(heads, slices);
+    std::vector<bool> hold;
+    for (std::size_t i = 0; i < recovery.size(); ++i) hold.push_back(md5s[i] == recovery[i].md5);
+    return hold;
 }
 
 std::string CreatorPacket(const Md5Digest& setId, std::string_view creator) {
@@ -330,7 +363,7 @@ void Scan(const Opener& open, std::size_t source, Packets& packets, bool recover
             const std::uint32_t exponent = Read32(first.data() + kHeaderSize);
             if (exponent <= kMaxExponent)
                 packets.unchecked.push_back({setId, exponent, source, found + kRecoveryDataOffset,
-                                             length - kRecoveryDataOffset});
+                                             length - kRecoveryDataOffset, md5});
             pos = found + length;
             continue;
         }
@@ -354,7 +387,7 @@ void Scan(const Opener& open, std::size_t source, Packets& packets, bool recover
         Md5 hash;
         if (window.Hash(found + 32, length - 32, hash) && hash.Final() == md5) {
             packets.recovery.push_back({setId, exponent, source, found + kRecoveryDataOffset,
-                                        length - kRecoveryDataOffset});
+                                        length - kRecoveryDataOffset, md5});
             pos = found + length;
         }
     }

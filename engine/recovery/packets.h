@@ -116,6 +116,7 @@ struct Packets {
         std::size_t source = 0;    // which scanned file
         std::uint64_t offset = 0;  // of the slice's bytes in it
         std::uint64_t size = 0;
+        Md5Digest md5{};  // of the packet, as its header gives it
     };
     std::vector<Main> mains;
     std::vector<Description> descriptions;
@@ -142,6 +143,11 @@ struct Assembled {
     std::string problem;
 };
 Assembled Assemble(const Packets& packets, const std::optional<Md5Digest>& id);
+
+// Whether each recovery slice, its bytes read into slices[i], is the one its packet's MD5
+// describes: the MD5s side by side. For a slice stepped over unchecked by Scan.
+std::vector<bool> RecoverySlicesHold(const std::vector<Packets::Recovery>& recovery,
+                                     const std::vector<const char*>& slices);
 
 // The recovery slices of set `id`, one per exponent, the first found of each kept.
 std::vector<Packets::Recovery> RecoveryOf(const std::vector<Packets::Recovery>& recovery,

@@ -87,10 +87,13 @@ Accumulator::Accumulator(std::size_t slice, std::vector<std::vector<char>>& outp
                          std::size_t memory)
     : slice_(slice),
       capacity_(std::clamp<std::size_t>(std::max(memory, kLeastMemory) / 2 / slice, 1, kMaxBatch)),
-      filling_(capacity_, std::vector<char>(slice)),
-      adding_(capacity_, std::vector<char>(slice)),
       outputs_(outputs) {
-    for (std::vector<char>& out : outputs_) gf16::ToKernelOrder(Bytes(out), slice_);
+    // Left as they come: every input is written whole before it is added. The outputs are zeros,
+    // which are in the kernels' order as they are.
+    for (std::size_t b = 0; b < capacity_; ++b) {
+        filling_.emplace_back(new char[slice]);
+        adding_.emplace_back(new char[slice]);
+    }
     for (std::vector<std::uint8_t>& scratch : scratch_) scratch.resize(capacity_ * kBlock);
 }
 
@@ -103,7 +106,7 @@ void Accumulator::Finish() {
 char* Accumulator::Next(std::vector<std::uint16_t> factors) {
     if (factors_.size() == capacity_) Flush();
     factors_.push_back(std::move(factors));
-    return filling_[factors_.size() - 1].data();
+    return filling_[factors_.size() - 1].get();
 }
 
 void Accumulator::Flush() {
@@ -140,7 +143,7 @@ void Accumulator::Add(std::size_t count, std::size_t first) {
     }
     if (work_) {
         std::vector<const char*> inputs;
-        for (std::size_t b = 0; b < count; ++b) inputs.push_back(adding_[b].data());
+        for (std::size_t b = 0; b < count; ++b) inputs.push_back(adding_[b].get());
         work_(first, inputs);
     }
     work(scratch_[0].data());
@@ -153,7 +156,7 @@ void Accumulator::AddBlock(std::size_t at, std::size_t count, std::uint8_t* scra
     const bool plain = products_->TakesPlain();
     std::vector<const std::uint8_t*> src;
     for (std::size_t b = 0; b < count; ++b) {
-        const auto* in = reinterpret_cast<const std::uint8_t*>(adding_[b].data()) + at;
+        const auto* in = reinterpret_cast<const std::uint8_t*>(adding_[b].get()) + at;
         if (!plain) {
             std::uint8_t* ordered = scratch + b * kBlock;
             std::memcpy(ordered, in, n);

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -65,6 +66,7 @@ public:
     // The least memory the inputs' batches take: two of 16 MiB.
     static constexpr std::size_t kLeastMemory = std::size_t{32} << 20;
 
+    // `outputs`: zeros, of `slice` bytes each; the sums go into them.
     // `memory`: what the inputs' two batches may take together, at least kLeastMemory (and at
     // least two inputs). The more inputs a batch holds, the fewer times the outputs go through
     // the processor's caches: with 26 outputs of 4 MiB, each batch reads and writes 208 MiB of
@@ -77,7 +79,8 @@ public:
     Accumulator(const Accumulator&) = delete;
     Accumulator& operator=(const Accumulator&) = delete;
 
-    // The buffer of the next input slice, whose factor in output j is factors[j].
+    // The buffer of the next input slice, whose factor in output j is factors[j]: all its
+    // `slice` bytes are to be written.
     char* Next(std::vector<std::uint16_t> factors);
 
     // What a pass over the inputs also wants of them (their hashes): called on the adding
@@ -103,8 +106,8 @@ private:
     static constexpr std::size_t kBlock = 4096;  // a multiple of the kernels' 64
     const std::size_t slice_;
     const std::size_t capacity_;
-    std::vector<std::vector<char>> filling_;
-    std::vector<std::vector<char>> adding_;
+    std::vector<std::unique_ptr<char[]>> filling_;
+    std::vector<std::unique_ptr<char[]>> adding_;
     std::vector<std::vector<char>>& outputs_;
     std::vector<std::vector<std::uint16_t>> factors_;  // of the inputs gathered
     BatchWork work_;

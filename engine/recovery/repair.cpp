@@ -129,15 +129,6 @@ PartsRepair::PartsRepair(const ScriptFolder& folder, const std::string& destinat
     if (!ReadSet(parts)) return;
     const bool ahead = PlanAhead();
     if (!CheckParts(ahead)) return;
-    // Worked out from recovery slices whose checksums were read meanwhile: they stand if those
-    // are the ones the rebuild would take.
-    if (ahead) {
-        const std::vector<par2::Packets::Recovery>& available = Available();
-        for (std::size_t i = 0; i < used_.size() && !ahead_.empty(); ++i)
-            if (i >= available.size() || available[i].exponent != used_[i].exponent ||
-                available[i].source != used_[i].source || available[i].offset != used_[i].offset)
-                ahead_.clear();
-    }
     Judge();
 }
 
@@ -238,7 +229,8 @@ bool PartsRepair::PlanAhead() {
     }
     const std::size_t fits = memory_ / static_cast<std::size_t>(set_.sliceSize);
     if (lost.empty() || lost.size() > kMaxRebuilt || lost.size() + 1 > fits) return false;
-    // The recovery slices the headers promise, checked beside the check of the parts.
+    // The recovery slices the headers promise, their packets checked by the check as it reads
+    // them.
     const std::vector<par2::Packets::Recovery> available =
         par2::RecoveryOf(unchecked_, set_.id, set_.sliceSize);
     if (available.size() < lost.size()) return false;
@@ -250,7 +242,6 @@ bool PartsRepair::PlanAhead() {
     if (!solution_) return false;
     used_.assign(available.begin(), available.begin() + static_cast<long>(lost.size()));
     aheadMissing_ = std::move(lost);
-    scanning_ = std::async(std::launch::async, [this] { ScanVolumes(); });
     return true;
 }
 
@@ -276,7 +267,7 @@ bool PartsRepair::CheckParts(bool ahead) {
     // slice (no file).
     struct Input {
         std::size_t file;
-        std::size_t k;  // over the set
+        std::size_t k;  // over the set; of a recovery slice, its place in used_
         std::size_t bytes;
     };
     constexpr std::size_t kRecovery = static_cast<std::size_t>(-1);
@@ -287,24 +278,35 @@ bool PartsRepair::CheckParts(bool ahead) {
     std::size_t given = 0;
     ahead_.assign(m, std::vector<char>(slice, '\0'));
     bool aheadRead = ahead;
+    // Whether the recovery slices read for them are those their packets' MD5s describe: the
+    // headers alone said which they are. Set on the adding thread, read once it is done.
+    bool recoveryHolds = true;
     {
         const std::size_t held = m * slice;
         rs::Accumulator sums(slice, ahead_, memory_ > held ? memory_ - held : 0);
         sums.OnEachBatch([&](std::size_t first, const std::vector<const char*>& batch) {
             std::vector<par2::SliceJob> jobs;
+            std::vector<par2::Packets::Recovery> recovery;
+            std::vector<const char*> recoveryBytes;
             for (std::size_t b = 0; b < batch.size(); ++b) {
                 const Input& in = inputs[first + b];
-                if (in.file == kRecovery) continue;
+                if (in.file == kRecovery) {
+                    recovery.push_back(used_[in.k]);
+                    recoveryBytes.push_back(batch[b]);
+                    continue;
+                }
                 jobs.push_back({in.file, batch[b], in.bytes, &checks[in.k].md5});
                 checks[in.k].crc = par2::Crc32(batch[b], slice);
             }
             par2::SliceMd5s(wholes, jobs, slice);
+            for (const bool holds : par2::RecoverySlicesHold(recovery, recoveryBytes))
+                if (!holds) recoveryHolds = false;
         });
         VolumeReader volumes(files_, sources_);
         for (std::size_t i = 0; i < m; ++i) {
             std::vector<std::uint16_t> factors(m);
             for (std::size_t j = 0; j < m; ++j) factors[j] = solution_->recover(j)[i];
-            inputs[given++] = {kRecovery, 0, 0};
+            inputs[given++] = {kRecovery, i, 0};
             try {
                 volumes.Read(used_[i], sums.Next(std::move(factors)));
             } catch (const Failure&) {
@@ -339,7 +341,7 @@ bool PartsRepair::CheckParts(bool ahead) {
         }
         sums.Finish();
     }
-    if (!aheadRead) ahead_.clear();
+    if (!aheadRead || !recoveryHolds) ahead_.clear();
     for (std::size_t f = 0; f < count; ++f) {
         const par2::FileEntry& entry = set_.files[f];
         for (std::size_t k = firsts[f]; k < firsts[f + 1]; ++k) {
@@ -368,14 +370,11 @@ void PartsRepair::ScanVolumes() {
     }
 }
 
-// The set's recovery slices whose checksums hold: scanned beside the check, or now on two
-// threads.
+// The set's recovery slices whose checksums hold, the volumes scanned on two threads.
 const std::vector<par2::Packets::Recovery>& PartsRepair::Available() {
     if (available_) return *available_;
-    if (!scanning_.valid()) {
-        scanning_ = std::async(std::launch::async, [this] { ScanVolumes(); });
-        ScanVolumes();
-    }
+    scanning_ = std::async(std::launch::async, [this] { ScanVolumes(); });
+    ScanVolumes();
     scanning_.get();
     std::vector<par2::Packets::Recovery> recovery;
     for (std::size_t source = 0; source < sources_.size(); ++source) {
@@ -399,7 +398,13 @@ void PartsRepair::Judge() {
     std::sort(damaged_.begin(), damaged_.end(), [&](const std::string& a, const std::string& b) {
         return place_.at(a) < place_.at(b);
     });
-    // Only now are the recovery slices read (unless PlanAhead did), and only their checksums.
+    // The slices rebuilt ahead from recovery slices checked as they were read: nothing else is
+    // missing, and those recovery slices rebuild it.
+    if (!ahead_.empty()) {
+        verdict_ = Verdict::kRepairable;
+        return;
+    }
+    // Only now are the recovery slices read, and only their checksums.
     const std::vector<par2::Packets::Recovery>& available = Available();
     const std::string lost = ListedParts(damaged_) + (damaged_.size() == 1 ? " is" : " are") +
                              " missing or damaged (" +

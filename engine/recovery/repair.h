@@ -101,7 +101,8 @@ private:
     // The set's recovery slices whose checksums hold, once read.
     std::optional<std::vector<par2::Packets::Recovery>> available_;
     // Slices of parts that are not there at all, rebuilt by the check as it reads the others
-    // (PlanAhead): the rebuilt slices when they are all that is missing.
+    // (PlanAhead): the rebuilt slices when they are all that is missing and the recovery slices
+    // read for them are whole.
     std::vector<std::size_t> aheadMissing_;
     std::vector<std::vector<char>> ahead_;
     // The recovery slices the set's files hold by their headers, not yet checked.
