@@ -175,7 +175,7 @@ public:
 
     // Several names may share one file, as hard links do.
     std::map<std::string, std::shared_ptr<MemoryFile>> files;
-    std::uint64_t bytesWritten = 0;  // over all files
+    std::atomic<std::uint64_t> bytesWritten = 0;  // over all files, from any thread
 };
 
 // The percentage shown once the byte at zero-based `offset` of a `length`-byte file is copied,

@@ -1,8 +1,10 @@
 #include "engine/recovery/writer.h"
 
 #include <algorithm>
+#include <future>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 #include "engine/recovery/md5_pair.h"
 #include "engine/recovery/packets.h"
@@ -213,30 +215,57 @@ public:
             const std::uint32_t all = work_.plan().count;
             const std::vector<std::string> heads =
                 par2::RecoveryPacketHeads(work_.set_.id, first, recovery);
+            // The runs of exponents by volume, each volume's file made here, on this thread.
+            struct Run {
+                WritableFile* out;
+                std::uint32_t volumeFirst;
+                std::uint32_t count;  // of the volume's slices
+                std::uint32_t from;
+                std::uint32_t to;
+            };
+            std::vector<Run> runs;
             for (std::uint32_t e = first; e < first + recovery.size(); ++e) {
                 if (e == volumeFirst_ + volumeSize_) {
                     volumeFirst_ = e;
                     volumeSize_ *= 2;
                 }
-                const std::uint32_t count = std::min(volumeSize_, all - volumeFirst_);
                 if (e == volumeFirst_)
                     outs_.push_back(std::make_unique<TemporaryFile>(
                         files_, folder_ + titles_[outs_.size()], "par2", permissions_));
-                WritableFile& out = outs_.back()->file();
+                if (runs.empty() || runs.back().volumeFirst != volumeFirst_)
+                    runs.push_back({&outs_.back()->file(), volumeFirst_,
+                                    std::min(volumeSize_, all - volumeFirst_), e, e});
+                runs.back().to = e + 1;
+            }
+            const auto write = [&](const Run& run) {
                 // As many copies of the index's packets as the volume has doublings, spread
                 // among its slices, so that a volume still tells what it protects when some of
                 // it is damaged.
                 std::uint32_t copies = 1;
-                while ((2u << (copies - 1)) <= count) ++copies;
+                while ((2u << (copies - 1)) <= run.count) ++copies;
                 const std::size_t spread = copies * critical.size();
-                const std::uint32_t i = e - volumeFirst_;
-                out.Write(heads[e - first].data(), heads[e - first].size());
-                out.Write(recovery[e - first].data(), work_.slice_);
-                for (std::size_t c = i * spread / count; c < (i + 1) * spread / count; ++c)
-                    out.Write(critical[c % critical.size()].data(),
-                              critical[c % critical.size()].size());
-                if (i + 1 == count) out.Write(creator_.data(), creator_.size());
+                for (std::uint32_t e = run.from; e < run.to; ++e) {
+                    const std::uint32_t i = e - run.volumeFirst;
+                    run.out->Write(heads[e - first].data(), heads[e - first].size());
+                    run.out->Write(recovery[e - first].data(), work_.slice_);
+                    for (std::size_t c = i * spread / run.count; c < (i + 1) * spread / run.count;
+                         ++c)
+                        run.out->Write(critical[c % critical.size()].data(),
+                                       critical[c % critical.size()].size());
+                    if (i + 1 == run.count) run.out->Write(creator_.data(), creator_.size());
+                }
+            };
+            // The last volume, the largest, on a thread of its own, the others on this one.
+            std::future<void> last;
+            if (runs.size() > 1) {
+                try {
+                    last = std::async(std::launch::async, write, std::cref(runs.back()));
+                } catch (const std::system_error&) {
+                    // No second thread: this one writes them all.
+                }
             }
+            for (std::size_t v = 0; v + (last.valid() ? 1 : 0) < runs.size(); ++v) write(runs[v]);
+            if (last.valid()) last.get();
         }
 
         // Every file on the disk, then all of them named.
