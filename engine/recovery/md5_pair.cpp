@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/recovery/crc32.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define SPLITTER_MD5_LANES 1
@@ -445,14 +447,31 @@ void UpdateMany(const Md5Job* jobs, std::size_t count, Md5Kernel kernel) {
     RunLanes(work, lanes);
 }
 
-void SliceMd5s(std::vector<Md5Stream>& wholes, const std::vector<SliceJob>& jobs,
-               std::size_t slice) {
+void SliceChecksums(std::vector<Md5Stream>& wholes, const std::vector<SliceJob>& jobs,
+                    std::size_t slice) {
+    // A step of 16 slices fits the second-level cache.
+    constexpr std::size_t kStep = std::size_t{64} << 10;
     std::vector<Md5Job> run;
     std::vector<Md5Stream> slices(jobs.size());
+    std::vector<std::uint32_t> crcs(jobs.size(), 0);
     std::size_t from = 0;  // the first job of the run
     const auto flush = [&](std::size_t to) {
-        UpdateMany(run.data(), run.size());
-        for (std::size_t k = from; k < to; ++k) *jobs[k].md5 = slices[k].Final();
+        std::vector<Md5Job> step;
+        for (std::size_t at = 0; at < slice; at += kStep) {
+            step.clear();
+            for (const Md5Job& job : run)
+                if (job.bytes > at)
+                    step.push_back({job.stream, static_cast<const char*>(job.data) + at,
+                                    std::min(kStep, job.bytes - at)});
+            UpdateMany(step.data(), step.size());
+            for (std::size_t k = from; k < to; ++k)
+                if (jobs[k].crc != nullptr)
+                    crcs[k] = Crc32(jobs[k].data + at, std::min(kStep, slice - at), crcs[k]);
+        }
+        for (std::size_t k = from; k < to; ++k) {
+            *jobs[k].md5 = slices[k].Final();
+            if (jobs[k].crc != nullptr) *jobs[k].crc = crcs[k];
+        }
         run.clear();
         from = to;
     };

@@ -59,18 +59,20 @@ struct Md5Job {
 // length; a kernel the processor lacks is taken as kPair.
 void UpdateMany(const Md5Job* jobs, std::size_t count, Md5Kernel kernel = BestMd5Kernel());
 
-// Slices read in turns from several files, for SliceMd5s: `bytes` of file `file`'s, zero-padded
-// to the slice size (data holds the whole slice).
+// Slices read in turns from several files, for SliceChecksums: `bytes` of file `file`'s,
+// zero-padded to the slice size (data holds the whole slice).
 struct SliceJob {
     std::size_t file;
     const char* data;
     std::size_t bytes;
-    Md5Digest* md5;  // the slice's MD5 goes here
+    Md5Digest* md5;                // the slice's MD5 goes here
+    std::uint32_t* crc = nullptr;  // and its CRC-32 here, when given
 };
 
-// Each file's MD5 (wholes[file], its bytes) and each slice's (over `slice` bytes), side by
-// side: runs of slices of different files, two streams each, at a time.
-void SliceMd5s(std::vector<Md5Stream>& wholes, const std::vector<SliceJob>& jobs,
-               std::size_t slice);
+// Each file's MD5 (wholes[file], its bytes) and each slice's MD5 and CRC-32 (over `slice`
+// bytes), side by side: runs of slices of different files, two streams each, at a time, a step
+// of every slice after the other, each step's CRC-32s made while its bytes are in the caches.
+void SliceChecksums(std::vector<Md5Stream>& wholes, const std::vector<SliceJob>& jobs,
+                    std::size_t slice);
 
 }  // namespace splitter::par2

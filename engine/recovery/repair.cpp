@@ -295,10 +295,9 @@ bool PartsRepair::CheckParts(bool ahead) {
                     recoveryBytes.push_back(batch[b]);
                     continue;
                 }
-                jobs.push_back({in.file, batch[b], in.bytes, &checks[in.k].md5});
-                checks[in.k].crc = par2::Crc32(batch[b], slice);
+                jobs.push_back({in.file, batch[b], in.bytes, &checks[in.k].md5, &checks[in.k].crc});
             }
-            par2::SliceMd5s(wholes, jobs, slice);
+            par2::SliceChecksums(wholes, jobs, slice);
             for (const bool holds : par2::RecoverySlicesHold(recovery, recoveryBytes))
                 if (!holds) recoveryHolds = false;
         });

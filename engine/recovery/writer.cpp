@@ -151,10 +151,9 @@ public:
             for (std::size_t k = 0; k < in.size(); ++k) {
                 const Input& input = order_[firstInput + k];
                 par2::SliceCheck& check = entries_[input.file].slices[input.slice];
-                jobs.push_back({input.file, in[k], input.bytes, &check.md5});
-                check.crc = par2::Crc32(in[k], slice_);
+                jobs.push_back({input.file, in[k], input.bytes, &check.md5, &check.crc});
             }
-            par2::SliceMd5s(wholes, jobs, slice_);
+            par2::SliceChecksums(wholes, jobs, slice_);
         };
         {
             // What the recovery slices leave of the memory goes to the batches of parts' slices.
